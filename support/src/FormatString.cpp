@@ -1,0 +1,232 @@
+// Wide printf with the Windows meaning of the conversions. glibc reads %s as an
+// 8-bit string in wide formats and refuses non-ASCII 8-bit text in the "C"
+// locale, so each conversion is taken apart here: strings are converted by the
+// platform layer and only plain wide strings and numbers reach swprintf.
+#include "support/FormatString.h"
+
+#include <cstddef>
+#include <cstdint>
+#include <cwchar>
+#include <string>
+#include <vector>
+
+#include "support/Platform.h"
+
+namespace {
+
+// Widths and precisions beyond this change nothing in the first 1023 characters.
+constexpr int kMaxFieldWidth = 4096;
+
+enum class Length { None, hh, h, l, ll, L, z, j, t };
+
+struct Spec {
+    std::wstring flags;
+    int width = -1;
+    int precision = -1;
+    Length length = Length::None;
+    bool narrowString = false;  // h on s/c, or the capital conversions
+};
+
+std::wstring Piece(const wchar_t* format, ...) {
+    std::vector<wchar_t> buffer(2 * kMaxFieldWidth + 512);
+    va_list args;
+    va_start(args, format);
+    const int n = std::vswprintf(buffer.data(), buffer.size(), format, args);
+    va_end(args);
+    return n < 0 ? std::wstring() : std::wstring(buffer.data(), static_cast<std::size_t>(n));
+}
+
+std::wstring Directive(const Spec& spec, const wchar_t* lengthAndConversion) {
+    std::wstring d = L"%" + spec.flags;
+    if (spec.width >= 0) d += std::to_wstring(spec.width);
+    if (spec.precision >= 0) d += L"." + std::to_wstring(spec.precision);
+    d += lengthAndConversion;
+    return d;
+}
+
+std::wstring FormatText(const Spec& spec, const std::wstring& text) {
+    return Piece(Directive(spec, L"ls").c_str(), text.c_str());
+}
+
+}  // namespace
+
+std::wstring FormatString(const wchar_t* format, ...) {
+    va_list args;
+    va_start(args, format);
+    std::wstring result = FormatStringV(format, args);
+    va_end(args);
+    return result;
+}
+
+std::wstring FormatStringV(const wchar_t* format, va_list args) {
+    std::wstring out;
+    if (format == nullptr) return out;
+    va_list ap;
+    va_copy(ap, args);
+
+    const wchar_t* p = format;
+    while (*p != L'\0' && out.size() < kFormatStringMaxChars) {
+        if (*p != L'%') {
+            out.push_back(*p++);
+            continue;
+        }
+        const wchar_t* start = p++;
+        if (*p == L'%') {
+            out.push_back(L'%');
+            ++p;
+            continue;
+        }
+        Spec spec;
+        while (*p != L'\0' && std::wcschr(L"-+ #0", *p) != nullptr) spec.flags.push_back(*p++);
+        if (*p == L'*') {
+            int w = va_arg(ap, int);
+            if (w < 0) {
+                spec.flags.push_back(L'-');
+                w = (w == INT32_MIN) ? kMaxFieldWidth : -w;
+            }
+            spec.width = w;
+            ++p;
+        } else if (*p >= L'0' && *p <= L'9') {
+            long w = 0;
+            while (*p >= L'0' && *p <= L'9') w = std::min<long>(w * 10 + (*p++ - L'0'), kMaxFieldWidth);
+            spec.width = static_cast<int>(w);
+        }
+        if (spec.width > kMaxFieldWidth) spec.width = kMaxFieldWidth;
+        if (*p == L'.') {
+            ++p;
+            if (*p == L'*') {
+                spec.precision = va_arg(ap, int);  // negative: as if none
+                ++p;
+            } else {
+                long prec = 0;
+                while (*p >= L'0' && *p <= L'9') prec = std::min<long>(prec * 10 + (*p++ - L'0'), kMaxFieldWidth);
+                spec.precision = static_cast<int>(prec);
+            }
+            if (spec.precision > kMaxFieldWidth) spec.precision = kMaxFieldWidth;
+        }
+        // Length modifiers, with the Windows I64/I32/I/w forms.
+        if (p[0] == L'h' && p[1] == L'h') { spec.length = Length::hh; p += 2; }
+        else if (p[0] == L'h') { spec.length = Length::h; spec.narrowString = true; ++p; }
+        else if (p[0] == L'l' && p[1] == L'l') { spec.length = Length::ll; p += 2; }
+        else if (p[0] == L'l' || p[0] == L'w') { spec.length = Length::l; ++p; }
+        else if (p[0] == L'L') { spec.length = Length::L; ++p; }
+        else if (p[0] == L'z') { spec.length = Length::z; ++p; }
+        else if (p[0] == L'j') { spec.length = Length::j; ++p; }
+        else if (p[0] == L't') { spec.length = Length::t; ++p; }
+        else if (p[0] == L'I' && p[1] == L'6' && p[2] == L'4') { spec.length = Length::ll; p += 3; }
+        else if (p[0] == L'I' && p[1] == L'3' && p[2] == L'2') { spec.length = Length::None; p += 3; }
+        else if (p[0] == L'I') { spec.length = Length::z; ++p; }
+
+        const wchar_t conversion = *p;
+        if (conversion == L'\0') {
+            out.append(start, p);  // an unfinished directive is copied as it stands
+            break;
+        }
+        ++p;
+        switch (conversion) {
+        case L'd': case L'i': {
+            long long v;
+            switch (spec.length) {
+            case Length::l: v = va_arg(ap, long); break;
+            case Length::ll: v = va_arg(ap, long long); break;
+            case Length::z: case Length::t: v = va_arg(ap, std::ptrdiff_t); break;
+            case Length::j: v = va_arg(ap, std::intmax_t); break;
+            case Length::hh: v = static_cast<signed char>(va_arg(ap, int)); break;
+            case Length::h: v = static_cast<short>(va_arg(ap, int)); break;
+            default: v = va_arg(ap, int); break;
+            }
+            const wchar_t conv[] = {L'l', L'l', conversion, L'\0'};
+            out += Piece(Directive(spec, conv).c_str(), v);
+            break;
+        }
+        case L'u': case L'o': case L'x': case L'X': {
+            unsigned long long v;
+            switch (spec.length) {
+            case Length::l: v = va_arg(ap, unsigned long); break;
+            case Length::ll: v = va_arg(ap, unsigned long long); break;
+            case Length::z: case Length::t: v = va_arg(ap, std::size_t); break;
+            case Length::j: v = va_arg(ap, std::uintmax_t); break;
+            case Length::hh: v = static_cast<unsigned char>(va_arg(ap, unsigned int)); break;
+            case Length::h: v = static_cast<unsigned short>(va_arg(ap, unsigned int)); break;
+            default: v = va_arg(ap, unsigned int); break;
+            }
+            const wchar_t conv[] = {L'l', L'l', conversion, L'\0'};
+            out += Piece(Directive(spec, conv).c_str(), v);
+            break;
+        }
+        case L'e': case L'E': case L'f': case L'F': case L'g': case L'G': case L'a': case L'A': {
+            if (spec.length == Length::L) {
+                const long double v = va_arg(ap, long double);
+                const wchar_t conv[] = {L'L', conversion, L'\0'};
+                out += Piece(Directive(spec, conv).c_str(), v);
+            } else {
+                const double v = va_arg(ap, double);
+                const wchar_t conv[] = {conversion, L'\0'};
+                out += Piece(Directive(spec, conv).c_str(), v);
+            }
+            break;
+        }
+        case L'c': case L'C': {
+            const bool narrow = (conversion == L'C') ? spec.length != Length::l : spec.narrowString;
+            std::wstring text;
+            if (narrow) {
+                const char c = static_cast<char>(va_arg(ap, int));
+                text = platform::AnsiToWide(std::string_view(&c, 1));
+            } else {
+                text.push_back(static_cast<wchar_t>(va_arg(ap, wint_t)));
+            }
+            Spec noPrecision = spec;
+            noPrecision.precision = -1;
+            out += FormatText(noPrecision, text);
+            break;
+        }
+        case L's': case L'S': {
+            const bool narrow = (conversion == L'S') ? spec.length != Length::l : spec.narrowString;
+            std::wstring text;
+            if (narrow) {
+                const char* s = va_arg(ap, const char*);
+                if (s == nullptr) {
+                    text = L"(null)";
+                } else if (spec.precision >= 0) {
+                    // Precision counts 8-bit characters; never read past them.
+                    std::size_t n = 0;
+                    while (n < static_cast<std::size_t>(spec.precision) && s[n] != '\0') ++n;
+                    text = platform::AnsiToWide(std::string_view(s, n));
+                } else {
+                    text = platform::AnsiToWide(s);
+                }
+            } else {
+                const wchar_t* s = va_arg(ap, const wchar_t*);
+                if (s == nullptr) {
+                    text = L"(null)";
+                } else if (spec.precision >= 0) {
+                    std::size_t n = 0;
+                    while (n < static_cast<std::size_t>(spec.precision) && s[n] != L'\0') ++n;
+                    text.assign(s, n);
+                } else {
+                    text = s;
+                }
+            }
+            Spec noPrecision = spec;
+            noPrecision.precision = -1;
+            out += FormatText(noPrecision, text);
+            break;
+        }
+        case L'p': {
+            const void* v = va_arg(ap, const void*);
+            out += Piece(Directive(spec, L"p").c_str(), v);
+            break;
+        }
+        case L'n':
+            // Writing through a caller's pointer is refused, as the Windows runtime does.
+            (void)va_arg(ap, void*);
+            break;
+        default:
+            out.append(start, p);  // unknown conversion: shown as written, no argument taken
+            break;
+        }
+    }
+    va_end(ap);
+    if (out.size() > kFormatStringMaxChars) out.resize(kFormatStringMaxChars);
+    return out;
+}

@@ -1,0 +1,372 @@
+// Linux implementation of the platform layer.
+#include "support/Platform.h"
+
+#include <dlfcn.h>
+#include <pthread.h>
+#include <sys/resource.h>
+#include <sys/stat.h>
+#include <sys/syscall.h>
+#include <unistd.h>
+
+#include <atomic>
+#include <cerrno>
+#include <chrono>
+#include <condition_variable>
+#include <cstdio>
+#include <cstdlib>
+#include <cstring>
+#include <mutex>
+#include <strings.h>
+
+extern char** environ;
+
+namespace platform {
+
+// ---- Text -----------------------------------------------------------------
+
+namespace {
+constexpr wchar_t kReplacement = 0xFFFD;
+
+void AppendUtf8(std::string& out, char32_t cp) {
+    if (cp > 0x10FFFF || (cp >= 0xD800 && cp <= 0xDFFF)) cp = kReplacement;
+    if (cp < 0x80) {
+        out.push_back(static_cast<char>(cp));
+    } else if (cp < 0x800) {
+        out.push_back(static_cast<char>(0xC0 | (cp >> 6)));
+        out.push_back(static_cast<char>(0x80 | (cp & 0x3F)));
+    } else if (cp < 0x10000) {
+        out.push_back(static_cast<char>(0xE0 | (cp >> 12)));
+        out.push_back(static_cast<char>(0x80 | ((cp >> 6) & 0x3F)));
+        out.push_back(static_cast<char>(0x80 | (cp & 0x3F)));
+    } else {
+        out.push_back(static_cast<char>(0xF0 | (cp >> 18)));
+        out.push_back(static_cast<char>(0x80 | ((cp >> 12) & 0x3F)));
+        out.push_back(static_cast<char>(0x80 | ((cp >> 6) & 0x3F)));
+        out.push_back(static_cast<char>(0x80 | (cp & 0x3F)));
+    }
+}
+}  // namespace
+
+// A strict decoder (no overlongs, no surrogates, nothing above U+10FFFF); each
+// maximal invalid subsequence becomes one U+FFFD, as the Unicode standard advises.
+std::wstring AnsiToWide(std::string_view text) {
+    std::wstring out;
+    out.reserve(text.size());
+    const auto* p = reinterpret_cast<const unsigned char*>(text.data());
+    const std::size_t n = text.size();
+    std::size_t i = 0;
+    while (i < n) {
+        const unsigned char b = p[i];
+        if (b < 0x80) {
+            out.push_back(b);
+            ++i;
+            continue;
+        }
+        int length = 0;
+        char32_t cp = 0;
+        unsigned char lo = 0x80, hi = 0xBF;  // allowed range of the second byte
+        if (b >= 0xC2 && b <= 0xDF) {
+            length = 2; cp = b & 0x1F;
+        } else if (b >= 0xE0 && b <= 0xEF) {
+            length = 3; cp = b & 0x0F;
+            if (b == 0xE0) lo = 0xA0;
+            if (b == 0xED) hi = 0x9F;
+        } else if (b >= 0xF0 && b <= 0xF4) {
+            length = 4; cp = b & 0x07;
+            if (b == 0xF0) lo = 0x90;
+            if (b == 0xF4) hi = 0x8F;
+        } else {
+            out.push_back(kReplacement);
+            ++i;
+            continue;
+        }
+        std::size_t j = i + 1;
+        bool valid = true;
+        for (int k = 1; k < length; ++k, ++j) {
+            const unsigned char lower = (k == 1) ? lo : 0x80;
+            const unsigned char upper = (k == 1) ? hi : 0xBF;
+            if (j >= n || p[j] < lower || p[j] > upper) {
+                valid = false;
+                break;
+            }
+            cp = (cp << 6) | (p[j] & 0x3F);
+        }
+        out.push_back(valid ? static_cast<wchar_t>(cp) : kReplacement);
+        i = j;
+    }
+    return out;
+}
+
+std::string WideToAnsi(std::wstring_view text) {
+    std::string out;
+    out.reserve(text.size());
+    for (wchar_t c : text) AppendUtf8(out, static_cast<char32_t>(c));
+    return out;
+}
+
+// ---- Environment ----------------------------------------------------------
+
+std::optional<std::wstring> GetEnvironmentVariable(const std::wstring& name) {
+    const char* value = std::getenv(WideToAnsi(name).c_str());
+    if (value == nullptr) return std::nullopt;
+    return AnsiToWide(value);
+}
+
+std::optional<std::wstring> FindEnvironmentVariableNoCase(const std::wstring& name) {
+    const std::string wanted = WideToAnsi(name);
+    for (char** entry = environ; entry != nullptr && *entry != nullptr; ++entry) {
+        const char* eq = std::strchr(*entry, '=');
+        if (eq == nullptr) continue;
+        const std::size_t length = static_cast<std::size_t>(eq - *entry);
+        if (length == wanted.size() && strncasecmp(*entry, wanted.c_str(), length) == 0)
+            return AnsiToWide(eq + 1);
+    }
+    return std::nullopt;
+}
+
+bool SetEnvironmentVariable(const std::wstring& name, const std::wstring& value) {
+    return ::setenv(WideToAnsi(name).c_str(), WideToAnsi(value).c_str(), 1) == 0;
+}
+
+// ---- Paths ----------------------------------------------------------------
+
+std::string ToNativePath(const std::wstring& path) { return WideToAnsi(path); }
+std::wstring FromNativePath(const std::string& path) { return AnsiToWide(path); }
+
+std::wstring GetExecutablePath() {
+    std::string buffer(4096, '\0');
+    const ssize_t length = ::readlink("/proc/self/exe", buffer.data(), buffer.size() - 1);
+    if (length <= 0) return std::wstring();
+    buffer.resize(static_cast<std::size_t>(length));
+    return FromNativePath(buffer);
+}
+
+std::wstring GetExecutableDirectory() {
+    const std::wstring path = GetExecutablePath();
+    const auto slash = path.find_last_of(L'/');
+    if (slash == std::wstring::npos) return std::wstring();
+    return slash == 0 ? std::wstring(L"/") : path.substr(0, slash);
+}
+
+std::wstring GetExecutableStem() {
+    std::wstring name = GetExecutablePath();
+    const auto slash = name.find_last_of(L'/');
+    if (slash != std::wstring::npos) name.erase(0, slash + 1);
+    const auto dot = name.find_last_of(L'.');
+    if (dot != std::wstring::npos && dot != 0) name.erase(dot);
+    return name;
+}
+
+wchar_t PathSeparator() { return L'/'; }
+
+bool PathExists(const std::wstring& path) {
+    struct stat st {};
+    return ::stat(ToNativePath(path).c_str(), &st) == 0;
+}
+
+bool IsDirectory(const std::wstring& path) {
+    struct stat st {};
+    return ::stat(ToNativePath(path).c_str(), &st) == 0 && S_ISDIR(st.st_mode);
+}
+
+bool IsRegularFile(const std::wstring& path) {
+    struct stat st {};
+    return ::stat(ToNativePath(path).c_str(), &st) == 0 && S_ISREG(st.st_mode);
+}
+
+// ---- Dynamic libraries ----------------------------------------------------
+
+DynamicLibrary::~DynamicLibrary() { Unload(); }
+
+DynamicLibrary::DynamicLibrary(DynamicLibrary&& other) noexcept
+    : m_handle(other.m_handle), m_loadError(std::move(other.m_loadError)) {
+    other.m_handle = nullptr;
+}
+
+DynamicLibrary& DynamicLibrary::operator=(DynamicLibrary&& other) noexcept {
+    if (this != &other) {
+        Unload();
+        m_handle = other.m_handle;
+        m_loadError = std::move(other.m_loadError);
+        other.m_handle = nullptr;
+    }
+    return *this;
+}
+
+bool DynamicLibrary::Load(const std::wstring& path) {
+    Unload();
+    // RTLD_LOCAL: producers may bring their own copies of common libraries.
+    m_handle = ::dlopen(ToNativePath(path).c_str(), RTLD_NOW | RTLD_LOCAL);
+    if (m_handle == nullptr) {
+        const char* error = ::dlerror();
+        m_loadError = error != nullptr ? error : "unknown loader error";
+        return false;
+    }
+    m_loadError.clear();
+    return true;
+}
+
+void DynamicLibrary::Unload() {
+    if (m_handle != nullptr) {
+        ::dlclose(m_handle);
+        m_handle = nullptr;
+    }
+}
+
+void* DynamicLibrary::Symbol(const char* name) const {
+    if (m_handle == nullptr) return nullptr;
+    return ::dlsym(m_handle, name);
+}
+
+// ---- Debugger output ------------------------------------------------------
+
+void OutputDebugText(const std::wstring& text) {
+    std::string line = WideToAnsi(text);
+    line.push_back('\n');
+    std::fwrite(line.data(), 1, line.size(), stderr);
+    std::fflush(stderr);
+}
+
+// ---- Message pump ---------------------------------------------------------
+
+namespace {
+std::atomic<MessagePumpHook> g_pumpHook{nullptr};
+std::atomic<std::uint32_t> g_pumpThread{0};
+}  // namespace
+
+void SetMessagePumpHook(MessagePumpHook hook) {
+    g_pumpThread.store(hook != nullptr ? CurrentThreadId() : 0);
+    g_pumpHook.store(hook);
+}
+
+void PumpMessages() {
+    const MessagePumpHook hook = g_pumpHook.load();
+    if (hook != nullptr && g_pumpThread.load() == CurrentThreadId()) hook();
+}
+
+// ---- Threads --------------------------------------------------------------
+
+struct NativeThread {
+    pthread_t thread{};
+    ThreadRoutine routine = nullptr;
+    void* argument = nullptr;
+
+    std::mutex mutex;
+    std::condition_variable changed;
+    std::uint32_t tid = 0;       // published by the thread as it starts
+    bool resumed = false;
+    bool cancelled = false;      // closed before it was ever resumed
+    bool finished = false;
+    bool joined = false;
+};
+
+namespace {
+std::atomic<bool> g_failNextCreation{false};
+
+void* ThreadEntry(void* raw) {
+    // The entry owns one reference so the record outlives a caller that lets go early.
+    std::unique_ptr<std::shared_ptr<NativeThread>> holder(static_cast<std::shared_ptr<NativeThread>*>(raw));
+    NativeThread& self = **holder;
+    bool run = false;
+    {
+        std::unique_lock<std::mutex> lock(self.mutex);
+        self.tid = static_cast<std::uint32_t>(::syscall(SYS_gettid));
+        self.changed.notify_all();
+        self.changed.wait(lock, [&] { return self.resumed || self.cancelled; });
+        run = self.resumed && !self.cancelled;
+    }
+    if (run) self.routine(self.argument);
+    {
+        std::lock_guard<std::mutex> lock(self.mutex);
+        self.finished = true;
+    }
+    self.changed.notify_all();
+    return nullptr;
+}
+
+// The lowest nice value we may set: privileged processes reach -20, others are
+// bounded by RLIMIT_NICE and by their current value.
+int LowestPermittedNice(std::uint32_t tid) {
+    errno = 0;
+    const int current = ::getpriority(PRIO_PROCESS, tid);
+    const int ceiling = (errno == 0) ? current : 0;
+    for (int nice = -20; nice < ceiling; ++nice) {
+        if (::setpriority(PRIO_PROCESS, tid, nice) == 0) return nice;
+    }
+    return ceiling;
+}
+}  // namespace
+
+std::uint32_t ThreadHandle::Id() const {
+    if (!m_thread) return 0;
+    std::lock_guard<std::mutex> lock(m_thread->mutex);
+    return m_thread->tid;
+}
+
+bool CreateSuspendedThread(ThreadRoutine routine, void* argument, ThreadHandle& handle) {
+    handle.m_thread.reset();
+    if (g_failNextCreation.exchange(false)) return false;
+
+    auto thread = std::make_shared<NativeThread>();
+    thread->routine = routine;
+    thread->argument = argument;
+    auto* holder = new std::shared_ptr<NativeThread>(thread);
+    if (::pthread_create(&thread->thread, nullptr, &ThreadEntry, holder) != 0) {
+        delete holder;
+        return false;
+    }
+    std::unique_lock<std::mutex> lock(thread->mutex);
+    thread->changed.wait(lock, [&] { return thread->tid != 0; });
+    lock.unlock();
+    handle.m_thread = std::move(thread);
+    return true;
+}
+
+void SetHighestThreadPriority(const ThreadHandle& handle) {
+    if (handle) LowestPermittedNice(handle.Id());
+}
+
+void ResumeThread(const ThreadHandle& handle) {
+    if (!handle) return;
+    {
+        std::lock_guard<std::mutex> lock(handle.m_thread->mutex);
+        handle.m_thread->resumed = true;
+    }
+    handle.m_thread->changed.notify_all();
+}
+
+bool WaitForThread(const ThreadHandle& handle, unsigned int timeoutMs) {
+    if (!handle) return true;
+    std::unique_lock<std::mutex> lock(handle.m_thread->mutex);
+    return handle.m_thread->changed.wait_for(lock, std::chrono::milliseconds(timeoutMs),
+                                             [&] { return handle.m_thread->finished; });
+}
+
+void CloseThread(ThreadHandle& handle) {
+    if (!handle) return;
+    NativeThread& self = *handle.m_thread;
+    bool finished = false;
+    {
+        std::lock_guard<std::mutex> lock(self.mutex);
+        if (!self.resumed) self.cancelled = true;
+        finished = self.finished;
+    }
+    self.changed.notify_all();
+    if (!self.joined) {
+        // A thread that never ran finishes at once; a running one is left to end on its own.
+        if (finished || self.cancelled)
+            ::pthread_join(self.thread, nullptr);
+        else
+            ::pthread_detach(self.thread);
+        self.joined = true;
+    }
+    handle.m_thread.reset();
+}
+
+std::uint32_t CurrentThreadId() { return static_cast<std::uint32_t>(::syscall(SYS_gettid)); }
+
+namespace testing {
+void FailNextThreadCreation() { g_failNextCreation.store(true); }
+}  // namespace testing
+
+}  // namespace platform
