@@ -108,7 +108,7 @@ bool CU3VDevice::__CheckFlashVendor() {
         __SetStatus(StatusCode::kFlashVendorReadFailed);
         return false;
     }
-    int flag = 0;
+    std::int32_t flag = 0;
     if (!GetElfVersion(platform::AnsiToWide(FieldText(m_deviceInfo.modelName)), flag)) {
         __SetStatus(StatusCode::kElfFlagReadFailed);
         return false;
