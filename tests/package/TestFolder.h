@@ -51,3 +51,20 @@ inline std::vector<std::uint8_t> Bytes(std::initializer_list<int> values) {
     for (int v : values) out.push_back(static_cast<std::uint8_t>(v));
     return out;
 }
+
+// Points the program's temporary folder (and the run's package configuration
+// path) at a fresh place for the lifetime of a test.
+class PackageEnvironment : public ::testing::Test {
+protected:
+    void SetUp() override;
+    void TearDown() override;
+
+    std::filesystem::path TempDir() const { return m_runtime.Path() / "U3TempFileDirectory"; }
+
+    TestFolder m_runtime;
+    TestFolder m_scratch;
+
+private:
+    std::string m_savedRuntimeDir;
+    bool m_hadRuntimeDir = false;
+};

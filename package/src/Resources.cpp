@@ -1,0 +1,50 @@
+#include "package/Resources.h"
+
+#include <cstring>
+#include <limits>
+#include <new>
+
+#include "EmbeddedResources.h"
+
+bool CSourceFile::Assign(const std::uint8_t* data, std::uint32_t size) {
+    m_data.reset();
+    m_size = 0;
+    if (size == 0) return true;
+    std::unique_ptr<std::uint8_t[]> copy(new (std::nothrow) std::uint8_t[size]);
+    if (!copy) return false;
+    std::memcpy(copy.get(), data, size);
+    m_data = std::move(copy);
+    m_size = size;
+    return true;
+}
+
+namespace {
+
+bool TypeMatches(const std::wstring& wanted, const char* type) {
+    std::size_t i = 0;
+    for (; i < wanted.size(); ++i) {
+        const unsigned char c = static_cast<unsigned char>(type[i]);
+        if (c == 0) return false;
+        wchar_t w = wanted[i];
+        if (w >= L'a' && w <= L'z') w = w - L'a' + L'A';
+        const wchar_t t = (c >= 'a' && c <= 'z') ? static_cast<wchar_t>(c - 'a' + 'A') : static_cast<wchar_t>(c);
+        if (w != t) return false;
+    }
+    return type[i] == '\0';
+}
+
+}  // namespace
+
+bool GetResourceData(const std::wstring& type, int id, CSourceFile& source) {
+    if (id < 0 || type.empty()) return false;
+    using package::detail::kEmbeddedResourceCount;
+    using package::detail::kEmbeddedResources;
+    for (std::size_t i = 0; i < kEmbeddedResourceCount; ++i) {
+        const auto& resource = kEmbeddedResources[i];
+        if (resource.id != id || !TypeMatches(type, resource.type)) continue;
+        const std::size_t size = *resource.size;
+        if (size == 0 || size > std::numeric_limits<std::uint32_t>::max()) return false;
+        return source.Assign(resource.data, static_cast<std::uint32_t>(size));
+    }
+    return false;
+}
