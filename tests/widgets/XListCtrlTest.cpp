@@ -128,6 +128,7 @@ TEST_F(XListCtrlTest, ClickOnDisabledRowOnlyNotifies)
 {
     AddRow("enabled", 0, true);
     AddRow("disabled", 1, false);
+    AddRow("enabled too", 0, true);
     Click(list->GetSubItemRect(0, 2).center());  // selects row 0
     ASSERT_EQ(SelectedRows(), std::vector<int>{0});
     log.clear();
@@ -144,10 +145,10 @@ TEST_F(XListCtrlTest, ClickOnDisabledRowOnlyNotifies)
 
     // Dragging from a refused press onto an enabled row selects nothing either.
     QTest::mousePress(list->viewport(), Qt::LeftButton, Qt::NoModifier, list->GetSubItemRect(1, 1).center());
-    QTest::mouseMove(list->viewport(), list->GetSubItemRect(0, 1).center());
-    QTest::mouseRelease(list->viewport(), Qt::LeftButton, Qt::NoModifier, list->GetSubItemRect(0, 1).center());
+    QTest::mouseMove(list->viewport(), list->GetSubItemRect(2, 1).center());
+    QTest::mouseRelease(list->viewport(), Qt::LeftButton, Qt::NoModifier, list->GetSubItemRect(2, 1).center());
     EXPECT_EQ(SelectedRows(), std::vector<int>{0});
-    EXPECT_EQ(list->GetCheckbox(0, 0), 0);
+    EXPECT_EQ(list->GetCheckbox(2, 0), 0);
 }
 
 TEST_F(XListCtrlTest, ClickAnywhereInCheckboxCellTogglesIt)
@@ -221,6 +222,26 @@ TEST_F(XListCtrlTest, DoubleClickTogglesOnceAndNotifiesOnce)
     EXPECT_EQ(log, (std::vector<Notification>{{"item", 1, 0, 0}}));
     EXPECT_EQ(list->GetCheckbox(1, 0), 0);
     EXPECT_EQ(list->GetFirstSelectedItem(), 0);
+
+    // Two quick presses either side of a row border make a double click for
+    // the system, but they are clicks on two rows.
+    list->SetEnabled(1, true);
+    log.clear();
+    const QRect upper = list->GetSubItemRect(0, 0);
+    const QPoint first = toWindow(QPoint(upper.center().x(), upper.bottom()));
+    const QPoint second = first + QPoint(0, 3);
+    ASSERT_EQ(list->rowAt(list->viewport()->mapFrom(list->window(), second).y()), 1);
+    ulong time = 1000000;
+    for (const QPoint& at : {first, second}) {
+        const QPointF global = window->mapToGlobal(QPointF(at));
+        qt_handleMouseEvent(window, at, global, Qt::LeftButton, Qt::LeftButton, QEvent::MouseButtonPress,
+                            Qt::NoModifier, int(time += 10));
+        qt_handleMouseEvent(window, at, global, Qt::NoButton, Qt::LeftButton, QEvent::MouseButtonRelease,
+                            Qt::NoModifier, int(time += 10));
+        QCoreApplication::processEvents();
+    }
+    EXPECT_EQ(log, (std::vector<Notification>{
+                       {"item", 0, 0, 1}, {"checkbox", 0, 0, 0}, {"item", 1, 0, 0}, {"checkbox", 1, 0, 1}}));
 }
 
 TEST_F(XListCtrlTest, SlotThatClearsTheListEndsTheClick)

@@ -370,7 +370,7 @@ int CXListCtrl::__HitTestColumn(int nItem, const QPoint& point) const
 
 void CXListCtrl::mousePressEvent(QMouseEvent* event)
 {
-    if (event->button() == Qt::LeftButton && !m_bInDoubleClick) {
+    if (event->button() == Qt::LeftButton) {
         __OnLButtonDown(event);
         return;
     }
@@ -444,8 +444,10 @@ void CXListCtrl::mouseDoubleClickEvent(QMouseEvent* event)
         QTableView::mouseDoubleClickEvent(event);
         return;
     }
-    // The second press of a double click is no new click: it neither toggles
-    // nor notifies. A refused row stays refused.
+    // The second press of a double click on the same cell is no new click: it
+    // neither toggles nor notifies. On another cell the standard handling
+    // passes it to mousePressEvent as a click of its own. A refused row stays
+    // refused.
     const int nItem = __HitTestRow(event->position().toPoint());
     if (nItem >= 0 && !GetEnabled(nItem)) {
         m_bIgnoringButton = true;
@@ -453,9 +455,7 @@ void CXListCtrl::mouseDoubleClickEvent(QMouseEvent* event)
         return;
     }
     m_bIgnoringButton = false;
-    m_bInDoubleClick = true;
     QTableView::mouseDoubleClickEvent(event);
-    m_bInDoubleClick = false;
 }
 
 // ---- painting --------------------------------------------------------------

@@ -136,7 +136,4 @@ private:
     // Set by a left press the list refused, so the drag and release that
     // follow cannot select either.
     bool m_bIgnoringButton = false;
-    // Set while the standard double-click handling runs, which may ask for a
-    // press of its own: that one gets standard handling only.
-    bool m_bInDoubleClick = false;
 };
