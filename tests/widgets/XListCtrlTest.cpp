@@ -1,6 +1,8 @@
 #include <gtest/gtest.h>
 
 #include <QItemSelectionModel>
+#include <QPaintEvent>
+#include <QRegion>
 #include <QSignalSpy>
 
 #include <string>
@@ -272,6 +274,36 @@ TEST_F(XListCtrlTest, FirstSelectedItemIsTheLowestSelectedRow)
     QTest::mouseClick(list->viewport(), Qt::LeftButton, Qt::ControlModifier, list->GetSubItemRect(1, 1).center());
     EXPECT_EQ(SelectedRows(), (std::vector<int>{1, 3}));
     EXPECT_EQ(list->GetFirstSelectedItem(), 1);
+}
+
+TEST_F(XListCtrlTest, RedrawsPaintBeforeReturning)
+{
+    AddRow("row", 0, true);
+    QCoreApplication::processEvents();
+
+    struct PaintRecorder : QObject {
+        QRegion painted;
+        bool eventFilter(QObject*, QEvent* event) override
+        {
+            if (event->type() == QEvent::Paint)
+                painted += static_cast<QPaintEvent*>(event)->region();
+            return false;
+        }
+    } recorder;
+    list->viewport()->installEventFilter(&recorder);
+    const auto paintedAll = [&](const QRect& rect) { return (QRegion(rect) - recorder.painted).isEmpty(); };
+
+    list->UpdateSubItem(0, 1);
+    EXPECT_TRUE(paintedAll(list->GetSubItemRect(0, 1)));
+
+    recorder.painted = QRegion();
+    list->SetEnabled(0, false);
+    EXPECT_TRUE(paintedAll(list->GetSubItemRect(0, 0).united(list->GetSubItemRect(0, 2))));
+
+    recorder.painted = QRegion();
+    list->SetCheckbox(0, 1);
+    EXPECT_TRUE(paintedAll(list->GetSubItemRect(0, 0)));
+    list->viewport()->removeEventFilter(&recorder);
 }
 
 TEST_F(XListCtrlTest, DeleteAllItemsEmptiesTheList)
