@@ -23,7 +23,11 @@ endif()
 function(flashwright_add_test_executable name)
   add_executable(${name} ${ARGN})
   target_link_libraries(${name} PRIVATE GTest::gtest GTest::gtest_main GTest::gmock Threads::Threads)
+  # One variable per property: gtest_discover_tests flattens a list value, so
+  # "A=1;B=2" would set only A.
   gtest_discover_tests(${name}
     DISCOVERY_TIMEOUT 60
-    PROPERTIES ENVIRONMENT "QT_QPA_PLATFORM=offscreen;FLASHWRIGHT_BIN_DIR=${CMAKE_BINARY_DIR}/bin")
+    PROPERTIES
+      ENVIRONMENT "QT_QPA_PLATFORM=offscreen"
+      ENVIRONMENT_MODIFICATION "FLASHWRIGHT_BIN_DIR=set:${CMAKE_BINARY_DIR}/bin")
 endfunction()
