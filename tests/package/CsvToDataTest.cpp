@@ -262,6 +262,10 @@ TEST_F(CsvToDataTest, MalformedTablesFailWithoutLeavingTheirBuffers) {
     };
     for (const auto& c : cases) EXPECT_EQ(Compile(c.table).code, c.code) << c.table;
 
+    // A text row without a text field (found by fuzzing: no copy from nowhere).
+    EXPECT_EQ(Compile("0x0,,,\n0,8,,\n1,4,X,\n4\n4,4\n1,0x55aa,,\n").code, kCsvSuccess);
+    EXPECT_EQ(Compile("2,4,0,ui32CRCCode\n4,2\n1,0x55aa\n").code, kCsvSuccess);
+
     // A kind-2 width above 8 is zero-extended.
     const Compiled wide = Compile("0x0,,,\n0,16,,\n1,12,X,\n2,12,0xFFFFFFFFFFFFFFFF,\n1,0x55aa,,\n");
     ASSERT_EQ(wide.code, kCsvSuccess);
