@@ -196,6 +196,8 @@ int CCSVOrTXTToData::Convert(const std::wstring& tablePath) {
     __ReleaseImage();
     const std::string path = platform::ToNativePath(tablePath);
 
+    // A folder opens for reading on Linux but is no table.
+    if (platform::IsDirectory(tablePath)) return kCsvOpenFailed;
     RowReader table(path);
     if (!table.IsOpen()) return kCsvOpenFailed;
 

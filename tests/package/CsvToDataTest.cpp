@@ -212,6 +212,8 @@ TEST_F(CsvToDataTest, FailureCodesOneToSix) {
         EXPECT_FALSE(result.hasImage) << c.name;
     }
     EXPECT_EQ(CompilePath(m_folder.Path() / "missing.csv").code, kCsvOpenFailed);
+    std::filesystem::create_directory(m_folder.Path() / "folder.csv");
+    EXPECT_EQ(CompilePath(m_folder.Path() / "folder.csv").code, kCsvOpenFailed);
 
     CCSVOrTXTToData header;
     const std::uint8_t byte = 1;
