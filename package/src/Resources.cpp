@@ -1,6 +1,7 @@
 #include "package/Resources.h"
 
 #include <cstring>
+#include <exception>
 #include <limits>
 #include <map>
 #include <mutex>
@@ -74,7 +75,7 @@ void ClearResourceOverrides() {
 }
 }  // namespace package::testing
 
-bool GetResourceData(const std::wstring& type, int id, CSourceFile& source) {
+bool GetResourceData(const std::wstring& type, int id, CSourceFile& source) try {
     if (id < 0 || type.empty()) return false;
     if (const int overridden = FindOverride(type, id, source); overridden != 0) return overridden > 0;
     using package::detail::kEmbeddedResourceCount;
@@ -86,5 +87,7 @@ bool GetResourceData(const std::wstring& type, int id, CSourceFile& source) {
         if (size == 0 || size > std::numeric_limits<std::uint32_t>::max()) return false;
         return source.Assign(resource.data, static_cast<std::uint32_t>(size));
     }
+    return false;
+} catch (const std::exception&) {
     return false;
 }
