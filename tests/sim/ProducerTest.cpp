@@ -447,3 +447,27 @@ TEST(Producer, DescriptionErrorsNameTheKeyAtFault) {
     EXPECT_EQ(p.GCInitLib(), GC_ERR_INVALID_PARAMETER);
     EXPECT_NE(p.LastErrorText().find("not valid JSON"), std::string::npos) << p.LastErrorText();
 }
+
+TEST(Producer, RepositoryDescriptionsLoad) {
+    const fs::path folder = ZVSIM_DESCRIPTIONS_DIR;
+    for (const char* file : {"demo.json", "faults.json"}) {
+        SCOPED_TRACE(file);
+        TempFolder state;
+        ScopedEnvironment config("FLASHWRIGHT_SIM_CONFIG", (folder / file).string());
+        ScopedEnvironment stateEnv("FLASHWRIGHT_SIM_STATE", state.Path().string());
+        Producer p;
+        Session s(p);
+        EXPECT_FALSE(s.DeviceIds().empty());
+    }
+    TempFolder state;
+    ScopedEnvironment config("FLASHWRIGHT_SIM_CONFIG", (folder / "demo.json").string());
+    ScopedEnvironment stateEnv("FLASHWRIGHT_SIM_STATE", state.Path().string());
+    Sdk sdk;
+    ASSERT_EQ(sdk.open(), ZV_OK);
+    std::vector<std::string> models;
+    for (const Sdk::Entry& entry : sdk.List()) {
+        models.push_back(entry.model);
+    }
+    EXPECT_EQ(models, (std::vector<std::string>{"ORV-2C", "ORV-2C-L", "ORV-2M", "ORV-2M-L", "ORV-5M"}));
+    sdk.close();
+}
