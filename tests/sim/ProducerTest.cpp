@@ -447,3 +447,66 @@ TEST(Producer, DescriptionErrorsNameTheKeyAtFault) {
     EXPECT_EQ(p.GCInitLib(), GC_ERR_INVALID_PARAMETER);
     EXPECT_NE(p.LastErrorText().find("not valid JSON"), std::string::npos) << p.LastErrorText();
 }
+
+TEST(Producer, RepositoryDescriptionsLoad) {
+    const fs::path folder = ZVSIM_DESCRIPTIONS_DIR;
+    for (const char* file : {"demo.json", "faults.json"}) {
+        SCOPED_TRACE(file);
+        TempFolder state;
+        ScopedEnvironment config("FLASHWRIGHT_SIM_CONFIG", (folder / file).string());
+        ScopedEnvironment stateEnv("FLASHWRIGHT_SIM_STATE", state.Path().string());
+        Producer p;
+        Session s(p);
+        EXPECT_FALSE(s.DeviceIds().empty());
+    }
+    TempFolder state;
+    ScopedEnvironment config("FLASHWRIGHT_SIM_CONFIG", (folder / "demo.json").string());
+    ScopedEnvironment stateEnv("FLASHWRIGHT_SIM_STATE", state.Path().string());
+    Sdk sdk;
+    ASSERT_EQ(sdk.open(), ZV_OK);
+    std::vector<std::string> models;
+    for (const Sdk::Entry& entry : sdk.List()) {
+        models.push_back(entry.model);
+    }
+    EXPECT_EQ(models, (std::vector<std::string>{"ORV-2C", "ORV-2C-L", "ORV-2M", "ORV-2M-L", "ORV-5M"}));
+    sdk.close();
+}
+
+TEST(Producer, UnusualDeviceIdsStayInsideTheStateFolder) {
+    json escaping = Camera("SN0001");
+    escaping["device_id"] = "../../outside";
+    json longId = Camera("SN0002");
+    longId["device_id"] = std::string(300, 'L');
+    SimFolder sim(Description({escaping, longId, Camera("SN0003")}));
+    Producer p;
+    Session s(p);
+    bool8_t changed = 0;
+    ASSERT_EQ(p.IFUpdateDeviceList(s.iface, &changed, 1000), GC_ERR_SUCCESS);
+    uint32_t n = 0;
+    ASSERT_EQ(p.IFGetNumDevices(s.iface, &n), GC_ERR_SUCCESS);
+    ASSERT_EQ(n, 3u);
+    char id[256] = {};
+    size_t size = sizeof id;
+    ASSERT_EQ(p.IFGetDeviceID(s.iface, 0, id, &size), GC_ERR_SUCCESS);
+    EXPECT_STREQ(id, "../../outside");
+    size = sizeof id;
+    EXPECT_EQ(p.IFGetDeviceID(s.iface, 1, id, &size), GC_ERR_BUFFER_TOO_SMALL);
+    EXPECT_EQ(size, 301u);
+    const Session::Opened cam = s.Open("../../outside");
+    ASSERT_EQ(p.DPEnterUpgradeMode(cam.port, 1000, 0, 20), GC_ERR_SUCCESS);
+    const std::vector<uint8_t> bytes = Pattern(8, 1);
+    size = bytes.size();
+    ASSERT_EQ(p.DPWriteUpgradeFile(cam.port, 0x1200000, bytes.data(), &size, 4096, 32, 0, 1), GC_ERR_SUCCESS);
+    // Everything the simulator wrote lies in the state folder.
+    std::vector<std::string> entries;
+    for (const auto& entry : fs::directory_iterator(sim.Root())) {
+        entries.push_back(entry.path().filename().string());
+    }
+    std::sort(entries.begin(), entries.end());
+    EXPECT_EQ(entries, (std::vector<std::string>{"description.json", "state"}));
+    size_t flashFiles = 0;
+    for (const auto& entry : fs::recursive_directory_iterator(sim.State() / "cameras")) {
+        flashFiles += entry.path().extension() == ".bin";
+    }
+    EXPECT_EQ(flashFiles, 1u);
+}
