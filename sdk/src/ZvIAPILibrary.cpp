@@ -12,8 +12,7 @@ Fn CZvIAPILibrary::Resolve(int ordinal) const {
 
 bool CZvIAPILibrary::Load() {
     if (IsLoaded()) return true;
-    const std::wstring besideProgram =
-        platform::GetExecutableDirectory() + platform::PathSeparator() + LibraryFileName();
+    const std::wstring besideProgram = m_folder + platform::PathSeparator() + LibraryFileName();
     std::wstring error;
     if (platform::IsRegularFile(besideProgram)) {
         if (!m_library.Load(besideProgram)) error = platform::AnsiToWide(m_library.LoadError());
@@ -40,7 +39,7 @@ bool CZvIAPILibrary::Load() {
 }
 
 void CZvIAPILibrary::Unload() {
-    *this = CZvIAPILibrary();
+    *this = CZvIAPILibrary(m_folder);
 }
 
 std::int32_t CZvIAPILibrary::OpenSdk() const { return m_openSdk ? m_openSdk() : kMissingEntryPoint; }

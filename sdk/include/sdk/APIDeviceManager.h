@@ -40,6 +40,8 @@ private:
 class CAPIDeviceManager {
 public:
     CAPIDeviceManager() = default;
+    // Looks for the SDK in that folder before the system loader's places.
+    explicit CAPIDeviceManager(const std::wstring& sdkFolder) : m_sdk(sdkFolder) {}
     ~CAPIDeviceManager();
     CAPIDeviceManager(const CAPIDeviceManager&) = delete;
     CAPIDeviceManager& operator=(const CAPIDeviceManager&) = delete;

@@ -45,7 +45,9 @@ constexpr std::int32_t kMissingEntryPoint = -1;
 // return kMissingEntryPoint, so a partial SDK is a reported failure, not a crash.
 class CZvIAPILibrary {
 public:
-    // Looks for the SDK beside the executable first, then through the system loader.
+    // Looks for the SDK in the given folder (the program's own, unless told
+    // otherwise) first, then through the system loader.
+    explicit CZvIAPILibrary(std::wstring folder = platform::GetExecutableDirectory()) : m_folder(std::move(folder)) {}
     bool Load();
     bool IsLoaded() const { return m_library.IsLoaded(); }
     void Unload();
@@ -70,6 +72,7 @@ private:
     template <typename Fn>
     Fn Resolve(int ordinal) const;
 
+    std::wstring m_folder;
     platform::DynamicLibrary m_library;
     std::wstring m_loadError;
     OpenSdkFn m_openSdk = nullptr;
