@@ -192,3 +192,42 @@ TEST(ParameterBackup, AnIdentityCannotPlaceItsFileOutsideTheTemporaryFolder) {
         }
     }
 }
+
+namespace {
+
+struct CommandResult {
+    int status;
+    std::string output;
+};
+
+CommandResult RunCli(const std::string& arguments) {
+    const std::string command = (simtest::BinDir() / "flashwright-cli").string() + " " + arguments + " 2>&1";
+    CommandResult result{-1, {}};
+    FILE* pipe = ::popen(command.c_str(), "r");
+    if (pipe == nullptr) return result;
+    char buffer[512];
+    while (std::fgets(buffer, sizeof buffer, pipe) != nullptr) result.output += buffer;
+    const int status = ::pclose(pipe);
+    result.status = WIFEXITED(status) ? WEXITSTATUS(status) : -1;
+    return result;
+}
+
+}  // namespace
+
+TEST(ParameterBackup, CommandLinePassesReportTheirOutcome) {
+    SimFolder sim(Description({Camera("D1", "ORV-2C", "SN1")}));
+    CommandResult exported = RunCli("params export");
+    EXPECT_EQ(exported.status, 0) << exported.output;
+    EXPECT_TRUE(fs::exists(sim.TempDirectory() / "SN1.ini"));
+    CommandResult imported = RunCli("params import");
+    EXPECT_EQ(imported.status, 0) << imported.output;
+    EXPECT_EQ(Calls(sim, "D1").size(), 5u + 7u) << "one export and one import of the camera";
+
+    json broken = Description({Camera("D1", "ORV-2C", "SN1")});
+    broken["sdk"] = {{"init", -14}};
+    sim.Write(broken);
+    CommandResult failed = RunCli("params import");
+    EXPECT_EQ(failed.status, 1);
+    EXPECT_NE(failed.output.find("{-14}{CAPIDeviceManager::InitEnvironment:line[32]}"), std::string::npos)
+        << failed.output;
+}
