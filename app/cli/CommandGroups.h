@@ -9,3 +9,5 @@ class App;
 
 // package models | compile | plan
 void AddPackageCommands(CLI::App& app);
+// params export | import
+void AddParamsCommands(CLI::App& app);

@@ -6,6 +6,7 @@ int main(int argc, char** argv) {
     CLI::App app{"Inspects the embedded upgrade package and the attached cameras.", "flashwright-cli"};
     app.require_subcommand(1);
     AddPackageCommands(app);
+    AddParamsCommands(app);
     try {
         app.parse(argc, argv);
     } catch (const CLI::ParseError& error) {
