@@ -1,0 +1,414 @@
+#include "package/CsvToData.h"
+
+#include <boost/crc.hpp>
+
+#include <cstdio>
+#include <cstring>
+#include <fstream>
+#include <limits>
+#include <new>
+
+#include "support/Platform.h"
+
+namespace package::detail {
+
+// One table read line by line as a text-mode reader on Windows sees it: a CR
+// right before the line feed belongs to the line end.
+class CsvRowReader {
+public:
+    explicit CsvRowReader(const std::string& path) : m_stream(path, std::ios::in | std::ios::binary) {}
+
+    bool IsOpen() const { return m_stream.is_open(); }
+
+    bool Next(std::string& row) {
+        if (!std::getline(m_stream, row)) return false;
+        const bool hadLineFeed = !m_stream.eof();
+        if (hadLineFeed && !row.empty() && row.back() == '\r') row.pop_back();
+        return true;
+    }
+
+    void Rewind() {
+        m_stream.clear();
+        m_stream.seekg(0);
+    }
+
+private:
+    std::ifstream m_stream;
+};
+
+// The .bin output beside the table. Every write is checked: a short write must
+// not come back as a silently shorter image.
+class ImageOutput {
+public:
+    ImageOutput() = default;
+    ImageOutput(const ImageOutput&) = delete;
+    ImageOutput& operator=(const ImageOutput&) = delete;
+    ~ImageOutput() { Close(); }
+
+    bool Create(const std::string& path) {
+        m_file = std::fopen(path.c_str(), "wb");
+        return m_file != nullptr;
+    }
+    bool Write(const std::uint8_t* data, std::uint64_t size) {
+        if (size == 0) return true;
+        if (m_file == nullptr || std::fwrite(data, 1, size, m_file) != size) return false;
+        m_written += size;
+        return true;
+    }
+    bool Close() {
+        if (m_file == nullptr) return true;
+        const bool ok = std::fclose(m_file) == 0;
+        m_file = nullptr;
+        return ok;
+    }
+    std::uint64_t Written() const { return m_written; }
+
+private:
+    std::FILE* m_file = nullptr;
+    std::uint64_t m_written = 0;
+};
+
+}  // namespace package::detail
+
+namespace {
+
+constexpr std::uint64_t kTerminatorMark = 0x55AA;
+constexpr std::string_view kCrcFieldMark = "ui32CRCCode";
+
+// Field n (1-based) of a row: the text between comma n-1 and comma n.
+std::string_view Field(std::string_view row, int n) {
+    std::size_t start = 0;
+    for (int i = 1; i < n; ++i) {
+        const std::size_t comma = row.find(',', start);
+        if (comma == std::string_view::npos) return {};
+        start = comma + 1;
+    }
+    const std::size_t end = row.find(',', start);
+    return row.substr(start, end == std::string_view::npos ? std::string_view::npos : end - start);
+}
+
+struct RowHead {
+    std::uint64_t kind;
+    std::uint64_t width;
+};
+
+RowHead ReadHead(std::string_view row) { return {StrToUInt64(Field(row, 1)), StrToUInt64(Field(row, 2))}; }
+
+// Little-endian; bytes beyond the value's eight are zero.
+void StoreLittleEndian(std::uint8_t* destination, std::uint64_t value, std::uint64_t width) {
+    for (std::uint64_t i = 0; i < width; ++i) destination[i] = i < 8 ? static_cast<std::uint8_t>(value >> (8 * i)) : 0;
+}
+
+void StoreUInt32(std::uint8_t* destination, std::uint32_t value) { StoreLittleEndian(destination, value, 4); }
+
+// Whether [position, position + width) lies inside a buffer of size bytes.
+bool Fits(std::uint64_t position, std::uint64_t width, std::uint64_t size) {
+    return position <= size && width <= size - position;
+}
+
+// The output path: the table path up to the dot of its extension, then ".bin".
+// Only the file-name part is searched, so a dot in a folder name never sends the
+// output somewhere else.
+bool MakeBinPath(const std::string& tablePath, std::string& binPath) {
+    const std::size_t slash = tablePath.find_last_of('/');
+    const std::size_t nameStart = slash == std::string::npos ? 0 : slash + 1;
+    const std::size_t dot = tablePath.find_last_of('.');
+    if (dot == std::string::npos || dot < nameStart) return false;
+    binPath = tablePath.substr(0, dot) + ".bin";
+    return true;
+}
+
+std::unique_ptr<std::uint8_t[]> AllocateBytes(std::uint64_t size) {
+    return std::unique_ptr<std::uint8_t[]>(new (std::nothrow) std::uint8_t[size == 0 ? 1 : size]);
+}
+
+}  // namespace
+
+const char* DescribeCsvConvertResult(int code) {
+    switch (code) {
+    case kCsvSuccess: return "success";
+    case kCsvOpenFailed: return "the table cannot be opened, or its .bin output cannot be written";
+    case kCsvBadRow: return "the table has no row, or a row that its layout does not accept";
+    case kCsvTextTooLong: return "a text row is longer than its width";
+    case kCsvBadPairWidth: return "a kind-3 row has a width other than 8";
+    case kCsvNoMemory: return "no bytes, or more memory than a table may take";
+    case kCsvBadTable: return "the table path has no extension, or a segment table has no terminator or no bytes";
+    default: return "unknown result";
+    }
+}
+
+std::uint16_t CalcCRC16(const void* data, std::uint64_t length) {
+    boost::crc_optimal<16, 0x8005, 0xFFFF, 0, true, true> crc;
+    if (data != nullptr && length != 0) crc.process_bytes(data, static_cast<std::size_t>(length));
+    return crc.checksum();
+}
+
+void StoreCheckValue(std::uint8_t* destination, std::uint16_t crc) {
+    destination[0] = static_cast<std::uint8_t>(crc >> 8);
+    destination[1] = static_cast<std::uint8_t>(crc & 0xFF);
+    destination[2] = 0;
+    destination[3] = 0;
+}
+
+std::uint64_t StrToUInt64(std::string_view field) {
+    // The prefix test looks at the raw field, before any blank or sign.
+    const unsigned base = field.size() > 2 && field[0] == '0' && field[1] == 'x' ? 16 : 10;
+    auto digitValue = [base](char c) -> int {
+        int v = 99;
+        if (c >= '0' && c <= '9') v = c - '0';
+        else if (c >= 'a' && c <= 'z') v = c - 'a' + 10;
+        else if (c >= 'A' && c <= 'Z') v = c - 'A' + 10;
+        return static_cast<unsigned>(v) < base ? v : -1;
+    };
+
+    std::size_t i = 0;
+    while (i < field.size() && (field[i] == ' ' || (field[i] >= '\t' && field[i] <= '\r'))) ++i;
+    bool negative = false;
+    if (i < field.size() && (field[i] == '+' || field[i] == '-')) negative = field[i++] == '-';
+    if (base == 16 && i + 2 < field.size() && field[i] == '0' && (field[i + 1] == 'x' || field[i + 1] == 'X') &&
+        digitValue(field[i + 2]) >= 0)
+        i += 2;
+
+    std::uint64_t value = 0;
+    bool anyDigit = false;
+    bool overflow = false;
+    for (; i < field.size(); ++i) {
+        const int digit = digitValue(field[i]);
+        if (digit < 0) break;
+        anyDigit = true;
+        if (value > (std::numeric_limits<std::uint64_t>::max() - static_cast<unsigned>(digit)) / base)
+            overflow = true;
+        else
+            value = value * base + static_cast<unsigned>(digit);
+    }
+    if (!anyDigit) return 0;
+    if (overflow) return std::numeric_limits<std::uint64_t>::max();
+    return negative ? ~value + 1 : value;
+}
+
+void CCSVOrTXTToData::__ReleaseImage() {
+    m_image.reset();
+    m_imageSize = 0;
+    m_hasImage = false;
+}
+
+int CCSVOrTXTToData::Convert(const std::wstring& tablePath) {
+    __ReleaseImage();
+    const std::string path = platform::ToNativePath(tablePath);
+
+    // A folder opens for reading on Linux but is no table.
+    if (platform::IsDirectory(tablePath)) return kCsvOpenFailed;
+    RowReader table(path);
+    if (!table.IsOpen()) return kCsvOpenFailed;
+
+    std::string row;
+    if (!table.Next(row)) return kCsvBadRow;
+    const bool segmentLayout = StrToUInt64(Field(row, 1)) == 2;
+    table.Rewind();
+
+    std::uint64_t segmentTotal = 0;
+    if (segmentLayout) {
+        const int code = __GetSegmentTableLength(table, segmentTotal);
+        if (code != kCsvSuccess) return code;
+    }
+
+    std::string binPath;
+    if (!MakeBinPath(path, binPath)) return kCsvBadTable;
+    ImageOutput output;
+    if (!output.Create(binPath)) return kCsvOpenFailed;
+
+    int code = segmentLayout ? __CompileSegmentLayout(table, segmentTotal, output)
+                             : __CompileBlockLayout(table, output);
+    if (!output.Close() && code == kCsvSuccess) code = kCsvOpenFailed;
+    if (code == kCsvSuccess) __LoadImageFile(binPath, output.Written());
+    std::remove(binPath.c_str());
+    return code;
+}
+
+int CCSVOrTXTToData::__CompileBlockLayout(RowReader& table, ImageOutput& output) {
+    std::string row;
+    table.Next(row);  // the address row
+
+    std::unique_ptr<std::uint8_t[]> block;
+    std::uint64_t blockSize = 0;
+    std::uint64_t position = 0;
+    std::uint64_t sectionLength = 0;
+
+    while (table.Next(row)) {
+        const RowHead head = ReadHead(row);
+        switch (head.kind) {
+        case 0:
+            // A block that was never terminated is dropped here.
+            block.reset();
+            if (head.width > kCsvMaxImageBytes) return kCsvNoMemory;
+            block = AllocateBytes(head.width);
+            if (!block) return kCsvNoMemory;
+            std::memset(block.get(), 0xFF, head.width);
+            blockSize = head.width;
+            position = 4;
+            break;
+        case 1:
+            if (!block) return kCsvBadRow;
+            if (head.width == kTerminatorMark) {
+                if (!Fits(4, sectionLength, blockSize)) return kCsvBadRow;
+                StoreCheckValue(block.get(), CalcCRC16(block.get() + 4, sectionLength));
+                if (output.Written() + blockSize > kCsvMaxImageBytes) return kCsvNoMemory;
+                if (!output.Write(block.get(), blockSize)) return kCsvOpenFailed;
+            } else {
+                if (!Fits(4, head.width, blockSize)) return kCsvBadRow;
+                sectionLength = head.width;
+                std::memset(block.get(), 0, sectionLength + 4);
+            }
+            break;
+        case 2:
+            if (!block || !Fits(position, head.width, blockSize)) return kCsvBadRow;
+            StoreLittleEndian(block.get() + position, StrToUInt64(Field(row, 3)), head.width);
+            position += head.width;
+            break;
+        case 3:
+            if (head.width != 8) return kCsvBadPairWidth;
+            if (!block || !Fits(position, 8, blockSize)) return kCsvBadRow;
+            StoreUInt32(block.get() + position, static_cast<std::uint32_t>(StrToUInt64(Field(row, 3))));
+            StoreUInt32(block.get() + position + 4, static_cast<std::uint32_t>(StrToUInt64(Field(row, 4))));
+            position += 8;
+            break;
+        case 4: {
+            if (!block) return kCsvBadRow;
+            const std::string_view text = Field(row, 3);
+            if (text.size() > head.width) return kCsvTextTooLong;
+            if (!Fits(position, head.width, blockSize)) return kCsvBadRow;
+            // "0" stands for no text: the field keeps the zeros of its section.
+            if (!text.empty() && text != "0") std::memcpy(block.get() + position, text.data(), text.size());
+            position += head.width;
+            break;
+        }
+        default:
+            return kCsvBadRow;
+        }
+    }
+    return kCsvSuccess;
+}
+
+int CCSVOrTXTToData::__GetSegmentTableLength(RowReader& table, std::uint64_t& total) {
+    total = 0;
+    bool terminated = false;
+    bool tooLarge = false;
+    std::string row;
+    while (table.Next(row)) {
+        const std::uint64_t width = StrToUInt64(Field(row, 2));
+        if (width == kTerminatorMark) {
+            terminated = true;
+            break;
+        }
+        if (width > kCsvMaxImageBytes - total) tooLarge = true;
+        else total += width;
+    }
+    table.Rewind();
+    if (!terminated) return kCsvBadTable;
+    if (tooLarge) return kCsvNoMemory;
+    if (total == 0) return kCsvBadTable;
+    return kCsvSuccess;
+}
+
+int CCSVOrTXTToData::__CompileSegmentLayout(RowReader& table, std::uint64_t total, ImageOutput& output) {
+    std::unique_ptr<std::uint8_t[]> image = AllocateBytes(total);
+    if (!image) return kCsvNoMemory;
+    std::memset(image.get(), 0, total);
+
+    std::uint64_t position = 0;
+    std::uint64_t segmentLength = 0;
+    bool crcFieldSeen = false;
+
+    // Stores the check value of the open segment in its first four bytes.
+    auto seal = [&]() {
+        if (segmentLength < 4) return false;
+        std::uint8_t* segment = image.get() + (position - segmentLength);
+        StoreCheckValue(segment, CalcCRC16(segment + 4, segmentLength - 4));
+        return true;
+    };
+
+    std::string row;
+    while (table.Next(row)) {
+        const RowHead head = ReadHead(row);
+        switch (head.kind) {
+        case 2: {
+            const std::uint64_t value = StrToUInt64(Field(row, 3));
+            if (head.width == 4 && value == 0 && Field(row, 4) == kCrcFieldMark) {
+                if (crcFieldSeen) {
+                    if (!seal()) return kCsvBadRow;
+                    segmentLength = 0;
+                }
+                crcFieldSeen = true;
+            }
+            if (!Fits(position, head.width, total)) return kCsvBadRow;
+            StoreLittleEndian(image.get() + position, value, head.width);
+            position += head.width;
+            segmentLength += head.width;
+            break;
+        }
+        case 3:
+            if (head.width != 8) return kCsvBadPairWidth;
+            if (!Fits(position, 8, total)) return kCsvBadRow;
+            StoreUInt32(image.get() + position, static_cast<std::uint32_t>(StrToUInt64(Field(row, 3))));
+            StoreUInt32(image.get() + position + 4, static_cast<std::uint32_t>(StrToUInt64(Field(row, 4))));
+            position += 8;
+            segmentLength += 8;
+            break;
+        case 4: {
+            const std::string_view text = Field(row, 3);
+            if (text.size() > head.width) return kCsvTextTooLong;
+            if (!Fits(position, head.width, total)) return kCsvBadRow;
+            if (!text.empty()) std::memcpy(image.get() + position, text.data(), text.size());
+            position += head.width;
+            segmentLength += head.width;
+            break;
+        }
+        case 1:
+            if (head.width == kTerminatorMark) {
+                if (!seal()) return kCsvBadRow;
+                if (output.Written() + total > kCsvMaxImageBytes) return kCsvNoMemory;
+                if (!output.Write(image.get(), total)) return kCsvOpenFailed;
+            }
+            break;
+        default:
+            return kCsvBadRow;
+        }
+    }
+    return kCsvSuccess;
+}
+
+bool CCSVOrTXTToData::__LoadImageFile(const std::string& binPath, std::uint64_t expectedSize) {
+    std::FILE* file = std::fopen(binPath.c_str(), "rb");
+    if (file == nullptr) return false;
+    bool ok = std::fseek(file, 0, SEEK_END) == 0;
+    const long size = ok ? std::ftell(file) : -1;
+    ok = ok && size >= 0 && static_cast<std::uint64_t>(size) == expectedSize &&
+         static_cast<std::uint64_t>(size) <= std::numeric_limits<std::uint32_t>::max() &&
+         std::fseek(file, 0, SEEK_SET) == 0;
+    std::unique_ptr<std::uint8_t[]> image;
+    if (ok) {
+        image = AllocateBytes(static_cast<std::uint64_t>(size));
+        ok = image != nullptr &&
+             std::fread(image.get(), 1, static_cast<std::size_t>(size), file) == static_cast<std::size_t>(size);
+    }
+    std::fclose(file);
+    if (!ok) return false;
+    m_image = std::move(image);
+    m_imageSize = static_cast<std::uint32_t>(size);
+    m_hasImage = true;
+    return true;
+}
+
+int CCSVOrTXTToData::AddFileHeader(const std::uint8_t* data, std::uint32_t length) {
+    __ReleaseImage();
+    if (data == nullptr || length == 0 || length > std::numeric_limits<std::uint32_t>::max() - 8) return kCsvNoMemory;
+    std::unique_ptr<std::uint8_t[]> image = AllocateBytes(std::uint64_t{length} + 8);
+    if (!image) return kCsvNoMemory;
+    std::memcpy(image.get() + 8, data, length);
+    StoreCheckValue(image.get() + 4, CalcCRC16(data, length));
+    StoreUInt32(image.get(), length);
+    m_image = std::move(image);
+    m_imageSize = length + 8;
+    m_hasImage = true;
+    return kCsvSuccess;
+}

@@ -1,0 +1,93 @@
+#include "package/Resources.h"
+
+#include <cstring>
+#include <exception>
+#include <limits>
+#include <map>
+#include <mutex>
+#include <new>
+#include <utility>
+
+#include "EmbeddedResources.h"
+
+bool CSourceFile::Assign(const std::uint8_t* data, std::uint32_t size) {
+    m_data.reset();
+    m_size = 0;
+    if (size == 0) return true;
+    std::unique_ptr<std::uint8_t[]> copy(new (std::nothrow) std::uint8_t[size]);
+    if (!copy) return false;
+    std::memcpy(copy.get(), data, size);
+    m_data = std::move(copy);
+    m_size = size;
+    return true;
+}
+
+namespace {
+
+bool TypeMatches(const std::wstring& wanted, const char* type) {
+    std::size_t i = 0;
+    for (; i < wanted.size(); ++i) {
+        const unsigned char c = static_cast<unsigned char>(type[i]);
+        if (c == 0) return false;
+        wchar_t w = wanted[i];
+        if (w >= L'a' && w <= L'z') w = w - L'a' + L'A';
+        const wchar_t t = (c >= 'a' && c <= 'z') ? static_cast<wchar_t>(c - 'a' + 'A') : static_cast<wchar_t>(c);
+        if (w != t) return false;
+    }
+    return type[i] == '\0';
+}
+
+std::mutex g_overrideMutex;
+std::map<std::pair<std::wstring, int>, std::string> g_overrides;
+bool g_anyOverride = false;  // guarded by g_overrideMutex
+
+std::wstring UpperAscii(std::wstring text) {
+    for (wchar_t& c : text)
+        if (c >= L'a' && c <= L'z') c = c - L'a' + L'A';
+    return text;
+}
+
+// 1 found, 0 not overridden, -1 overridden as missing or empty.
+int FindOverride(const std::wstring& type, int id, CSourceFile& source) {
+    std::lock_guard<std::mutex> lock(g_overrideMutex);
+    if (!g_anyOverride) return 0;
+    const auto it = g_overrides.find({UpperAscii(type), id});
+    if (it == g_overrides.end()) return 0;
+    if (it->second.empty()) return -1;
+    return source.Assign(reinterpret_cast<const std::uint8_t*>(it->second.data()),
+                         static_cast<std::uint32_t>(it->second.size()))
+               ? 1
+               : -1;
+}
+
+}  // namespace
+
+namespace package::testing {
+void OverrideResource(const std::wstring& type, int id, const std::string& bytes) {
+    std::lock_guard<std::mutex> lock(g_overrideMutex);
+    g_overrides[{UpperAscii(type), id}] = bytes;
+    g_anyOverride = true;
+}
+void ClearResourceOverrides() {
+    std::lock_guard<std::mutex> lock(g_overrideMutex);
+    g_overrides.clear();
+    g_anyOverride = false;
+}
+}  // namespace package::testing
+
+bool GetResourceData(const std::wstring& type, int id, CSourceFile& source) try {
+    if (id < 0 || type.empty()) return false;
+    if (const int overridden = FindOverride(type, id, source); overridden != 0) return overridden > 0;
+    using package::detail::kEmbeddedResourceCount;
+    using package::detail::kEmbeddedResources;
+    for (std::size_t i = 0; i < kEmbeddedResourceCount; ++i) {
+        const auto& resource = kEmbeddedResources[i];
+        if (resource.id != id || !TypeMatches(type, resource.type)) continue;
+        const std::size_t size = *resource.size;
+        if (size == 0 || size > std::numeric_limits<std::uint32_t>::max()) return false;
+        return source.Assign(resource.data, static_cast<std::uint32_t>(size));
+    }
+    return false;
+} catch (const std::exception&) {
+    return false;
+}

@@ -1,0 +1,21 @@
+// Operating-system services of the package: the private temporary folder and
+// plain file writes. A Windows build replaces FileSystemLinux.cpp.
+#pragma once
+
+#include <cstdint>
+#include <string>
+
+namespace package::fs {
+
+// Where the temporary folder belongs; empty when no place can be named.
+std::wstring TempDirectoryPath();
+// See package::EnsureTempDirectory.
+bool EnsurePrivateDirectory(const std::wstring& path);
+// See package::RemoveTempDirectory.
+void RemovePrivateDirectory(const std::wstring& path);
+// Creates or truncates the file and writes every byte; never follows a symbolic
+// link at the path.
+bool WriteWholeFile(const std::wstring& path, const std::uint8_t* data, std::size_t size);
+void DeleteFile(const std::wstring& path);
+
+}  // namespace package::fs
