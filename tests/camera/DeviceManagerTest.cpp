@@ -4,6 +4,7 @@
 
 #include <filesystem>
 #include <fstream>
+#include <thread>
 
 #include "SimulatedCameras.h"
 #include "camera/DeviceManager.h"
@@ -137,6 +138,18 @@ protected:
     std::unique_ptr<SimulatedCameras> m_sim;
     CDeviceManager m_manager;
 };
+
+TEST_F(DeviceManagerTest, ProducerErrorTextIsThatOfTheCallingThread) {
+    json camera = Camera("A1");
+    camera["faults"] = {{"open", -1005}};
+    Load(Description({camera}));
+    ASSERT_TRUE(m_manager.UpdateDeviceList());
+    EXPECT_EQ(GetProducerErrorText(m_manager.GetBinding()).rfind(L"{-1005}{", 0), 0u);
+    // A thread on which nothing failed has no failure to report.
+    std::wstring other;
+    std::thread([&] { other = GetProducerErrorText(m_manager.GetBinding()); }).join();
+    EXPECT_EQ(other.rfind(L"{0}{", 0), 0u) << Narrow(other);
+}
 
 TEST_F(DeviceManagerTest, ReadsIdentityAndVersions) {
     json camera = Camera("A1", "ORV-2M");
