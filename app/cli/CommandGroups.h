@@ -11,3 +11,5 @@ class App;
 void AddPackageCommands(CLI::App& app);
 // params export | import
 void AddParamsCommands(CLI::App& app);
+// list | upgrade
+void AddCameraCommands(CLI::App& app);

@@ -7,6 +7,7 @@ int main(int argc, char** argv) {
     app.require_subcommand(1);
     AddPackageCommands(app);
     AddParamsCommands(app);
+    AddCameraCommands(app);
     try {
         app.parse(argc, argv);
     } catch (const CLI::ParseError& error) {
