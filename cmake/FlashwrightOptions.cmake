@@ -23,7 +23,11 @@ endif()
 function(flashwright_add_test_executable name)
   add_executable(${name} ${ARGN})
   target_link_libraries(${name} PRIVATE GTest::gtest GTest::gtest_main GTest::gmock Threads::Threads)
+  # One value per property: a ";" list would be split on its way through the
+  # discovery script and lose every variable but the first.
   gtest_discover_tests(${name}
     DISCOVERY_TIMEOUT 60
-    PROPERTIES ENVIRONMENT "QT_QPA_PLATFORM=offscreen;FLASHWRIGHT_BIN_DIR=${CMAKE_BINARY_DIR}/bin")
+    PROPERTIES
+      ENVIRONMENT "QT_QPA_PLATFORM=offscreen"
+      ENVIRONMENT_MODIFICATION "FLASHWRIGHT_BIN_DIR=set:${CMAKE_BINARY_DIR}/bin")
 endfunction()

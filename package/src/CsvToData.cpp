@@ -196,6 +196,8 @@ int CCSVOrTXTToData::Convert(const std::wstring& tablePath) {
     __ReleaseImage();
     const std::string path = platform::ToNativePath(tablePath);
 
+    // A folder opens for reading on Linux but is no table.
+    if (platform::IsDirectory(tablePath)) return kCsvOpenFailed;
     RowReader table(path);
     if (!table.IsOpen()) return kCsvOpenFailed;
 
@@ -276,7 +278,7 @@ int CCSVOrTXTToData::__CompileBlockLayout(RowReader& table, ImageOutput& output)
             if (text.size() > head.width) return kCsvTextTooLong;
             if (!Fits(position, head.width, blockSize)) return kCsvBadRow;
             // "0" stands for no text: the field keeps the zeros of its section.
-            if (text != "0") std::memcpy(block.get() + position, text.data(), text.size());
+            if (!text.empty() && text != "0") std::memcpy(block.get() + position, text.data(), text.size());
             position += head.width;
             break;
         }
@@ -356,7 +358,7 @@ int CCSVOrTXTToData::__CompileSegmentLayout(RowReader& table, std::uint64_t tota
             const std::string_view text = Field(row, 3);
             if (text.size() > head.width) return kCsvTextTooLong;
             if (!Fits(position, head.width, total)) return kCsvBadRow;
-            std::memcpy(image.get() + position, text.data(), text.size());
+            if (!text.empty()) std::memcpy(image.get() + position, text.data(), text.size());
             position += head.width;
             segmentLength += head.width;
             break;

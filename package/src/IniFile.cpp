@@ -2,6 +2,7 @@
 
 #include <ini.h>
 
+#include <algorithm>
 #include <cstring>
 #include <fstream>
 #include <iterator>

@@ -1,8 +1,12 @@
 #include "package/Resources.h"
 
 #include <cstring>
+#include <exception>
 #include <limits>
+#include <map>
+#include <mutex>
 #include <new>
+#include <utility>
 
 #include "EmbeddedResources.h"
 
@@ -33,10 +37,47 @@ bool TypeMatches(const std::wstring& wanted, const char* type) {
     return type[i] == '\0';
 }
 
+std::mutex g_overrideMutex;
+std::map<std::pair<std::wstring, int>, std::string> g_overrides;
+bool g_anyOverride = false;  // guarded by g_overrideMutex
+
+std::wstring UpperAscii(std::wstring text) {
+    for (wchar_t& c : text)
+        if (c >= L'a' && c <= L'z') c = c - L'a' + L'A';
+    return text;
+}
+
+// 1 found, 0 not overridden, -1 overridden as missing or empty.
+int FindOverride(const std::wstring& type, int id, CSourceFile& source) {
+    std::lock_guard<std::mutex> lock(g_overrideMutex);
+    if (!g_anyOverride) return 0;
+    const auto it = g_overrides.find({UpperAscii(type), id});
+    if (it == g_overrides.end()) return 0;
+    if (it->second.empty()) return -1;
+    return source.Assign(reinterpret_cast<const std::uint8_t*>(it->second.data()),
+                         static_cast<std::uint32_t>(it->second.size()))
+               ? 1
+               : -1;
+}
+
 }  // namespace
 
-bool GetResourceData(const std::wstring& type, int id, CSourceFile& source) {
+namespace package::testing {
+void OverrideResource(const std::wstring& type, int id, const std::string& bytes) {
+    std::lock_guard<std::mutex> lock(g_overrideMutex);
+    g_overrides[{UpperAscii(type), id}] = bytes;
+    g_anyOverride = true;
+}
+void ClearResourceOverrides() {
+    std::lock_guard<std::mutex> lock(g_overrideMutex);
+    g_overrides.clear();
+    g_anyOverride = false;
+}
+}  // namespace package::testing
+
+bool GetResourceData(const std::wstring& type, int id, CSourceFile& source) try {
     if (id < 0 || type.empty()) return false;
+    if (const int overridden = FindOverride(type, id, source); overridden != 0) return overridden > 0;
     using package::detail::kEmbeddedResourceCount;
     using package::detail::kEmbeddedResources;
     for (std::size_t i = 0; i < kEmbeddedResourceCount; ++i) {
@@ -46,5 +87,7 @@ bool GetResourceData(const std::wstring& type, int id, CSourceFile& source) {
         if (size == 0 || size > std::numeric_limits<std::uint32_t>::max()) return false;
         return source.Assign(resource.data, static_cast<std::uint32_t>(size));
     }
+    return false;
+} catch (const std::exception&) {
     return false;
 }

@@ -212,6 +212,8 @@ TEST_F(CsvToDataTest, FailureCodesOneToSix) {
         EXPECT_FALSE(result.hasImage) << c.name;
     }
     EXPECT_EQ(CompilePath(m_folder.Path() / "missing.csv").code, kCsvOpenFailed);
+    std::filesystem::create_directory(m_folder.Path() / "folder.csv");
+    EXPECT_EQ(CompilePath(m_folder.Path() / "folder.csv").code, kCsvOpenFailed);
 
     CCSVOrTXTToData header;
     const std::uint8_t byte = 1;
@@ -261,6 +263,10 @@ TEST_F(CsvToDataTest, MalformedTablesFailWithoutLeavingTheirBuffers) {
         {"2,0xFFFFFFFFFFFF,1,a\n1,0x55aa\n", kCsvNoMemory},
     };
     for (const auto& c : cases) EXPECT_EQ(Compile(c.table).code, c.code) << c.table;
+
+    // A text row without a text field (found by fuzzing: no copy from nowhere).
+    EXPECT_EQ(Compile("0x0,,,\n0,8,,\n1,4,X,\n4\n4,4\n1,0x55aa,,\n").code, kCsvSuccess);
+    EXPECT_EQ(Compile("2,4,0,ui32CRCCode\n4,2\n1,0x55aa\n").code, kCsvSuccess);
 
     // A kind-2 width above 8 is zero-extended.
     const Compiled wide = Compile("0x0,,,\n0,16,,\n1,12,X,\n2,12,0xFFFFFFFFFFFFFFFF,\n1,0x55aa,,\n");

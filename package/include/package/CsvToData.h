@@ -38,7 +38,7 @@ std::uint64_t StrToUInt64(std::string_view field);
 
 // The largest block, segment image or compiled image a table may ask for. Real
 // tables are a few kilobytes; the cap keeps a hostile table from exhausting memory.
-inline constexpr std::uint64_t kCsvMaxImageBytes = 64ull * 1024 * 1024;
+inline constexpr std::uint64_t kCsvMaxImageBytes = 16ull * 1024 * 1024;
 
 // Compiles one register table (CSV) into the byte image burned at its flash
 // address, or gives a firmware image its 8-byte header. One object serves one

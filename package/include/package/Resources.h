@@ -27,3 +27,11 @@ private:
 // the CSourceFile. False for a negative id, an empty type, or a resource that is
 // missing or empty.
 bool GetResourceData(const std::wstring& type, int id, CSourceFile& source);
+
+namespace package::testing {
+// Makes GetResourceData answer with these bytes for (type, id) until cleared, so
+// tests can feed the burn plan files the shipped package does not have. An
+// empty byte list stands for an empty resource.
+void OverrideResource(const std::wstring& type, int id, const std::string& bytes);
+void ClearResourceOverrides();
+}  // namespace package::testing

@@ -1,0 +1,164 @@
+// Preparing one camera's burn plan from the embedded package, as the upgrade
+// worker does: burn list from the run's Config.ini, every region built, tables
+// compiled through their files, manifest completed.
+//
+//   build/bin/package_bench --benchmark_repetitions=10 --benchmark_report_aggregates_only=true
+//
+// The memory manager reports the heap peak of one plan (operator new only:
+// stdio and the INI parser allocate a few kilobytes more through malloc).
+#include <benchmark/benchmark.h>
+
+#include <malloc.h>
+#include <stdlib.h>
+
+#include <atomic>
+#include <cstdio>
+#include <filesystem>
+#include <new>
+#include <string>
+
+#include "package/CsvToData.h"
+#include "package/PackageConfig.h"
+#include "package/Resources.h"
+#include "package/TempFiles.h"
+#include "package/UpgradeFile.h"
+
+namespace {
+
+std::atomic<long long> g_current{0};
+std::atomic<long long> g_peak{0};
+std::atomic<long long> g_allocations{0};
+
+void Track(void* p) {
+    if (p == nullptr) return;
+    const long long now = g_current.fetch_add(static_cast<long long>(malloc_usable_size(p))) +
+                          static_cast<long long>(malloc_usable_size(p));
+    g_allocations.fetch_add(1, std::memory_order_relaxed);
+    long long peak = g_peak.load();
+    while (now > peak && !g_peak.compare_exchange_weak(peak, now)) {
+    }
+}
+
+void Untrack(void* p) {
+    if (p != nullptr) g_current.fetch_sub(static_cast<long long>(malloc_usable_size(p)));
+}
+
+class HeapPeak : public benchmark::MemoryManager {
+public:
+    void Start() override {
+        m_base = g_current.load();
+        g_peak.store(m_base);
+        m_allocations = g_allocations.load();
+    }
+    void Stop(Result* result) override {
+        result->max_bytes_used = g_peak.load() - m_base;
+        result->num_allocs = g_allocations.load() - m_allocations;
+        result->net_heap_growth = g_current.load() - m_base;
+    }
+
+private:
+    long long m_base = 0;
+    long long m_allocations = 0;
+};
+
+// The program's temporary folder for the run, inside a folder of our own.
+class PackageRun {
+public:
+    PackageRun() {
+        std::string pattern = (std::filesystem::temp_directory_path() / "flashwright-bench-XXXXXX").string();
+        if (::mkdtemp(pattern.data()) == nullptr) std::abort();
+        m_root = pattern;
+        ::setenv("XDG_RUNTIME_DIR", m_root.c_str(), 1);
+        std::wstring path;
+        if (package::WriteRunPackageConfig(path) != package::ERunConfigResult::kWritten) std::abort();
+    }
+    ~PackageRun() {
+        std::error_code ignored;
+        std::filesystem::remove_all(m_root, ignored);
+    }
+
+private:
+    std::filesystem::path m_root;
+};
+
+PackageRun& Run() {
+    static PackageRun run;
+    return run;
+}
+
+void BM_PrepareBurnPlan(benchmark::State& state) {
+    Run();
+    for (auto _ : state) {
+        CUpgradeFile plan;
+        if (!plan.LoadBurnList(L"ORV-2C", "BENCH0001") || !plan.PrepareBurnFiles()) {
+            state.SkipWithError("plan preparation failed");
+            break;
+        }
+        std::vector<CRegion*> regions;
+        plan.GetRegions(regions);
+        benchmark::DoNotOptimize(regions.data());
+    }
+}
+BENCHMARK(BM_PrepareBurnPlan)->Unit(benchmark::kMillisecond);
+
+void BM_LoadBurnList(benchmark::State& state) {
+    Run();
+    for (auto _ : state) {
+        CUpgradeFile plan;
+        if (!plan.LoadBurnList(L"ORV-2C", "BENCH0001")) state.SkipWithError("burn list failed");
+        benchmark::DoNotOptimize(plan.GetItems().data());
+    }
+}
+BENCHMARK(BM_LoadBurnList)->Unit(benchmark::kMicrosecond);
+
+void BM_CompileFeatureTable(benchmark::State& state) {
+    Run();
+    CSourceFile table;
+    if (!GetResourceData(L"UPGRADEFILE", 142, table)) std::abort();
+    CCsvFile file(L"BENCH0001142");
+    file.WriteData(table.GetData(), table.GetSize());
+    for (auto _ : state) {
+        CCSVOrTXTToData compiler;
+        if (compiler.Convert(file.GetFilePath()) != kCsvSuccess) state.SkipWithError("compile failed");
+        benchmark::DoNotOptimize(compiler.GetImage());
+    }
+}
+BENCHMARK(BM_CompileFeatureTable)->Unit(benchmark::kMicrosecond);
+
+}  // namespace
+
+// The replacements allocate with malloc and release with free throughout; GCC
+// cannot see that pairing across the replaced operators.
+#pragma GCC diagnostic ignored "-Wmismatched-new-delete"
+
+void* operator new(std::size_t size) {
+    void* p = std::malloc(size == 0 ? 1 : size);
+    if (p == nullptr) throw std::bad_alloc();
+    Track(p);
+    return p;
+}
+void* operator new[](std::size_t size) { return operator new(size); }
+void* operator new(std::size_t size, const std::nothrow_t&) noexcept {
+    void* p = std::malloc(size == 0 ? 1 : size);
+    Track(p);
+    return p;
+}
+void* operator new[](std::size_t size, const std::nothrow_t& tag) noexcept { return operator new(size, tag); }
+void operator delete(void* p) noexcept {
+    Untrack(p);
+    std::free(p);
+}
+void operator delete[](void* p) noexcept { operator delete(p); }
+void operator delete(void* p, std::size_t) noexcept { operator delete(p); }
+void operator delete[](void* p, std::size_t) noexcept { operator delete(p); }
+
+int main(int argc, char** argv) {
+    HeapPeak heapPeak;
+    benchmark::RegisterMemoryManager(&heapPeak);
+    benchmark::Initialize(&argc, argv);
+    if (benchmark::ReportUnrecognizedArguments(argc, argv)) return 1;
+    benchmark::RunSpecifiedBenchmarks();
+    benchmark::Shutdown();
+    benchmark::RegisterMemoryManager(nullptr);
+    return 0;
+}

@@ -1,0 +1,206 @@
+#include "camera/DeviceManager.h"
+
+#include <cstring>
+#include <new>
+
+#include "support/FormatString.h"
+#include "support/Platform.h"
+
+CDeviceManager* CDeviceManager::s_instance = nullptr;
+
+CDeviceManager* CDeviceManager::GetInstance() {
+    if (s_instance == nullptr) s_instance = new CDeviceManager();
+    return s_instance;
+}
+
+void CDeviceManager::ReleaseInstance() {
+    delete s_instance;
+    s_instance = nullptr;
+}
+
+CDeviceManager::~CDeviceManager() {
+    ReleaseEnvironment();
+    // Cameras or interfaces left without a binding have nothing to close through.
+    m_devices.clear();
+    m_reDevices.clear();
+}
+
+void CDeviceManager::__RecordFailure(std::int32_t code, const char* operation, int line) {
+    m_error.SetErrorText(FormatFailureText(code, operation, line, __GetProducerError()));
+}
+
+bool CDeviceManager::__LoadProducer(const std::vector<std::wstring>& names) {
+    const std::vector<std::wstring> paths = FindProducerFiles(names);
+    if (paths.empty()) return false;
+    m_binding = std::make_unique<CGenTLLib>(paths.front());
+    return true;
+}
+
+bool CDeviceManager::InitEnvironment(const std::wstring& producerNames) {
+    // Loading over a loaded producer would leak its handles; start afresh.
+    ReleaseEnvironment();
+
+    if (!__LoadProducer(SplitString(producerNames, L";"))) {
+        m_error.SetErrorText(FormatString(CameraText::kLoadLibraryError));
+        return false;
+    }
+    gentl::GC_ERROR result = m_binding->Call<gentl::Entry::GCInitLib>();
+    if (result != gentl::GC_ERR_SUCCESS) {
+        __RecordFailure(result, "CDeviceManager::InitEnvironment", 394);
+        return false;
+    }
+    result = m_binding->Call<gentl::Entry::TLOpen>(&m_hTL);
+    if (result != gentl::GC_ERR_SUCCESS) {
+        __RecordFailure(result, "CDeviceManager::InitEnvironment", 405);
+        return false;
+    }
+    return true;
+}
+
+gentl::IF_HANDLE CDeviceManager::__OpenInterface(std::uint32_t index) {
+    std::size_t size = 0;
+    if (m_binding->Has(gentl::Entry::TLGetInterfaceID))
+        m_binding->Call<gentl::Entry::TLGetInterfaceID>(m_hTL, index, nullptr, &size);
+
+    // One byte more than the producer is told about keeps the ID terminated.
+    std::vector<char> buffer;
+    try {
+        if (size >= buffer.max_size()) return nullptr;
+        buffer.assign(size + 1, '\0');
+    } catch (const std::bad_alloc&) {
+        return nullptr;
+    }
+    if (m_binding->Call<gentl::Entry::TLGetInterfaceID>(m_hTL, index, buffer.data(), &size) !=
+        gentl::GC_ERR_SUCCESS)
+        return nullptr;
+
+    const std::string id(buffer.data());
+    const auto known = m_interfaces.find(id);
+    if (known != m_interfaces.end()) return known->second;
+
+    gentl::IF_HANDLE hInterface = nullptr;
+    if (m_binding->Call<gentl::Entry::TLOpenInterface>(m_hTL, id.c_str(), &hInterface) !=
+        gentl::GC_ERR_SUCCESS)
+        return nullptr;
+    m_interfaces.emplace(id, hInterface);
+    return hInterface;
+}
+
+bool CDeviceManager::__Enumerate(DeviceList& list, const EnumerationLines& lines,
+                                 bool useWrappers) {
+    list.clear();
+
+    gentl::bool8_t changed = 0;
+    gentl::GC_ERROR result =
+        useWrappers ? m_binding->TLUpdateInterfaceList(m_hTL, &changed)
+                    : m_binding->Call<gentl::Entry::TLUpdateInterfaceList>(m_hTL, &changed,
+                                                                          std::uint64_t{1000});
+    if (result != gentl::GC_ERR_SUCCESS) {
+        __RecordFailure(result, lines.operation, lines.updateInterfaces);
+        if (useWrappers) platform::OutputDebugText(m_error.GetErrorText());
+        return false;
+    }
+
+    std::uint32_t interfaceCount = 0;
+    result = m_binding->Call<gentl::Entry::TLGetNumInterfaces>(m_hTL, &interfaceCount);
+    if (result != gentl::GC_ERR_SUCCESS) {
+        __RecordFailure(result, lines.operation, lines.numInterfaces);
+        return false;
+    }
+
+    for (std::uint32_t i = 0; i < interfaceCount; ++i) {
+        const gentl::IF_HANDLE hInterface = __OpenInterface(i);
+        if (hInterface == nullptr) continue;
+
+        changed = 0;
+        result = useWrappers ? m_binding->IFUpdateDeviceList(hInterface, &changed)
+                             : m_binding->Call<gentl::Entry::IFUpdateDeviceList>(
+                                   hInterface, &changed, std::uint64_t{1000});
+        if (result != gentl::GC_ERR_SUCCESS) {
+            __RecordFailure(result, lines.operation, lines.updateDevices);
+            return false;
+        }
+
+        std::uint32_t deviceCount = 0;
+        result = m_binding->Call<gentl::Entry::IFGetNumDevices>(hInterface, &deviceCount);
+        if (result != gentl::GC_ERR_SUCCESS) {
+            __RecordFailure(result, lines.operation, lines.numDevices);
+            return false;
+        }
+
+        for (std::uint32_t d = 0; d < deviceCount; ++d) {
+            // One spare zero byte so an ID that fills the buffer still ends.
+            char id[CU3VDevice::kDeviceIdCapacity + 1] = {};
+            std::size_t size = CU3VDevice::kDeviceIdCapacity;
+            result = m_binding->Call<gentl::Entry::IFGetDeviceID>(hInterface, d, id, &size);
+            if (result != gentl::GC_ERR_SUCCESS) {
+                __RecordFailure(result, lines.operation, lines.deviceId);
+                return false;
+            }
+            list.push_back(std::make_unique<CU3VDevice>(hInterface, id, m_binding.get()));
+            list.back()->OpenDevice();
+        }
+    }
+    return true;
+}
+
+bool CDeviceManager::UpdateDeviceList() {
+    if (!m_binding) return false;
+    static constexpr EnumerationLines kLines{"CDeviceManager::UpdateDeviceList", 92, 106, 128,
+                                             140, 164};
+    try {
+        return __Enumerate(m_devices, kLines, true);
+    } catch (...) {
+        return false;
+    }
+}
+
+bool CDeviceManager::__ReUpdateDeviceList() {
+    if (!m_binding) return false;
+    static constexpr EnumerationLines kLines{"CDeviceManager::__ReUpdateDeviceList", 213, 226,
+                                             248, 260, 284};
+    return __Enumerate(m_reDevices, kLines, false);
+}
+
+std::vector<CU3VDevice*> CDeviceManager::GetDeviceList() const {
+    std::vector<CU3VDevice*> devices;
+    devices.reserve(m_devices.size());
+    for (const auto& device : m_devices) devices.push_back(device.get());
+    return devices;
+}
+
+bool CDeviceManager::CheckReenumeration() {
+    __ReUpdateDeviceList();
+    for (const auto& fresh : m_reDevices) {
+        for (const auto& old : m_devices) {
+            if (!old->IsUpgradeStarted() || old->GetDeviceID() != fresh->GetDeviceID()) continue;
+            if (old.get() != fresh.get()) {
+                old->m_opened = fresh->m_opened.load();
+                old->m_deviceInfo = fresh->m_deviceInfo;
+            }
+            break;
+        }
+    }
+    return m_devices.size() == m_reDevices.size();
+}
+
+void CDeviceManager::ClearReDeviceList() { m_reDevices.clear(); }
+
+void CDeviceManager::CloseInterfaces() {
+    m_devices.clear();
+    m_reDevices.clear();
+    for (const auto& [id, hInterface] : m_interfaces) {
+        if (m_binding && m_binding->Has(gentl::Entry::IFClose))
+            m_binding->Call<gentl::Entry::IFClose>(hInterface);
+    }
+    m_interfaces.clear();
+}
+
+void CDeviceManager::ReleaseEnvironment() {
+    if (!m_binding) return;
+    CloseInterfaces();
+    m_binding->Call<gentl::Entry::TLClose>(m_hTL);
+    m_hTL = nullptr;
+    m_binding->Call<gentl::Entry::GCCloseLib>();
+    m_binding.reset();
+}

@@ -1,0 +1,213 @@
+// The upgrade worker of one camera.
+#include <boost/make_shared.hpp>
+#include <cstring>
+
+#include "camera/U3VDevice.h"
+#include "package/PackageConfig.h"
+#include "package/UpgradeFile.h"
+#include "support/FormatString.h"
+#include "support/Platform.h"
+
+namespace {
+// Arguments of the upgrade extensions the producer expects.
+constexpr std::uint32_t kEnterTimeoutMs = 1000;
+constexpr std::uint32_t kEnterMode = 0;
+constexpr std::uint32_t kEnterRetries = 20;
+constexpr std::uint32_t kWriteBlockSize = 4096;
+constexpr std::uint32_t kWritePacketCount = 32;
+constexpr std::uint32_t kWriteReserved = 0;
+constexpr std::uint32_t kWriteVerify = 1;
+
+// The flash part the old files were built for reports this vendor byte.
+constexpr std::uint32_t kOriginalFlashVendor = 0xEF;
+
+enum FlashVendorKind {
+    kVendorUnknown = 0,     // the read failed
+    kVendorOriginal = 1,    // 0xEF
+    kVendorOther = 2,       // any other vendor byte
+    kVendorNoRegister = 3,  // the camera has no vendor register
+};
+}  // namespace
+
+void CU3VDevice::StartUpgrade() {
+    // A worker still running owns the error record, the timing and the plan;
+    // touching them now would race with it.
+    if (m_thread->IsRunning()) {
+        __SetStatus(StatusCode::kThreadStartFailed);
+        return;
+    }
+    // Closes the handle of a worker that ended without being waited for.
+    m_thread->Join();
+
+    m_error.SetErrorText(std::wstring());
+    __SetStatus(StatusCode::kStarting);
+    m_burnTime.Reset();
+    m_upgradeFile = boost::make_shared<CUpgradeFile>();
+    if (m_thread->Start(&CU3VDevice::__UpgradeProc, this)) return;
+    __SetStatus(StatusCode::kThreadStartFailed);
+}
+
+unsigned int CU3VDevice::__UpgradeProc(void* camera) {
+    static_cast<CU3VDevice*>(camera)->__RunUpgrade();
+    return 0;
+}
+
+void CU3VDevice::__RunUpgrade() {
+    try {
+        m_upgradeStarted = true;
+        m_running = true;
+        m_writeFailure = false;
+        __SetStatus(StatusCode::kBurning);
+
+        const bool succeeded = __PrepareUpgradeFile() && __CheckFlashVendor() &&
+                               (m_inUpgradeMode || __EnterUpgradeMode()) &&
+                               __CheckFileVersion() && __BurnFiles() && __LeaveUpgradeMode();
+        if (succeeded) {
+            CloseDevice();
+            __SetStatus(StatusCode::kSuccess);
+        } else {
+            if (m_inUpgradeMode) __LeaveUpgradeMode();
+            CloseDevice();
+        }
+        m_running = false;
+    } catch (...) {
+        try {
+            CloseDevice();
+        } catch (...) {
+        }
+        m_running = false;
+    }
+}
+
+bool CU3VDevice::__PrepareUpgradeFile() {
+    const std::wstring model = platform::AnsiToWide(FieldText(m_deviceInfo.modelName));
+    if (!m_upgradeFile->LoadBurnList(model, m_deviceId.c_str())) {
+        __SetStatus(StatusCode::kUpgradeFileParsingFailure);
+        return false;
+    }
+    if (!m_upgradeFile->PrepareBurnFiles()) {
+        __SetStatus(StatusCode::kUpgradeFileParsingFailure);
+        return false;
+    }
+    return true;
+}
+
+int CU3VDevice::__GetFlashVendorInfo() {
+    std::uint32_t value = 0;
+    std::size_t size = sizeof(value);
+    const gentl::GC_ERROR result =
+        m_binding->Call<gentl::Entry::GCReadPort>(m_hPort, kFlashVendorAddress, &value, &size);
+    if (result == gentl::kGenCPInvalidAddress) return kVendorNoRegister;
+    if (result != gentl::GC_ERR_SUCCESS) return kVendorUnknown;
+    return value == kOriginalFlashVendor ? kVendorOriginal : kVendorOther;
+}
+
+bool CU3VDevice::__CheckFlashVendor() {
+    const int kind = __GetFlashVendorInfo();
+    if (kind == kVendorUnknown) {
+        __SetStatus(StatusCode::kFlashVendorReadFailed);
+        return false;
+    }
+    std::int32_t flag = 0;
+    if (!GetElfVersion(platform::AnsiToWide(FieldText(m_deviceInfo.modelName)), flag)) {
+        __SetStatus(StatusCode::kElfFlagReadFailed);
+        return false;
+    }
+    // Old files burn only on the flash the old firmware was built for.
+    if (kind == kVendorOther && flag == 0) {
+        __SetStatus(StatusCode::kFlashVendorMismatch);
+        return false;
+    }
+    return true;
+}
+
+bool CU3VDevice::__EnterUpgradeMode() {
+    const gentl::GC_ERROR result = m_binding->Call<gentl::Entry::DPEnterUpgradeMode>(
+        m_hPort, kEnterTimeoutMs, kEnterMode, kEnterRetries);
+    if (result == gentl::GC_ERR_SUCCESS) {
+        m_inUpgradeMode = true;
+        return true;
+    }
+    __RecordFailure(result, "CU3VDevice::__EnterUpgradeMode", 558);
+    platform::OutputDebugText(
+        FormatFailureText(result, "CU3VDevice::__EnterUpgradeMode", 564, __GetProducerError()));
+    __SetStatus(StatusCode::kEnterUpgradeModeError);
+    return false;
+}
+
+bool CU3VDevice::__CheckFileVersion() {
+    __SplitFirmwareVersion();
+    if (!__CompareFirmwareVersion()) {
+        m_error.SetErrorText(CameraText::kVersionCheckFailed);
+        __SetStatus(StatusCode::kFileVersionMismatch);
+        return false;
+    }
+    return true;
+}
+
+void CU3VDevice::__SplitFirmwareVersion() {
+    const std::string version = platform::WideToAnsi(m_upgradeFile->GetFirmwareVersion());
+    const std::size_t underscore = version.find('_');
+    if (underscore == std::string::npos) return;
+    const std::string partA = version.substr(0, underscore);
+    const std::string partB = version.substr(underscore + 1);
+    std::memset(m_firmwarePartA, 0, sizeof(m_firmwarePartA));
+    std::memset(m_firmwarePartB, 0, sizeof(m_firmwarePartB));
+    m_firmwarePartTooLong =
+        partA.size() >= kFirmwarePartCapacity || partB.size() >= kFirmwarePartCapacity;
+    if (m_firmwarePartTooLong) return;
+    std::memcpy(m_firmwarePartA, partA.data(), partA.size());
+    std::memcpy(m_firmwarePartB, partB.data(), partB.size());
+}
+
+bool CU3VDevice::__CompareFirmwareVersion() {
+    if (m_firmwarePartTooLong) return false;
+    return CompareFirmwareVersion(FieldText(m_deviceInfo.firmwareVersion),
+                                  FieldText(m_firmwarePartA), FieldText(m_firmwarePartB));
+}
+
+bool CU3VDevice::__BurnFiles() {
+    std::vector<CRegion*> regions;
+    m_upgradeFile->GetRegions(regions);
+    if (regions.empty()) {
+        m_error.SetErrorText(CameraText::kBurningFileFailed);
+        __SetStatus(StatusCode::kBurningFileFailed);
+        m_writeFailure = true;
+        return false;
+    }
+    for (CRegion* region : regions) {
+        if (region->GetAddress() == 0) continue;
+        std::size_t count = region->GetSize();
+        const gentl::GC_ERROR result = m_binding->Call<gentl::Entry::DPWriteUpgradeFile>(
+            m_hPort, static_cast<std::uint64_t>(region->GetAddress()), region->GetData(), &count,
+            kWriteBlockSize, kWritePacketCount, kWriteReserved, kWriteVerify);
+        if (result != gentl::GC_ERR_SUCCESS) {
+            switch (region->GetFileType()) {
+                case 0: __SetStatus(StatusCode::kBurningFpgaFailed); break;
+                case 1: __SetStatus(StatusCode::kBurningFirmwareFailed); break;
+                default: __SetStatus(StatusCode::kBurningParamFailed); break;
+            }
+            m_writeFailure = true;
+            m_error.SetErrorText(CameraText::kWriteFileFailed);
+            return false;
+        }
+    }
+    m_error.SetErrorText(CameraText::kSuccess);
+    return true;
+}
+
+bool CU3VDevice::__LeaveUpgradeMode() {
+    m_error.SetErrorText(std::wstring());
+    const gentl::GC_ERROR result = m_binding->Call<gentl::Entry::DPLeaveUpgradeMode>(m_hPort);
+    if (result == gentl::GC_ERR_SUCCESS) {
+        m_error.SetErrorText(CameraText::kSuccess);
+        m_inUpgradeMode = false;
+        return true;
+    }
+    if (!m_writeFailure) {
+        m_error.SetErrorText(CameraText::kLeaveUpgradeModeFailed);
+        __SetStatus(StatusCode::kLeaveUpgradeModeError);
+        m_writeFailure = true;
+    }
+    return false;
+}

@@ -1,0 +1,94 @@
+#pragma once
+
+#include <cstdint>
+#include <memory>
+#include <string>
+#include <vector>
+
+// File types of the burn list; any other value is prepared like kBurnCsv.
+enum EBurnFileType : std::int32_t {
+    kBurnBinary = 0,         // FPGA bitstream, burned as it is
+    kBurnImg = 1,            // controller firmware image, given its 8-byte header
+    kBurnCsv = 2,            // register table, compiled
+    kBurnXml = 3,            // zipped GenICam device description, burned as it is
+    kBurnManifestTable = 4,  // register table, compiled and completed with the XML's size and digest
+};
+
+// Short name of a file type for listings ("Binary", "Img", "Csv", "XML", "ManifestTable").
+const char* BurnFileTypeName(std::int32_t fileType);
+
+// One file of a model's burn list.
+struct BurnItem {
+    std::int32_t sourceId = 0;  // UPGRADEFILE resource id
+    std::int32_t address = 0;   // flash address
+    std::int32_t fileType = 0;  // EBurnFileType
+};
+
+// The exact bytes to write at one flash address.
+class CRegion {
+public:
+    CRegion(std::int32_t fileType, std::uint32_t address, std::uint32_t size)
+        : m_fileType(fileType), m_address(address), m_size(size) {}
+    virtual ~CRegion() = default;
+    CRegion(const CRegion&) = delete;
+    CRegion& operator=(const CRegion&) = delete;
+
+    // Copies exactly GetSize() bytes; false for no bytes, another length or no memory.
+    bool SetData(const std::uint8_t* data, std::uint32_t length);
+
+    std::int32_t GetFileType() const { return m_fileType; }
+    std::uint32_t GetAddress() const { return m_address; }
+    std::uint32_t GetSize() const { return m_size; }
+    const std::uint8_t* GetData() const { return m_data.get(); }
+    std::uint8_t* GetData() { return m_data.get(); }
+
+private:
+    std::int32_t m_fileType;
+    std::uint32_t m_address;
+    std::uint32_t m_size;
+    std::unique_ptr<std::uint8_t[]> m_data;
+};
+
+// One camera's burn plan: the model's burn list from the run's package
+// configuration, and the prepared regions in burn order. One worker thread uses
+// a plan; plans of different cameras share nothing but read-only data.
+class CUpgradeFile {
+public:
+    CUpgradeFile() = default;
+    virtual ~CUpgradeFile() = default;
+    CUpgradeFile(const CUpgradeFile&) = delete;
+    CUpgradeFile& operator=(const CUpgradeFile&) = delete;
+
+    // Reads the model's burn list and firmware version; deviceId names the
+    // camera's table files. Regions are not touched.
+    bool LoadBurnList(const std::wstring& model, const char* deviceId);
+
+    // Builds every region from the items; the first failure returns false and
+    // leaves the regions made so far until the next ClearRegions.
+    bool PrepareBurnFiles();
+
+    // Appends the region pointers in burn order; they stay owned by the plan and
+    // are valid until the next ClearRegions or PrepareBurnFiles.
+    void GetRegions(std::vector<CRegion*>& regions) const;
+
+    void ClearRegions();
+
+    // FIRMWARE_VERSION of the model, as "03_01"; empty when the key is missing.
+    std::wstring GetFirmwareVersion() const { return m_firmwareVersion; }
+    const std::vector<BurnItem>& GetItems() const { return m_items; }
+    const std::string& GetDeviceId() const { return m_deviceId; }
+
+private:
+    std::unique_ptr<CRegion> __PrepareRegion(const BurnItem& item) const;
+    bool __CompleteManifest();
+
+    std::vector<std::unique_ptr<CRegion>> m_regions;
+    std::vector<BurnItem> m_items;
+    std::string m_deviceId;
+    std::wstring m_firmwareVersion;
+};
+
+// Offsets of the completed manifest table (the compiled MANIFEST table).
+inline constexpr std::uint32_t kManifestSize = 76;
+inline constexpr std::uint32_t kManifestXmlSizeOffset = 28;
+inline constexpr std::uint32_t kManifestSha1Offset = 36;

@@ -1,0 +1,160 @@
+// flashwright-cli list / upgrade against the simulated producer.
+#include <gtest/gtest.h>
+
+#include <sys/wait.h>
+
+#include <chrono>
+#include <cstdio>
+#include <filesystem>
+#include <fstream>
+#include <sstream>
+#include <thread>
+
+#include "SimulatedCameras.h"
+#include "camera/GenTLLib.h"
+#include "package/TempFiles.h"
+#include "support/Platform.h"
+
+namespace {
+
+using camtest::Camera;
+using camtest::Description;
+using camtest::json;
+using camtest::SimulatedCameras;
+
+struct CliResult {
+    int status = -1;
+    std::string out;
+    std::string err;
+};
+
+CliResult RunCli(const SimulatedCameras& sim, const std::string& arguments) {
+    const std::filesystem::path errFile = sim.StateFolder() / "cli-stderr.txt";
+    const std::string command = (camtest::BinDir() / "flashwright-cli").string() + " " + arguments +
+                                " 2> " + errFile.string();
+    CliResult result;
+    FILE* pipe = ::popen(command.c_str(), "r");
+    if (pipe == nullptr) return result;
+    char buffer[4096];
+    std::size_t n = 0;
+    while ((n = std::fread(buffer, 1, sizeof buffer, pipe)) > 0) result.out.append(buffer, n);
+    const int status = ::pclose(pipe);
+    result.status = WIFEXITED(status) ? WEXITSTATUS(status) : -1;
+    std::ifstream err(errFile);
+    result.err.assign(std::istreambuf_iterator<char>(err), {});
+    return result;
+}
+
+std::filesystem::path RunConfigFile() {
+    return std::filesystem::path(platform::ToNativePath(package::GetTempDirectoryPath())) / "Config.ini";
+}
+
+// The producer's last events are the release: the transport layer (recorded
+// by the simulator only when it was open), then the library.
+void ExpectProducerReleased(const SimulatedCameras& sim, bool transportLayerOpened = true) {
+    std::vector<std::string> calls;
+    for (const json& e : sim.Events())
+        if (e.value("source", "") == "producer") calls.push_back(e["call"]);
+    ASSERT_GE(calls.size(), 2u);
+    EXPECT_EQ(calls.back(), "GCCloseLib");
+    EXPECT_EQ(calls[calls.size() - 2], transportLayerOpened ? "TLClose" : "TLOpen");
+}
+
+TEST(CameraCliTest, ListShowsIdentityEligibilityAndStatus) {
+    json unsupported = Camera("B2", "ORV-9X");
+    json unopened = Camera("C3", "ORV-2M");
+    unopened["faults"] = {{"open", -1005}};
+    SimulatedCameras sim(Description({Camera("A1", "ORV-2C-L"), unsupported, unopened}));
+    const CliResult result = RunCli(sim, "list --json");
+    ASSERT_EQ(result.status, 0) << result.err;
+    const json list = json::parse(result.out);
+    ASSERT_EQ(list.size(), 3u);
+    EXPECT_EQ(list[0], (json{{"device_id", "SIM-A1"},
+                             {"model", "ORV-2C-L"},
+                             {"serial", "A1"},
+                             {"guid", "GA10000000000000"},
+                             {"device_version", "1.1_2.1_2.0"},
+                             {"firmware_version", "V01.03.001.002:V01.05"},
+                             {"factory_version", "V01.00.000.001"},
+                             {"xml_version", "1.0.3"},
+                             {"opened", true},
+                             {"eligible", true},
+                             {"status", ""}}));
+    EXPECT_EQ(list[1]["eligible"], false);
+    EXPECT_EQ(list[1]["opened"], true);
+    EXPECT_EQ(list[1]["status"], "Don't support upgrade");
+    EXPECT_EQ(list[2]["opened"], false);
+    EXPECT_EQ(list[2]["eligible"], false);
+    EXPECT_EQ(list[2]["status"], "Open device error");
+    ExpectProducerReleased(sim);
+
+    const CliResult table = RunCli(sim, "list");
+    ASSERT_EQ(table.status, 0);
+    EXPECT_NE(table.out.find("ORV-2C-L  A1"), std::string::npos) << table.out;
+}
+
+TEST(CameraCliTest, ProducerFailureExitsWithTheManagersText) {
+    SimulatedCameras sim(Description({Camera("A1")}));
+    // Unset: no folder is searched, not even the one the tool lies in.
+    ::unsetenv(platform::WideToAnsi(ProducerPathVariableName()).c_str());
+    const CliResult missing = RunCli(sim, "list");
+    EXPECT_EQ(missing.status, 1);
+    EXPECT_NE(missing.err.find("Load TL library error!"), std::string::npos) << missing.err;
+}
+
+TEST(CameraCliTest, ProducerThatCannotOpenExitsWithTheManagersText) {
+    json description = Description({Camera("A1")});
+    description["producer"] = {{"tl_open", -1001}};
+    SimulatedCameras sim(description);
+    const CliResult result = RunCli(sim, "upgrade --all");
+    EXPECT_EQ(result.status, 1);
+    EXPECT_NE(result.err.find("{-1001}{CDeviceManager::InitEnvironment:line[405]}"), std::string::npos)
+        << result.err;
+    ExpectProducerReleased(sim, false);
+}
+
+TEST(CameraCliTest, UpgradeReportsEachCameraAndItsExitStatus) {
+    json failing = Camera("B2");
+    failing["faults"] = {{"write_fails_at", "0x1200000"}};
+    SimulatedCameras sim(Description({Camera("A1"), failing, Camera("C3", "ORV-9X")}));
+
+    const CliResult result = RunCli(sim, "upgrade A1 B2 --json");
+    ASSERT_EQ(result.status, 1) << result.err;
+    const json runs = json::parse(result.out);
+    ASSERT_EQ(runs.size(), 2u);
+    EXPECT_EQ(runs[0]["device_id"], "SIM-A1");
+    EXPECT_EQ(runs[0]["serial"], "A1");
+    EXPECT_EQ(runs[0]["status_code"], 0);
+    EXPECT_EQ(runs[0]["status"], "Success");
+    EXPECT_GE(runs[0]["seconds"].get<double>(), 0.0);
+    EXPECT_EQ(runs[1]["status_code"], 23);
+    EXPECT_EQ(runs[1]["status"], "Burning the FPGA failed");
+    EXPECT_FALSE(std::filesystem::exists(RunConfigFile()));
+    ExpectProducerReleased(sim);
+
+    // An unsupported camera is never eligible; only the ones asked for are started.
+    EXPECT_EQ(RunCli(sim, "upgrade C3").status, 2);
+    EXPECT_EQ(RunCli(sim, "upgrade NO-SUCH").status, 2);
+    EXPECT_TRUE(sim.Events("SIM-C3", "DPEnterUpgradeMode").empty());
+
+    // A1 reboots after its upgrade; once back it upgrades alone and cleanly.
+    CliResult again;
+    for (int attempt = 0; attempt < 100; ++attempt) {
+        again = RunCli(sim, "upgrade A1 --json");
+        if (again.status != 2) break;
+        std::this_thread::sleep_for(std::chrono::milliseconds(20));
+    }
+    ASSERT_EQ(again.status, 0) << again.err;
+    EXPECT_EQ(json::parse(again.out).size(), 1u);
+    EXPECT_EQ(sim.Events("SIM-A1", "DPEnterUpgradeMode").size(), 2u);
+}
+
+TEST(CameraCliTest, NamingACameraThatIsNotEligibleFailsTheRun) {
+    SimulatedCameras sim(Description({Camera("A1"), Camera("C3", "ORV-9X")}));
+    const CliResult result = RunCli(sim, "upgrade A1 C3");
+    EXPECT_EQ(result.status, 1);
+    EXPECT_NE(result.err.find("no eligible camera has the serial number C3"), std::string::npos);
+    EXPECT_NE(result.out.find("A1  Success"), std::string::npos) << result.out;
+}
+
+}  // namespace

@@ -1,0 +1,166 @@
+#include <gtest/gtest.h>
+
+#include <cctype>
+#include <cstdlib>
+#include <cstring>
+#include <filesystem>
+#include <fstream>
+#include <string>
+#include <strings.h>
+#include <unistd.h>
+#include <vector>
+
+#include "camera/GenTLLib.h"
+#include "support/Platform.h"
+
+extern char** environ;
+
+namespace {
+
+using Pieces = std::vector<std::wstring>;
+
+TEST(SplitStringTest, KeepsEmptyPieces) {
+    struct Case {
+        std::wstring text;
+        Pieces pieces;
+    };
+    const Case cases[] = {
+        {L"", {}},
+        {L"a", {L"a"}},
+        {L"a;", {L"a", L""}},
+        {L";a", {L"", L"a"}},
+        {L"a;;b", {L"a", L"", L"b"}},
+        {L";", {L"", L""}},
+        {L"C:\\a;;C:\\b;", {L"C:\\a", L"", L"C:\\b", L""}},
+    };
+    for (const Case& c : cases) EXPECT_EQ(SplitString(c.text, L";"), c.pieces) << c.text;
+}
+
+TEST(SplitStringTest, MultiCharacterSeparator) {
+    EXPECT_EQ(SplitString(L"a::b", L"::"), (Pieces{L"a", L"b"}));
+}
+
+// Removes every spelling of the producer path variable for the test and puts
+// the environment back afterwards.
+class ProducerPathTest : public ::testing::Test {
+protected:
+    void SetUp() override {
+        for (const std::string& name : MatchingNames()) {
+            m_saved.emplace_back(name, std::getenv(name.c_str()));
+            ::unsetenv(name.c_str());
+        }
+        m_exeDir = platform::GetExecutableDirectory() + L"/";
+    }
+    void TearDown() override {
+        for (const std::string& name : MatchingNames()) ::unsetenv(name.c_str());
+        for (const auto& [name, value] : m_saved) ::setenv(name.c_str(), value.c_str(), 1);
+    }
+
+    static std::vector<std::string> MatchingNames() {
+        const std::string wanted = platform::WideToAnsi(ProducerPathVariableName());
+        std::vector<std::string> names;
+        for (char** entry = environ; *entry != nullptr; ++entry) {
+            const char* eq = std::strchr(*entry, '=');
+            if (eq == nullptr) continue;
+            const std::string name(*entry, static_cast<std::size_t>(eq - *entry));
+            if (strcasecmp(name.c_str(), wanted.c_str()) == 0) names.push_back(name);
+        }
+        return names;
+    }
+
+    static void Set(const char* name, const char* value) { ::setenv(name, value, 1); }
+
+    std::vector<std::pair<std::string, std::string>> m_saved;
+    std::wstring m_exeDir;
+};
+
+TEST_F(ProducerPathTest, VariableNameFollowsWordSize) {
+    EXPECT_STREQ(ProducerPathVariableName(),
+                 sizeof(void*) == 8 ? L"GENICAM_GENTL64_PATH" : L"GENICAM_GENTL32_PATH");
+}
+
+TEST_F(ProducerPathTest, UnsetVariableSearchesNothingNotEvenTheProgramFolder) {
+    EXPECT_TRUE(GetProducerDirectories().empty());
+
+    // Something of the wanted name right beside the program is still not found.
+    const std::wstring name = L"camera-test-beside-program.cti";
+    const std::filesystem::path beside =
+        std::filesystem::path(platform::ToNativePath(m_exeDir)) / platform::ToNativePath(name);
+    std::ofstream(beside).put('x');
+    EXPECT_TRUE(FindProducerFiles({name}).empty());
+    Set(platform::WideToAnsi(ProducerPathVariableName()).c_str(), "");
+    const Pieces found = FindProducerFiles({name});
+    std::filesystem::remove(beside);
+    ASSERT_EQ(found.size(), 1u);
+    EXPECT_EQ(found[0], m_exeDir + L"/" + name);  // the folder keeps its separator
+}
+
+TEST_F(ProducerPathTest, EmptyValueSearchesOnlyTheProgramFolder) {
+    Set(platform::WideToAnsi(ProducerPathVariableName()).c_str(), "");
+    EXPECT_EQ(GetProducerDirectories(), (Pieces{m_exeDir}));
+}
+
+TEST_F(ProducerPathTest, DoubledAndTrailingSeparatorsGiveEmptyFolders) {
+    Set(platform::WideToAnsi(ProducerPathVariableName()).c_str(), "/a::/b:");
+    EXPECT_EQ(GetProducerDirectories(), (Pieces{L"/a", L"", L"/b", L"", m_exeDir}));
+}
+
+TEST_F(ProducerPathTest, SemicolonListsAreAcceptedToo) {
+    Set(platform::WideToAnsi(ProducerPathVariableName()).c_str(), "/a;/b:/c");
+    EXPECT_EQ(GetProducerDirectories(), (Pieces{L"/a", L"/b", L"/c", m_exeDir}));
+}
+
+TEST_F(ProducerPathTest, NameMatchedWithoutRegardToCase) {
+    std::string lower = platform::WideToAnsi(ProducerPathVariableName());
+    for (char& c : lower) c = static_cast<char>(std::tolower(static_cast<unsigned char>(c)));
+    Set(lower.c_str(), "/x");
+    EXPECT_EQ(GetProducerDirectories(), (Pieces{L"/x", m_exeDir}));
+}
+
+class SearchProducerFilesTest : public ::testing::Test {
+protected:
+    void SetUp() override {
+        m_root = std::filesystem::temp_directory_path() /
+                 ("camera-search-" + std::to_string(::getpid()));
+        std::filesystem::create_directories(m_root / "one");
+        std::filesystem::create_directories(m_root / "two");
+    }
+    void TearDown() override { std::filesystem::remove_all(m_root); }
+    void Touch(const std::filesystem::path& path) { std::ofstream(path).put('x'); }
+    std::wstring Dir(const char* name) { return platform::FromNativePath((m_root / name).string()); }
+
+    std::filesystem::path m_root;
+};
+
+TEST_F(SearchProducerFilesTest, FirstFolderWinsAndNamesKeepTheirOrder) {
+    Touch(m_root / "two" / "a.cti");
+    Touch(m_root / "one" / "b.cti");
+    Touch(m_root / "two" / "b.cti");
+    const Pieces found = SearchProducerFiles({Dir("one"), Dir("two")}, {L"a.cti", L"b.cti", L"c.cti"});
+    EXPECT_EQ(found, (Pieces{Dir("two") + L"/a.cti", Dir("one") + L"/b.cti"}));
+}
+
+TEST_F(SearchProducerFilesTest, CandidateIsFolderSeparatorNameUnchanged) {
+    Touch(m_root / "one" / "a.cti");
+    const Pieces found = SearchProducerFiles({Dir("one") + L"/"}, {L"a.cti"});
+    EXPECT_EQ(found, (Pieces{Dir("one") + L"//a.cti"}));
+}
+
+TEST_F(SearchProducerFilesTest, AFolderOfThatNameCounts) {
+    std::filesystem::create_directories(m_root / "one" / "a.cti");
+    EXPECT_EQ(SearchProducerFiles({Dir("one")}, {L"a.cti"}), (Pieces{Dir("one") + L"/a.cti"}));
+}
+
+TEST_F(SearchProducerFilesTest, EmptyFolderMeansTheRoot) {
+    // "/" + name: the root holds no such file, so nothing is found.
+    EXPECT_TRUE(SearchProducerFiles({L""}, {L"camera-test-not-in-root.cti"}).empty());
+    EXPECT_EQ(SearchProducerFiles({L""}, {L"tmp"}), (Pieces{L"/tmp"}));
+}
+
+TEST_F(SearchProducerFilesTest, NothingFoundGivesAnEmptyList) {
+    EXPECT_TRUE(SearchProducerFiles({Dir("one"), Dir("two")}, {L"x.cti"}).empty());
+    EXPECT_TRUE(SearchProducerFiles({}, {L"x.cti"}).empty());
+    EXPECT_TRUE(SearchProducerFiles({Dir("one")}, {}).empty());
+}
+
+}  // namespace

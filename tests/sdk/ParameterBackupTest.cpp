@@ -1,0 +1,301 @@
+#include <gtest/gtest.h>
+
+#include <chrono>
+#include <cstdio>
+#include <fstream>
+#include <thread>
+#include <string>
+#include <vector>
+
+#include "SimFixture.h"
+#include "camera/DeviceManager.h"
+#include "package/PackageConfig.h"
+#include "package/TempFiles.h"
+#include "sdk/APIDeviceManager.h"
+#include "support/Platform.h"
+
+using simtest::Camera;
+using simtest::Description;
+using simtest::json;
+using simtest::SimFolder;
+namespace fs = std::filesystem;
+
+namespace {
+
+std::vector<std::string> Calls(const SimFolder& sim, const std::string& deviceId = "") {
+    return sim.Calls("sdk", deviceId);
+}
+
+std::vector<fs::path> FilesIn(const fs::path& folder) {
+    std::vector<fs::path> files;
+    std::error_code ec;
+    for (const auto& entry : fs::directory_iterator(folder, ec)) files.push_back(entry.path());
+    return files;
+}
+
+using Strings = std::vector<std::string>;
+
+}  // namespace
+
+TEST(ParameterBackup, ExportPassSavesEveryCameraAndKeepsADatedCopy) {
+    SimFolder sim(Description({Camera("D1", "ORV-2C", "SN1"), Camera("D2", "ORV-2M", "SN2")}));
+    CAPIDeviceManager manager;
+    ASSERT_TRUE(ExportUserParams(manager)) << platform::WideToAnsi(manager.GetErrorText());
+
+    EXPECT_EQ(Calls(sim), (Strings{"ZvIAPI_100", "ZvIAPI_200", "ZvIAPI_201", "ZvIAPI_301", "ZvIAPI_301",
+                                   "ZvIAPI_412", "ZvIAPI_421", "ZvIAPI_700", "ZvIAPI_412", "ZvIAPI_421",
+                                   "ZvIAPI_700", "ZvIAPI_302", "ZvIAPI_302", "ZvIAPI_101"}));
+    EXPECT_EQ(Calls(sim, "D1"), (Strings{"ZvIAPI_301", "ZvIAPI_412", "ZvIAPI_421", "ZvIAPI_700", "ZvIAPI_302"}));
+    for (const json& event : sim.Events()) {
+        if (event["call"] == "ZvIAPI_301") {
+            EXPECT_EQ(event["reserved"], 0);
+            EXPECT_EQ(event["access_mode"], 4);
+        }
+        if (event["call"] == "ZvIAPI_412") {
+            EXPECT_EQ(event["value"], 1);
+        }
+    }
+    for (const char* identity : {"SN1", "SN2"}) {
+        const fs::path file = sim.TempDirectory() / (std::string(identity) + ".ini");
+        EXPECT_TRUE(fs::is_regular_file(file)) << file;
+        EXPECT_GT(fs::file_size(file), 0u);
+    }
+    EXPECT_TRUE(manager.GetDeviceList().empty());
+
+    // Every export leaves its own dated copy, so a second export does not replace the first.
+    ASSERT_TRUE(ExportUserParams(manager));
+    std::vector<fs::path> copies = FilesIn(sim.BackupFolder());
+    ASSERT_EQ(copies.size(), 4u);
+    int sn1Copies = 0;
+    for (const fs::path& copy : copies) {
+        if (copy.filename().string().rfind("SN1_", 0) == 0) ++sn1Copies;
+        EXPECT_EQ(copy.extension(), ".ini");
+    }
+    EXPECT_EQ(sn1Copies, 2);
+    EXPECT_EQ(fs::status(sim.BackupFolder()).permissions() & fs::perms::all, fs::perms::owner_all);
+}
+
+TEST(ParameterBackup, ImportPassLoadsTheFileThenStoresItInTheCamera) {
+    SimFolder sim(Description({Camera("D1", "ORV-2C", "SN1")}));
+    CAPIDeviceManager manager;
+    ASSERT_TRUE(ExportUserParams(manager));
+    const std::size_t exportEvents = sim.Events().size();
+    ASSERT_TRUE(ImportUserParams(manager)) << platform::WideToAnsi(manager.GetErrorText());
+
+    Strings imported;
+    std::vector<json> events = sim.Events();
+    for (std::size_t i = exportEvents; i < events.size(); ++i) {
+        const json& e = events[i];
+        std::string call = e["call"];
+        if (call == "ZvIAPI_412") call += "=" + std::to_string(e["value"].get<long long>());
+        if (call == "ZvIAPI_421") call += ":" + e["feature"].get<std::string>();
+        imported.push_back(call);
+        EXPECT_EQ(e["result"], 0) << e.dump();
+    }
+    EXPECT_EQ(imported, (Strings{"ZvIAPI_100", "ZvIAPI_200", "ZvIAPI_201", "ZvIAPI_301", "ZvIAPI_701",
+                                 "ZvIAPI_412=1", "ZvIAPI_421:0x70001b5a", "ZvIAPI_412=0",
+                                 "ZvIAPI_421:0x70001b59", "ZvIAPI_302", "ZvIAPI_101"}));
+}
+
+TEST(ParameterBackup, CamerasThatCannotTakePartAreSkippedQuietly) {
+    json otherClass = Camera("D2", "ORV-2C", "SN2");
+    otherClass["faults"] = {{"sdk_class_code", 5}};
+    json unopened = Camera("D3", "ORV-2C", "SN3");
+    unopened["faults"] = {{"sdk_open", true}};
+    json exportFails = Camera("D4", "ORV-2C", "SN4");
+    exportFails["faults"] = {{"sdk_export_fails", 412}};
+    SimFolder sim(Description({Camera("D1", "ORV-2C", "SN1"), otherClass, unopened, exportFails}));
+
+    CAPIDeviceManager manager;
+    ASSERT_TRUE(ExportUserParams(manager));
+    EXPECT_EQ(Calls(sim, "D1"), (Strings{"ZvIAPI_301", "ZvIAPI_412", "ZvIAPI_421", "ZvIAPI_700", "ZvIAPI_302"}));
+    EXPECT_EQ(Calls(sim, "D2"), Strings{}) << "another class code gets no record";
+    EXPECT_EQ(Calls(sim, "D3"), Strings{"ZvIAPI_301"}) << "an unopened camera is neither exported nor closed";
+    EXPECT_EQ(Calls(sim, "D4"), (Strings{"ZvIAPI_301", "ZvIAPI_412", "ZvIAPI_302"}));
+    EXPECT_TRUE(manager.GetErrorText().empty());
+    EXPECT_TRUE(fs::exists(sim.TempDirectory() / "SN1.ini"));
+    for (const char* absent : {"SN2.ini", "SN3.ini", "SN4.ini"}) EXPECT_FALSE(fs::exists(sim.TempDirectory() / absent));
+    EXPECT_EQ(FilesIn(sim.BackupFolder()).size(), 1u);
+
+    // The import pass skips them the same way.
+    ASSERT_TRUE(ImportUserParams(manager));
+    EXPECT_EQ(Calls(sim, "D3"), (Strings{"ZvIAPI_301", "ZvIAPI_301"}));
+}
+
+TEST(ParameterBackup, FailuresOfTheSdkAreReportedWithItsDescription) {
+    struct Case {
+        const char* name;
+        json sdkFaults;
+        bool exportPass;
+        std::wstring expectedText;
+        Strings expectedCalls;
+    } cases[] = {
+        {"open fails", {{"init", -14}}, true,
+         L"{-14}{CAPIDeviceManager::InitEnvironment:line[32]}{Access to the camera was denied}", {"ZvIAPI_100"}},
+        {"listing fails", {{"list", -12}}, false,
+         L"{-12}{CAPIDeviceManager::UpdateDeviceList:line[188]}{The camera did not respond}",
+         {"ZvIAPI_100", "ZvIAPI_200", "ZvIAPI_101"}},
+        {"entries fail, no description", {{"info", -1}, {"describe", false}}, true,
+         L"{-1}{CAPIDeviceManager::UpdateDeviceList:line[188]}{Interface call failed}",
+         {"ZvIAPI_100", "ZvIAPI_200", "ZvIAPI_201", "ZvIAPI_101"}},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.name);
+        json description = Description({Camera("D1", "ORV-2C", "SN1")});
+        description["sdk"] = c.sdkFaults;
+        SimFolder sim(description);
+        CAPIDeviceManager manager;
+        const bool ok = c.exportPass ? ExportUserParams(manager) : ImportUserParams(manager);
+        EXPECT_FALSE(ok);
+        EXPECT_EQ(manager.GetErrorText(), c.expectedText);
+        EXPECT_EQ(Calls(sim), c.expectedCalls);
+        EXPECT_TRUE(manager.GetDeviceList().empty());
+    }
+}
+
+TEST(ParameterBackup, NoCameraAttachedIsASuccessfulEmptyListing) {
+    SimFolder sim(Description({}));
+    CAPIDeviceManager manager;
+    EXPECT_TRUE(ExportUserParams(manager)) << platform::WideToAnsi(manager.GetErrorText());
+    EXPECT_EQ(Calls(sim), (Strings{"ZvIAPI_100", "ZvIAPI_200", "ZvIAPI_201", "ZvIAPI_101"}));
+    EXPECT_TRUE(ImportUserParams(manager));
+}
+
+TEST(ParameterBackup, MissingLibraryOrEntryPointIsAFailureText) {
+    SimFolder sim(Description({Camera("D1", "ORV-2C", "SN1")}));
+    {
+        CAPIDeviceManager manager(platform::FromNativePath(sim.Root().string()));
+        EXPECT_FALSE(ExportUserParams(manager));
+        const std::wstring text = manager.GetErrorText();
+        EXPECT_EQ(text.rfind(L"{-1}{CAPIDeviceManager::InitEnvironment:line[32]}{", 0), 0u) << platform::WideToAnsi(text);
+        EXPECT_NE(text.find(L"libZvIAPI.so"), std::wstring::npos);
+    }
+    {
+        const fs::path partial = simtest::BinDir() / "partial-sdk";
+        CAPIDeviceManager manager(platform::FromNativePath(partial.string()));
+        EXPECT_FALSE(ExportUserParams(manager));
+        EXPECT_EQ(manager.GetErrorText(), L"{-1}{CAPIDeviceManager::UpdateDeviceList:line[188]}{Interface call failed}");
+    }
+}
+
+TEST(ParameterBackup, AnIdentityCannotPlaceItsFileOutsideTheTemporaryFolder) {
+    json hostile = Camera("D1", "ORV-2C", "SN1");
+    hostile["sdk_identity"] = "../../escaped/..\\x\x01y";
+    SimFolder sim(Description({hostile}));
+    CAPIDeviceManager manager;
+    ASSERT_TRUE(ExportUserParams(manager));
+    const std::vector<fs::path> files = FilesIn(sim.TempDirectory());
+    ASSERT_EQ(files.size(), 1u);
+    EXPECT_EQ(files[0].parent_path(), sim.TempDirectory());
+    EXPECT_FALSE(fs::exists(sim.Root() / "escaped"));
+    EXPECT_FALSE(fs::exists(sim.Root() / "runtime" / "escaped"));
+    ASSERT_TRUE(ImportUserParams(manager));
+    EXPECT_EQ(Calls(sim, "D1").back(), "ZvIAPI_302");
+    for (const json& e : sim.Events()) {
+        if (e["call"] == "ZvIAPI_701") {
+            EXPECT_EQ(e["result"], 0) << "the import finds the file the export wrote";
+        }
+    }
+}
+
+namespace {
+
+struct CommandResult {
+    int status;
+    std::string output;
+};
+
+CommandResult RunCli(const std::string& arguments) {
+    const std::string command = (simtest::BinDir() / "flashwright-cli").string() + " " + arguments + " 2>&1";
+    CommandResult result{-1, {}};
+    FILE* pipe = ::popen(command.c_str(), "r");
+    if (pipe == nullptr) return result;
+    char buffer[512];
+    while (std::fgets(buffer, sizeof buffer, pipe) != nullptr) result.output += buffer;
+    const int status = ::pclose(pipe);
+    result.status = WIFEXITED(status) ? WEXITSTATUS(status) : -1;
+    return result;
+}
+
+}  // namespace
+
+TEST(ParameterBackup, CommandLinePassesReportTheirOutcome) {
+    SimFolder sim(Description({Camera("D1", "ORV-2C", "SN1")}));
+    CommandResult exported = RunCli("params export");
+    EXPECT_EQ(exported.status, 0) << exported.output;
+    EXPECT_TRUE(fs::exists(sim.TempDirectory() / "SN1.ini"));
+    CommandResult imported = RunCli("params import");
+    EXPECT_EQ(imported.status, 0) << imported.output;
+    EXPECT_EQ(Calls(sim, "D1").size(), 5u + 7u) << "one export and one import of the camera";
+
+    json broken = Description({Camera("D1", "ORV-2C", "SN1")});
+    broken["sdk"] = {{"init", -14}};
+    sim.Write(broken);
+    CommandResult failed = RunCli("params import");
+    EXPECT_EQ(failed.status, 1);
+    EXPECT_NE(failed.output.find("{-14}{CAPIDeviceManager::InitEnvironment:line[32]}"), std::string::npos)
+        << failed.output;
+}
+
+namespace {
+
+// Sets one live feature of a camera through the SDK, as a user would with
+// the camera maker's own tools.
+void SetCameraFeature(const std::string& identity, std::uint32_t feature, std::int64_t value) {
+    zviapi::CZvIAPILibrary sdk;
+    ASSERT_TRUE(sdk.Load());
+    ASSERT_EQ(sdk.OpenSdk(), 0);
+    std::uint32_t count = 0;
+    ASSERT_EQ(sdk.GetDeviceCount(&count, 1000), 0);
+    std::uint32_t handle = 0;
+    const zviapi::OpenRequest request{identity.c_str(), 0, 4};
+    ASSERT_EQ(sdk.OpenDevice(&request, &handle), 0);
+    EXPECT_EQ(sdk.SetInteger(handle, feature, value), 0);
+    sdk.CloseDevice(handle);
+    sdk.CloseSdk();
+}
+
+std::int64_t LiveFeature(const SimFolder& sim, const std::string& deviceId, std::uint32_t feature) {
+    char key[16];
+    std::snprintf(key, sizeof key, "0x%x", feature);
+    const json state = sim.CameraState(deviceId);
+    return state.at("parameters").at("live").at(key).get<std::int64_t>();
+}
+
+}  // namespace
+
+TEST(ParameterBackup, ParametersChangedBeforeAnUpgradeAreBackAfterTheImport) {
+    constexpr std::uint32_t kExposure = 0x30001770;
+    SimFolder sim(Description({Camera("D1", "ORV-2C", "SN1")}));
+    simtest::ScopedEnvironment producerPath("GENICAM_GENTL64_PATH", simtest::BinDir().string());
+    SetCameraFeature("SN1", kExposure, 5555);
+    const std::int64_t factory = 10000;
+    ASSERT_EQ(LiveFeature(sim, "D1", kExposure), 5555);
+
+    CAPIDeviceManager parameters;
+    ASSERT_TRUE(ExportUserParams(parameters)) << platform::WideToAnsi(parameters.GetErrorText());
+
+    {
+        CDeviceManager cameras;
+        ASSERT_TRUE(cameras.InitEnvironment(L"ZvU3VTL.cti")) << platform::WideToAnsi(cameras.GetErrorText());
+        ASSERT_TRUE(LoadPackageConfig(cameras.ModelList()));
+        cameras.UpdateDeviceList();
+        std::wstring configPath;
+        ASSERT_EQ(package::WriteRunPackageConfig(configPath), package::ERunConfigResult::kWritten);
+        ASSERT_EQ(cameras.GetDeviceList().size(), 1u);
+        CU3VDevice* camera = cameras.GetDeviceList()[0];
+        camera->StartUpgrade();
+        camera->GetThread()->Join();
+        ASSERT_EQ(camera->GetStatusCode(), 0) << platform::WideToAnsi(camera->GetStatusText());
+        cameras.ReleaseEnvironment();
+    }
+    // The upgrade reboots the camera with factory parameters; the import
+    // needs it back on the bus.
+    EXPECT_EQ(LiveFeature(sim, "D1", kExposure), factory);
+    const auto back = std::chrono::system_clock::time_point(
+        std::chrono::microseconds(sim.CameraState("D1").at("reboot_until_us").get<std::int64_t>()));
+    std::this_thread::sleep_until(back + std::chrono::milliseconds(50));
+
+    ASSERT_TRUE(ImportUserParams(parameters)) << platform::WideToAnsi(parameters.GetErrorText());
+    EXPECT_EQ(LiveFeature(sim, "D1", kExposure), 5555);
+}

@@ -1,0 +1,512 @@
+#include <elf.h>
+
+#include <set>
+
+#include "SimTestSupport.h"
+
+using namespace simtest;
+
+namespace {
+
+std::string Hex(uint64_t value) {
+    char text[24];
+    std::snprintf(text, sizeof text, "0x%llx", static_cast<unsigned long long>(value));
+    return text;
+}
+
+// Defined dynamic symbols of an ELF64 file: what a loader can find in it.
+std::set<std::string> ExportedSymbols(const fs::path& file) {
+    const std::vector<uint8_t> image = ReadFile(file);
+    std::set<std::string> names;
+    if (image.size() < sizeof(Elf64_Ehdr)) {
+        return names;
+    }
+    Elf64_Ehdr header;
+    std::memcpy(&header, image.data(), sizeof header);
+    std::vector<Elf64_Shdr> sections(header.e_shnum);
+    std::memcpy(sections.data(), image.data() + header.e_shoff, sections.size() * sizeof(Elf64_Shdr));
+    for (const Elf64_Shdr& section : sections) {
+        if (section.sh_type != SHT_DYNSYM) {
+            continue;
+        }
+        const Elf64_Shdr& strings = sections.at(section.sh_link);
+        for (size_t offset = 0; offset + sizeof(Elf64_Sym) <= section.sh_size; offset += sizeof(Elf64_Sym)) {
+            Elf64_Sym symbol;
+            std::memcpy(&symbol, image.data() + section.sh_offset + offset, sizeof symbol);
+            const int binding = ELF64_ST_BIND(symbol.st_info);
+            if (symbol.st_shndx != SHN_UNDEF && (binding == STB_GLOBAL || binding == STB_WEAK)) {
+                names.insert(reinterpret_cast<const char*>(image.data() + strings.sh_offset + symbol.st_name));
+            }
+        }
+    }
+    return names;
+}
+
+const char* const kGenTL16[] = {
+    "GCGetInfo", "GCGetLastError", "GCInitLib", "GCCloseLib", "GCReadPort", "GCWritePort", "GCGetPortURL",
+    "GCGetPortInfo", "GCRegisterEvent", "GCUnregisterEvent", "EventGetData", "EventGetDataInfo", "EventGetInfo",
+    "EventFlush", "EventKill", "TLOpen", "TLClose", "TLGetInfo", "TLGetNumInterfaces", "TLGetInterfaceID",
+    "TLGetInterfaceInfo", "TLOpenInterface", "TLUpdateInterfaceList", "IFClose", "IFGetInfo", "IFGetNumDevices",
+    "IFGetDeviceID", "IFUpdateDeviceList", "IFGetDeviceInfo", "IFOpenDevice", "DevGetPort", "DevGetNumDataStreams",
+    "DevGetDataStreamID", "DevOpenDataStream", "DevGetInfo", "DevClose", "DSAnnounceBuffer",
+    "DSAllocAndAnnounceBuffer", "DSFlushQueue", "DSStartAcquisition", "DSStopAcquisition", "DSGetInfo",
+    "DSGetBufferID", "DSClose", "DSRevokeBuffer", "DSQueueBuffer", "DSGetBufferInfo", "GCGetNumPortURLs",
+    "GCGetPortURLInfo", "GCReadPortStacked", "GCWritePortStacked", "DSGetBufferChunkData", "IFGetParentTL",
+    "DevGetParentIF", "DSGetParentDev", "DSGetNumBufferParts", "DSGetBufferPartInfo", "DSAnnounceCompositeBuffer",
+    "DSGetBufferInfoStacked", "DSGetBufferPartInfoStacked", "DSGetNumFlows", "DSGetFlowInfo",
+    "DSGetNumBufferSegments", "DSGetBufferSegmentInfo"};
+
+}  // namespace
+
+TEST(SimLibraries, ExportExactlyTheirEntryPoints) {
+    std::set<std::string> gentl(std::begin(kGenTL16), std::end(kGenTL16));
+    ASSERT_EQ(gentl.size(), 64u);
+    EXPECT_EQ(ExportedSymbols(BinDir() / "noext" / "ZvU3VTL.cti"), gentl);
+    gentl.insert({"DPEnterUpgradeMode", "DPWriteUpgradeFile", "DPLeaveUpgradeMode"});
+    EXPECT_EQ(ExportedSymbols(BinDir() / "ZvU3VTL.cti"), gentl);
+    EXPECT_EQ(ExportedSymbols(BinDir() / "libZvIAPI.so"),
+              (std::set<std::string>{"ZvIAPI_100", "ZvIAPI_101", "ZvIAPI_200", "ZvIAPI_201", "ZvIAPI_204", "ZvIAPI_301",
+                                     "ZvIAPI_302", "ZvIAPI_412", "ZvIAPI_421", "ZvIAPI_700", "ZvIAPI_701"}));
+}
+
+TEST(Producer, EnumeratesAndReadsEveryRegisterTheToolReads) {
+    json camera = Camera("SN0001");
+    camera["guid"] = "ABCDEFGHIJKLMNOP";
+    camera["flash_vendor"] = "0xC8";
+    SimFolder sim(Description({camera, Camera("SN0002", "ORV-2M-L")}));
+    Producer p;
+    Session s(p);
+    ASSERT_EQ(s.DeviceIds(), (std::vector<std::string>{"DEV-SN0001", "DEV-SN0002"}));
+
+    char model[64] = {};
+    size_t size = sizeof model;
+    INFO_DATATYPE type = INFO_DATATYPE_STRING;
+    ASSERT_EQ(p.IFGetDeviceInfo(s.iface, "DEV-SN0002", DEVICE_INFO_MODEL, &type, model, &size), GC_ERR_SUCCESS);
+    EXPECT_STREQ(model, "ORV-2M-L");
+    char display[128] = {};
+    size = sizeof display;
+    ASSERT_EQ(p.IFGetDeviceInfo(s.iface, "DEV-SN0001", DEVICE_INFO_DISPLAYNAME, &type, display, &size), GC_ERR_SUCCESS);
+    EXPECT_STREQ(display, "Zorvan ORV-2C (SN0001)");
+
+    const Session::Opened cam = s.Open("DEV-SN0001");
+    EXPECT_EQ(s.ReadText(cam.port, 0x144, 64), "SN0001");
+    EXPECT_EQ(s.ReadText(cam.port, 0x44, 64), "ORV-2C");
+    EXPECT_EQ(s.ReadText(cam.port, 0x4, 64), "Zorvan");
+    EXPECT_EQ(s.ReadText(cam.port, 0xC4, 64), "1.1_2.1_2.0");
+    EXPECT_EQ(s.ReadText(cam.port, 0x300000, 32), "V01.03.001.002:V01.05");
+    EXPECT_EQ(s.ReadText(cam.port, 0x80007C, 32), "V01.00.000.001");
+    uint32_t vendor = 0;
+    size = 4;
+    ASSERT_EQ(p.GCReadPort(cam.port, 0x300004, &vendor, &size), GC_ERR_SUCCESS);
+    EXPECT_EQ(vendor, 0xC8u);
+    std::vector<uint8_t> info(304);
+    size = info.size();
+    ASSERT_EQ(p.GCReadPort(cam.port, 0xC00000, info.data(), &size), GC_ERR_SUCCESS);
+    EXPECT_EQ(size, 304u);
+    EXPECT_EQ(std::string(info.begin() + 260, info.begin() + 276), "ABCDEFGHIJKLMNOP");
+
+    EXPECT_EQ(s.UrlInt(cam.port, URL_INFO_FILE_VER_MAJOR), 1);
+    EXPECT_EQ(s.UrlInt(cam.port, URL_INFO_FILE_VER_MINOR), 0);
+    EXPECT_EQ(s.UrlInt(cam.port, URL_INFO_FILE_VER_SUBMINOR), 3);
+
+    // The URL names the XML file in the register space, and the manifest agrees.
+    uint32_t urls = 0;
+    ASSERT_EQ(p.GCGetNumPortURLs(cam.port, &urls), GC_ERR_SUCCESS);
+    EXPECT_EQ(urls, 1u);
+    char url[256] = {};
+    size = sizeof url;
+    ASSERT_EQ(p.GCGetPortURL(cam.port, url, &size), GC_ERR_SUCCESS);
+    unsigned long long address = 0;
+    unsigned long long length = 0;
+    ASSERT_EQ(std::sscanf(url, "Local:Zorvan_ORV-2C.xml;%llx;%llx", &address, &length), 2) << url;
+    std::string xml(length, '\0');
+    size = length;
+    ASSERT_EQ(p.GCReadPort(cam.port, address, xml.data(), &size), GC_ERR_SUCCESS);
+    EXPECT_EQ(xml.rfind("<?xml", 0), 0u);
+    EXPECT_NE(xml.find("ModelName=\"ORV-2C\""), std::string::npos);
+    EXPECT_NE(xml.find("SubMinorVersion=\"3\""), std::string::npos);
+    uint64_t manifest = 0;
+    size = 8;
+    ASSERT_EQ(p.GCReadPort(cam.port, 0x1D0, &manifest, &size), GC_ERR_SUCCESS);
+    uint8_t entry[8 + 64] = {};
+    size = sizeof entry;
+    ASSERT_EQ(p.GCReadPort(cam.port, manifest, entry, &size), GC_ERR_SUCCESS);
+    uint64_t fileAddress = 0;
+    uint64_t fileSize = 0;
+    uint32_t versionWord = 0;
+    std::memcpy(&versionWord, entry + 8, 4);
+    std::memcpy(&fileAddress, entry + 16, 8);
+    std::memcpy(&fileSize, entry + 24, 8);
+    EXPECT_EQ(versionWord, 0x01000003u);
+    EXPECT_EQ(fileAddress, address);
+    EXPECT_EQ(fileSize, length);
+
+    // Nothing at an unmapped address, and a register read past its end is refused.
+    char scratch[64];
+    size = 4;
+    EXPECT_EQ(p.GCReadPort(cam.port, 0x500000, scratch, &size), GENCP_INVALID_ADDRESS);
+    size = 33;
+    EXPECT_EQ(p.GCReadPort(cam.port, 0x300000, scratch, &size), GENCP_INVALID_ADDRESS);
+    EXPECT_EQ(p.DevClose(cam.device), GC_ERR_SUCCESS);
+
+    // Every event is one complete JSON object with the agreed keys.
+    const std::vector<json> reads = sim.Events("GCReadPort", "DEV-SN0001");
+    ASSERT_FALSE(reads.empty());
+    EXPECT_EQ(reads.front()["address"], "0x144");
+    EXPECT_EQ(reads.front()["size"], 64);
+    for (const json& event : sim.Events()) {
+        for (const char* key : {"ts_us", "thread", "source", "call", "device_id", "result"}) {
+            EXPECT_TRUE(event.contains(key)) << event.dump();
+        }
+        EXPECT_EQ(event["source"], "producer");
+    }
+}
+
+TEST(Producer, UpgradedCameraRebootsAndReturnsWithNewVersions) {
+    SimFolder sim(Description({Camera("SN0001"), Camera("SN0002")}));
+    Producer p;
+    Session s(p);
+    const Session::Opened cam = s.Open("DEV-SN0001");
+    const std::vector<std::pair<uint64_t, std::vector<uint8_t>>> regions = {
+        {0x1200000, Pattern(70000, 1)}, {0x12f0000, Pattern(4096, 2)}, {0x13b0000, Pattern(1, 3)}};
+
+    ASSERT_EQ(p.DPEnterUpgradeMode(cam.port, 1000, 0, 20), GC_ERR_SUCCESS) << p.LastErrorText();
+    for (const auto& [address, bytes] : regions) {
+        size_t size = bytes.size();
+        ASSERT_EQ(p.DPWriteUpgradeFile(cam.port, address, bytes.data(), &size, 4096, 32, 0, 1), GC_ERR_SUCCESS)
+            << p.LastErrorText();
+        EXPECT_EQ(size, bytes.size());
+    }
+    ASSERT_EQ(p.DPLeaveUpgradeMode(cam.port), GC_ERR_SUCCESS) << p.LastErrorText();
+    // The camera is rebooting: its old handle is lost but can still be closed.
+    char scratch[32];
+    size_t size = 32;
+    EXPECT_EQ(p.GCReadPort(cam.port, 0x300000, scratch, &size), GC_ERR_IO);
+    EXPECT_EQ(p.DevClose(cam.device), GC_ERR_SUCCESS);
+    EXPECT_EQ(s.DeviceIds(), std::vector<std::string>{"DEV-SN0002"});
+
+    ASSERT_TRUE(s.WaitUntilListed("DEV-SN0001", 30.0));
+    const Session::Opened back = s.Open("DEV-SN0001");
+    EXPECT_EQ(s.ReadText(back.port, 0x300000, 32), "V01.03.002.001:V01.06");
+    EXPECT_EQ(s.ReadText(back.port, 0xC4, 64), "1.1_2.1_2.1");
+    EXPECT_EQ(s.UrlInt(back.port, URL_INFO_FILE_VER_SUBMINOR), 4);
+    EXPECT_EQ(s.ReadText(back.port, 0x80007C, 32), "V01.00.000.001");
+    EXPECT_EQ(p.DevClose(back.device), GC_ERR_SUCCESS);
+
+    for (const auto& [address, bytes] : regions) {
+        EXPECT_EQ(ReadFile(sim.FlashFile("DEV-SN0001", Hex(address))), bytes) << Hex(address);
+    }
+    EXPECT_FALSE(fs::exists(sim.CameraFolder("DEV-SN0002") / "flash"));
+
+    // The record tells the story in order, with the write arguments.
+    std::vector<std::string> calls;
+    for (const json& event : sim.Events()) {
+        const std::string call = event["call"];
+        if (event["device_id"] == "DEV-SN0001" && call.rfind("DP", 0) == 0) {
+            calls.push_back(call);
+        }
+    }
+    EXPECT_EQ(calls, (std::vector<std::string>{"DPEnterUpgradeMode", "DPWriteUpgradeFile", "DPWriteUpgradeFile",
+                                               "DPWriteUpgradeFile", "DPLeaveUpgradeMode"}));
+    const std::vector<json> writes = sim.Events("DPWriteUpgradeFile");
+    ASSERT_EQ(writes.size(), 3u);
+    EXPECT_EQ(writes[0]["address"], "0x1200000");
+    EXPECT_EQ(writes[0]["size"], 70000);
+    EXPECT_EQ(writes[0]["block_size"], 4096);
+    EXPECT_EQ(writes[0]["packet_count"], 32);
+    EXPECT_EQ(writes[0]["verify"], 1);
+    EXPECT_EQ(sim.Events("DPLeaveUpgradeMode")[0]["reboot"], true);
+}
+
+TEST(Producer, UpgradeCallsOutOfOrderAreRefused) {
+    SimFolder sim(Description({Camera("SN0001")}));
+    Producer p;
+    Session s(p);
+    const Session::Opened cam = s.Open("DEV-SN0001");
+    const std::vector<uint8_t> bytes = Pattern(16, 9);
+    size_t size = bytes.size();
+    EXPECT_EQ(p.DPWriteUpgradeFile(cam.port, 0x1200000, bytes.data(), &size, 4096, 32, 0, 1), GC_ERR_ACCESS_DENIED);
+    EXPECT_EQ(p.DPLeaveUpgradeMode(cam.port), GC_ERR_ACCESS_DENIED);
+    EXPECT_EQ(p.DPEnterUpgradeMode(cam.device, 1000, 0, 20), GC_ERR_INVALID_HANDLE);  // a device, not its port
+    ASSERT_EQ(p.DPEnterUpgradeMode(cam.port, 1000, 0, 20), GC_ERR_SUCCESS);
+    EXPECT_EQ(p.DPWriteUpgradeFile(cam.port, 0x0, bytes.data(), &size, 4096, 32, 0, 1), GC_ERR_ACCESS_DENIED);
+    EXPECT_EQ(p.DPWriteUpgradeFile(cam.port, 0x1FFFFF8, bytes.data(), &size, 4096, 32, 0, 1), GC_ERR_INVALID_ADDRESS);
+    EXPECT_EQ(p.DPWriteUpgradeFile(cam.port, 0x1200000, nullptr, &size, 4096, 32, 0, 1), GC_ERR_INVALID_PARAMETER);
+    EXPECT_EQ(p.DPWriteUpgradeFile(cam.port, 0x1200000, bytes.data(), &size, 0, 32, 0, 1), GC_ERR_INVALID_PARAMETER);
+    // Leaving without a single write: no reboot, nothing changes.
+    ASSERT_EQ(p.DPLeaveUpgradeMode(cam.port), GC_ERR_SUCCESS);
+    EXPECT_EQ(s.ReadText(cam.port, 0x300000, 32), "V01.03.001.002:V01.05");
+    EXPECT_EQ(sim.Events("DPLeaveUpgradeMode").back()["reboot"], false);
+    EXPECT_FALSE(fs::exists(sim.CameraFolder("DEV-SN0001") / "flash"));
+    EXPECT_EQ(p.DevClose(cam.device), GC_ERR_SUCCESS);
+    EXPECT_EQ(p.DevClose(cam.device), GC_ERR_INVALID_HANDLE);
+}
+
+TEST(Producer, SecondOpenAnswersAlreadyOpenAndWorks) {
+    SimFolder sim(Description({Camera("SN0001")}));
+    Producer p;
+    Session s(p);
+    ASSERT_EQ(s.DeviceIds().size(), 1u);
+    DEV_HANDLE first = nullptr;
+    DEV_HANDLE second = nullptr;
+    ASSERT_EQ(p.IFOpenDevice(s.iface, "DEV-SN0001", DEVICE_ACCESS_EXCLUSIVE, &first), GC_ERR_SUCCESS);
+    ASSERT_EQ(p.IFOpenDevice(s.iface, "DEV-SN0001", DEVICE_ACCESS_EXCLUSIVE, &second), ZV_ERR_ALREADY_OPEN);
+    ASSERT_NE(second, nullptr);
+    PORT_HANDLE port = nullptr;
+    ASSERT_EQ(p.DevGetPort(second, &port), GC_ERR_SUCCESS);
+    EXPECT_EQ(s.ReadText(port, 0x144, 64), "SN0001");
+    int32_t status = 0;
+    size_t size = sizeof status;
+    INFO_DATATYPE type = 0;
+    ASSERT_EQ(p.IFGetDeviceInfo(s.iface, "DEV-SN0001", DEVICE_INFO_ACCESS_STATUS, &type, &status, &size), GC_ERR_SUCCESS);
+    EXPECT_EQ(status, DEVICE_ACCESS_STATUS_OPEN_READWRITE);
+    EXPECT_EQ(p.DevClose(first), GC_ERR_SUCCESS);
+    EXPECT_EQ(s.ReadText(port, 0x144, 64), "SN0001");  // the other handle still holds the camera
+    EXPECT_EQ(p.DevClose(second), GC_ERR_SUCCESS);
+    ASSERT_EQ(p.IFGetDeviceInfo(s.iface, "DEV-SN0001", DEVICE_INFO_ACCESS_STATUS, &type, &status, &size), GC_ERR_SUCCESS);
+    EXPECT_EQ(status, DEVICE_ACCESS_STATUS_READWRITE);
+}
+
+TEST(Producer, RebootDeadlineAndStateOutliveTheLibrary) {
+    json camera = Camera("SN0001");
+    camera["reboot_seconds"] = 3600;
+    SimFolder sim(Description({camera}));
+    {
+        Producer p;
+        Session s(p);
+        const Session::Opened cam = s.Open("DEV-SN0001");
+        ASSERT_EQ(p.DPEnterUpgradeMode(cam.port, 1000, 0, 20), GC_ERR_SUCCESS);
+        const std::vector<uint8_t> bytes = Pattern(100, 4);
+        size_t size = bytes.size();
+        ASSERT_EQ(p.DPWriteUpgradeFile(cam.port, 0x13f7000, bytes.data(), &size, 4096, 32, 0, 1), GC_ERR_SUCCESS);
+        ASSERT_EQ(p.DPLeaveUpgradeMode(cam.port), GC_ERR_SUCCESS);
+    }
+    const json state = sim.CameraState("DEV-SN0001");
+    EXPECT_GT(state["reboot_until_us"].get<int64_t>(), 0);
+    EXPECT_EQ(state["firmware_version"], "V01.03.002.001:V01.06");
+    {
+        Producer p;  // loaded afresh: the camera is still rebooting
+        Session s(p);
+        EXPECT_TRUE(s.DeviceIds().empty());
+    }
+    Sdk sdk;
+    ASSERT_EQ(sdk.open(), ZV_OK);
+    EXPECT_TRUE(sdk.List().empty());
+    sdk.close();
+}
+
+TEST(Producer, LastErrorBelongsToTheCallingThread) {
+    SimFolder sim(Description({Camera("SN0001")}));
+    Producer p;
+    Session s(p);
+    ASSERT_EQ(s.DeviceIds().size(), 1u);
+    std::string otherText;
+    DEV_HANDLE device = nullptr;
+    EXPECT_EQ(p.IFOpenDevice(s.iface, "NO-SUCH-ID", DEVICE_ACCESS_EXCLUSIVE, &device), GC_ERR_INVALID_ID);
+    std::thread other([&] {
+        uint32_t n = 0;
+        EXPECT_EQ(p.TLGetNumInterfaces(nullptr, &n), GC_ERR_INVALID_HANDLE);
+        otherText = p.LastErrorText();
+    });
+    other.join();
+    EXPECT_NE(otherText.find("TLGetNumInterfaces"), std::string::npos) << otherText;
+    GC_ERROR code = 0;
+    size_t size = 0;
+    ASSERT_EQ(p.GCGetLastError(&code, nullptr, &size), GC_ERR_SUCCESS);
+    EXPECT_EQ(code, GC_ERR_INVALID_ID);
+    std::string text(size - 1, '\0');
+    size_t tooSmall = 2;
+    EXPECT_EQ(p.GCGetLastError(&code, text.data(), &tooSmall), GC_ERR_BUFFER_TOO_SMALL);
+    EXPECT_NE(p.LastErrorText().find("IFOpenDevice"), std::string::npos);
+}
+
+TEST(Producer, LoadsAndUnloadsRepeatedlyWithoutLeakingDescriptors) {
+    SimFolder sim(Description({Camera("SN0001"), Camera("SN0002")}));
+    auto openDescriptors = [] {
+        return std::distance(fs::directory_iterator("/proc/self/fd"), fs::directory_iterator());
+    };
+    const auto before = openDescriptors();
+    for (int round = 0; round < 15; ++round) {
+        Producer p;
+        Session s(p);
+        ASSERT_EQ(s.DeviceIds().size(), 2u);
+        const Session::Opened cam = s.Open("DEV-SN0002");
+        EXPECT_EQ(s.ReadText(cam.port, 0x144, 64), "SN0002");
+        // Left open on purpose: closing the transport layer releases it.
+    }
+    EXPECT_EQ(openDescriptors(), before);
+    // Really unloaded, so the next load starts from fresh statics.
+    for (const char* file : {"ZvU3VTL.cti", "libZvIAPI.so"}) {
+        { Library loaded(BinDir() / file); }
+        void* still = ::dlopen((BinDir() / file).c_str(), RTLD_NOW | RTLD_NOLOAD);
+        EXPECT_EQ(still, nullptr) << file;
+        if (still != nullptr) {
+            ::dlclose(still);
+        }
+    }
+    Producer p;
+    Session s(p);
+    ASSERT_EQ(s.DeviceIds().size(), 2u);
+    s.Open("DEV-SN0002");  // not held by any earlier round
+}
+
+TEST(Producer, BuildWithoutExtensionsListsCamerasButCannotUpgrade) {
+    SimFolder sim(Description({Camera("SN0001")}));
+    Producer p(BinDir() / "noext" / "ZvU3VTL.cti");
+    EXPECT_EQ(p.DPEnterUpgradeMode, nullptr);
+    EXPECT_EQ(p.DPWriteUpgradeFile, nullptr);
+    EXPECT_EQ(p.DPLeaveUpgradeMode, nullptr);
+    Session s(p);
+    ASSERT_EQ(s.DeviceIds(), std::vector<std::string>{"DEV-SN0001"});
+    EXPECT_EQ(s.ReadText(s.Open("DEV-SN0001").port, 0x300000, 32), "V01.03.001.002:V01.05");
+}
+
+TEST(Producer, CallsBeforeInitialisationAndAfterClosingAreRefused) {
+    SimFolder sim(Description({Camera("SN0001")}));
+    Producer p;
+    TL_HANDLE tl = nullptr;
+    EXPECT_EQ(p.TLOpen(&tl), GC_ERR_NOT_INITIALIZED);
+    EXPECT_EQ(p.GCCloseLib(), GC_ERR_NOT_INITIALIZED);
+    ASSERT_EQ(p.GCInitLib(), GC_ERR_SUCCESS);
+    EXPECT_EQ(p.GCInitLib(), GC_ERR_RESOURCE_IN_USE);
+    ASSERT_EQ(p.TLOpen(&tl), GC_ERR_SUCCESS);
+    EXPECT_EQ(p.TLOpen(&tl), GC_ERR_RESOURCE_IN_USE);
+    ASSERT_EQ(p.TLClose(tl), GC_ERR_SUCCESS);
+    uint32_t n = 0;
+    EXPECT_EQ(p.TLGetNumInterfaces(tl, &n), GC_ERR_INVALID_HANDLE);
+    ASSERT_EQ(p.GCCloseLib(), GC_ERR_SUCCESS);
+    EXPECT_EQ(p.TLGetNumInterfaces(tl, &n), GC_ERR_NOT_INITIALIZED);
+}
+
+TEST(Producer, DefaultDescriptionHasTheFourPackageModelsReadyForUpgrade) {
+    TempFolder temporary;
+    ScopedEnvironment noConfig("FLASHWRIGHT_SIM_CONFIG", std::nullopt);
+    ScopedEnvironment noState("FLASHWRIGHT_SIM_STATE", std::nullopt);
+    ScopedEnvironment tmp("TMPDIR", temporary.Path().string());
+    Producer p;
+    Session s(p);
+    const std::vector<std::string> ids = s.DeviceIds();
+    ASSERT_EQ(ids.size(), 4u);
+    std::vector<std::string> models;
+    for (const std::string& id : ids) {
+        const Session::Opened cam = s.Open(id);
+        char model[64] = {};
+        size_t size = sizeof model;
+        INFO_DATATYPE type = 0;
+        ASSERT_EQ(p.IFGetDeviceInfo(s.iface, id.c_str(), DEVICE_INFO_MODEL, &type, model, &size), GC_ERR_SUCCESS);
+        models.emplace_back(model);
+        // What the tool's checks need: vendor 0xEF, "<left>:<right>" with 03 as the
+        // left part's second number and a right part not above 01.
+        uint32_t vendor = 0;
+        size = 4;
+        ASSERT_EQ(p.GCReadPort(cam.port, 0x300004, &vendor, &size), GC_ERR_SUCCESS);
+        EXPECT_EQ(vendor, 0xEFu);
+        EXPECT_EQ(s.ReadText(cam.port, 0x300000, 32), "V01.03.001.002:V01.05");
+        EXPECT_EQ(p.DevClose(cam.device), GC_ERR_SUCCESS);
+    }
+    EXPECT_EQ(models, (std::vector<std::string>{"ORV-2C", "ORV-2C-L", "ORV-2M", "ORV-2M-L"}));
+    const fs::path state = temporary.Path() / ("flashwright-sim-" + std::to_string(::getuid()));
+    EXPECT_TRUE(fs::exists(state / "events.jsonl"));
+    EXPECT_TRUE(fs::exists(state / "cameras" / "ZvU3V-ZV21A0001" / "state.json"));
+}
+
+TEST(Producer, DescriptionErrorsNameTheKeyAtFault) {
+    struct Case {
+        const char* name;
+        std::function<void(json&)> spoil;
+        const char* expected;
+    };
+    const Case cases[] = {
+        {"misspelt fault", [](json& d) { d["interfaces"][0]["cameras"][0]["faults"] = {{"write_fail_at", "0x1"}}; },
+         "interfaces[0].cameras[0].faults.write_fail_at is not a known key"},
+        {"long GUID", [](json& d) { d["interfaces"][0]["cameras"][0]["guid"] = "0123456789ABCDEFG"; },
+         "interfaces[0].cameras[0].guid is longer than 16 bytes"},
+        {"repeated id", [](json& d) { d["interfaces"][0]["cameras"][1]["device_id"] = "DEV-SN0001"; },
+         "interfaces[0].cameras[1].device_id repeats"},
+        {"bad address", [](json& d) { d["interfaces"][0]["cameras"][0]["faults"] = {{"read_fails", {"0xZZ"}}}; },
+         "interfaces[0].cameras[0].faults.read_fails[0] must be a hexadecimal number"},
+        {"bad speed", [](json& d) { d["interfaces"][0]["cameras"][0]["write_bytes_per_second"] = 0; },
+         "write_bytes_per_second must be a number above 0"},
+        {"no interfaces", [](json& d) { d.erase("interfaces"); }, "interfaces is missing"},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.name);
+        json description = Description({Camera("SN0001"), Camera("SN0002")});
+        c.spoil(description);
+        SimFolder sim(description);
+        Producer p;
+        EXPECT_EQ(p.GCInitLib(), GC_ERR_INVALID_PARAMETER);
+        EXPECT_NE(p.LastErrorText().find(c.expected), std::string::npos) << p.LastErrorText();
+        Sdk sdk;
+        ASSERT_EQ(sdk.open(), ZV_ERR_CONFIGURATION);
+        EXPECT_NE(sdk.Describe(ZV_ERR_CONFIGURATION).find(c.expected), std::string::npos);
+    }
+    SimFolder broken(json::object());
+    broken.WriteText("{\"interfaces\": [");
+    Producer p;
+    EXPECT_EQ(p.GCInitLib(), GC_ERR_INVALID_PARAMETER);
+    EXPECT_NE(p.LastErrorText().find("not valid JSON"), std::string::npos) << p.LastErrorText();
+}
+
+TEST(Producer, RepositoryDescriptionsLoad) {
+    const fs::path folder = ZVSIM_DESCRIPTIONS_DIR;
+    for (const char* file : {"demo.json", "faults.json"}) {
+        SCOPED_TRACE(file);
+        TempFolder state;
+        ScopedEnvironment config("FLASHWRIGHT_SIM_CONFIG", (folder / file).string());
+        ScopedEnvironment stateEnv("FLASHWRIGHT_SIM_STATE", state.Path().string());
+        Producer p;
+        Session s(p);
+        EXPECT_FALSE(s.DeviceIds().empty());
+    }
+    TempFolder state;
+    ScopedEnvironment config("FLASHWRIGHT_SIM_CONFIG", (folder / "demo.json").string());
+    ScopedEnvironment stateEnv("FLASHWRIGHT_SIM_STATE", state.Path().string());
+    Sdk sdk;
+    ASSERT_EQ(sdk.open(), ZV_OK);
+    std::vector<std::string> models;
+    for (const Sdk::Entry& entry : sdk.List()) {
+        models.push_back(entry.model);
+    }
+    EXPECT_EQ(models, (std::vector<std::string>{"ORV-2C", "ORV-2C-L", "ORV-2M", "ORV-2M-L", "ORV-5M"}));
+    sdk.close();
+}
+
+TEST(Producer, UnusualDeviceIdsStayInsideTheStateFolder) {
+    json escaping = Camera("SN0001");
+    escaping["device_id"] = "../../outside";
+    json longId = Camera("SN0002");
+    longId["device_id"] = std::string(300, 'L');
+    SimFolder sim(Description({escaping, longId, Camera("SN0003")}));
+    Producer p;
+    Session s(p);
+    bool8_t changed = 0;
+    ASSERT_EQ(p.IFUpdateDeviceList(s.iface, &changed, 1000), GC_ERR_SUCCESS);
+    uint32_t n = 0;
+    ASSERT_EQ(p.IFGetNumDevices(s.iface, &n), GC_ERR_SUCCESS);
+    ASSERT_EQ(n, 3u);
+    char id[256] = {};
+    size_t size = sizeof id;
+    ASSERT_EQ(p.IFGetDeviceID(s.iface, 0, id, &size), GC_ERR_SUCCESS);
+    EXPECT_STREQ(id, "../../outside");
+    size = sizeof id;
+    EXPECT_EQ(p.IFGetDeviceID(s.iface, 1, id, &size), GC_ERR_BUFFER_TOO_SMALL);
+    EXPECT_EQ(size, 301u);
+    const Session::Opened cam = s.Open("../../outside");
+    ASSERT_EQ(p.DPEnterUpgradeMode(cam.port, 1000, 0, 20), GC_ERR_SUCCESS);
+    const std::vector<uint8_t> bytes = Pattern(8, 1);
+    size = bytes.size();
+    ASSERT_EQ(p.DPWriteUpgradeFile(cam.port, 0x1200000, bytes.data(), &size, 4096, 32, 0, 1), GC_ERR_SUCCESS);
+    // Everything the simulator wrote lies in the state folder.
+    std::vector<std::string> entries;
+    for (const auto& entry : fs::directory_iterator(sim.Root())) {
+        entries.push_back(entry.path().filename().string());
+    }
+    std::sort(entries.begin(), entries.end());
+    EXPECT_EQ(entries, (std::vector<std::string>{"description.json", "state"}));
+    size_t flashFiles = 0;
+    for (const auto& entry : fs::recursive_directory_iterator(sim.State() / "cameras")) {
+        flashFiles += entry.path().extension() == ".bin";
+    }
+    EXPECT_EQ(flashFiles, 1u);
+}

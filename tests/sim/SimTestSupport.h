@@ -1,0 +1,387 @@
+// Loads the simulated producer and SDK the way a consumer does (dlopen from
+// FLASHWRIGHT_BIN_DIR) and sets up a private description and state folder.
+#pragma once
+
+#include <dlfcn.h>
+#include <gtest/gtest.h>
+
+#include <chrono>
+#include <cstdlib>
+#include <cstring>
+#include <iterator>
+#include <filesystem>
+#include <fstream>
+#include <functional>
+#include <optional>
+#include <string>
+#include <thread>
+#include <vector>
+
+#include <nlohmann/json.hpp>
+
+#include "zvsim/GenTL.h"
+#include "zvsim/ZvIAPI.h"
+
+namespace simtest {
+
+namespace fs = std::filesystem;
+using nlohmann::json;
+using namespace zvsim::gentl;
+using namespace zvsim::sdk;
+
+inline fs::path BinDir() {
+    const char* dir = std::getenv("FLASHWRIGHT_BIN_DIR");
+    return dir != nullptr ? fs::path(dir) : fs::path();
+}
+
+class TempFolder {
+public:
+    TempFolder() {
+        std::string pattern = (fs::temp_directory_path() / "zvsim-test-XXXXXX").string();
+        if (::mkdtemp(pattern.data()) == nullptr) {
+            throw std::runtime_error("mkdtemp failed");
+        }
+        m_path = pattern;
+    }
+    ~TempFolder() {
+        std::error_code ignored;
+        fs::remove_all(m_path, ignored);
+    }
+    TempFolder(const TempFolder&) = delete;
+    TempFolder& operator=(const TempFolder&) = delete;
+    const fs::path& Path() const { return m_path; }
+
+private:
+    fs::path m_path;
+};
+
+class ScopedEnvironment {
+public:
+    ScopedEnvironment(std::string name, const std::optional<std::string>& value) : m_name(std::move(name)) {
+        if (const char* old = std::getenv(m_name.c_str())) {
+            m_old = old;
+        }
+        if (value) {
+            ::setenv(m_name.c_str(), value->c_str(), 1);
+        } else {
+            ::unsetenv(m_name.c_str());
+        }
+    }
+    ~ScopedEnvironment() {
+        if (m_old) {
+            ::setenv(m_name.c_str(), m_old->c_str(), 1);
+        } else {
+            ::unsetenv(m_name.c_str());
+        }
+    }
+    ScopedEnvironment(const ScopedEnvironment&) = delete;
+    ScopedEnvironment& operator=(const ScopedEnvironment&) = delete;
+
+private:
+    std::string m_name;
+    std::optional<std::string> m_old;
+};
+
+class Library {
+public:
+    explicit Library(const fs::path& path) : m_handle(::dlopen(path.c_str(), RTLD_NOW | RTLD_LOCAL)) {
+        if (m_handle == nullptr) {
+            const char* error = ::dlerror();
+            throw std::runtime_error(std::string("dlopen failed: ") + (error != nullptr ? error : "?"));
+        }
+    }
+    ~Library() { ::dlclose(m_handle); }
+    Library(const Library&) = delete;
+    Library& operator=(const Library&) = delete;
+
+    template <typename F>
+    F Get(const char* name) const {
+        return reinterpret_cast<F>(::dlsym(m_handle, name));
+    }
+
+private:
+    void* m_handle;
+};
+
+#define ZVSIM_PRODUCER_FUNCTIONS(X)                                                                              \
+    X(GCGetInfo) X(GCGetLastError) X(GCInitLib) X(GCCloseLib) X(GCReadPort) X(GCWritePort) X(GCGetPortURL)      \
+    X(GCGetPortInfo) X(GCGetNumPortURLs) X(GCGetPortURLInfo) X(GCReadPortStacked) X(GCWritePortStacked) X(TLOpen) \
+    X(TLClose) X(TLGetInfo) X(TLGetNumInterfaces) X(TLGetInterfaceID) X(TLGetInterfaceInfo) X(TLOpenInterface)    \
+    X(TLUpdateInterfaceList) X(IFClose) X(IFGetInfo) X(IFGetNumDevices) X(IFGetDeviceID) X(IFUpdateDeviceList)    \
+    X(IFGetDeviceInfo) X(IFOpenDevice) X(IFGetParentTL) X(DevGetPort) X(DevGetNumDataStreams) X(DevGetInfo)       \
+    X(DevClose) X(DevGetParentIF) X(DPEnterUpgradeMode) X(DPWriteUpgradeFile) X(DPLeaveUpgradeMode)
+
+// The producer's entry points; the upgrade extensions are null in the build without them.
+struct Producer {
+    explicit Producer(const fs::path& file = BinDir() / "ZvU3VTL.cti") : library(file) {
+#define ZVSIM_RESOLVE(name) name = library.Get<P##name>(#name);
+        ZVSIM_PRODUCER_FUNCTIONS(ZVSIM_RESOLVE)
+#undef ZVSIM_RESOLVE
+    }
+
+    std::string LastErrorText() const {
+        GC_ERROR code = 0;
+        size_t size = 0;
+        if (GCGetLastError(&code, nullptr, &size) != GC_ERR_SUCCESS) {
+            return "<GCGetLastError failed>";
+        }
+        std::string text(size, '\0');
+        if (GCGetLastError(&code, text.data(), &size) != GC_ERR_SUCCESS) {
+            return "<GCGetLastError failed>";
+        }
+        text.resize(size > 0 ? size - 1 : 0);
+        return text;
+    }
+
+    Library library;
+#define ZVSIM_MEMBER(name) P##name name = nullptr;
+    ZVSIM_PRODUCER_FUNCTIONS(ZVSIM_MEMBER)
+#undef ZVSIM_MEMBER
+};
+
+struct Sdk {
+    explicit Sdk(const fs::path& file = BinDir() / "libZvIAPI.so") : library(file) {
+        open = library.Get<PZvIAPI_100>("ZvIAPI_100");
+        close = library.Get<PZvIAPI_101>("ZvIAPI_101");
+        count = library.Get<PZvIAPI_200>("ZvIAPI_200");
+        entries = library.Get<PZvIAPI_201>("ZvIAPI_201");
+        describe = library.Get<PZvIAPI_204>("ZvIAPI_204");
+        openCamera = library.Get<PZvIAPI_301>("ZvIAPI_301");
+        closeCamera = library.Get<PZvIAPI_302>("ZvIAPI_302");
+        setInteger = library.Get<PZvIAPI_412>("ZvIAPI_412");
+        execute = library.Get<PZvIAPI_421>("ZvIAPI_421");
+        save = library.Get<PZvIAPI_700>("ZvIAPI_700");
+        load = library.Get<PZvIAPI_701>("ZvIAPI_701");
+    }
+
+    std::string Describe(int32_t status) const {
+        uint32_t size = 0;
+        describe(&status, nullptr, &size);
+        std::string text(size, '\0');
+        if (describe(&status, text.data(), &size) != ZV_OK) {
+            return "<204 failed>";
+        }
+        text.resize(size > 0 ? size - 1 : 0);
+        return text;
+    }
+
+    struct Entry {
+        std::string identity;
+        int32_t classCode;
+        std::string model;
+    };
+    // Ordinals 200 and 201 as a consumer calls them.
+    std::vector<Entry> List() const {
+        uint32_t n = 0;
+        EXPECT_EQ(count(&n, 1000), ZV_OK);
+        std::vector<uint8_t> buffer(static_cast<size_t>(n) * kEntrySize);
+        uint32_t size = static_cast<uint32_t>(buffer.size());
+        EXPECT_EQ(entries(buffer.empty() ? nullptr : buffer.data(), &size), ZV_OK);
+        std::vector<Entry> result;
+        for (uint32_t i = 0; i < n; ++i) {
+            const uint8_t* entry = buffer.data() + static_cast<size_t>(i) * kEntrySize;
+            Entry e;
+            e.identity = reinterpret_cast<const char*>(entry + kEntryIdentityOffset);
+            std::memcpy(&e.classCode, entry + kEntryClassCodeOffset, sizeof e.classCode);
+            e.model = reinterpret_cast<const char*>(entry + kEntryModelOffset);
+            result.push_back(e);
+        }
+        return result;
+    }
+
+    uint32_t OpenCamera(const std::string& identity, int32_t* status = nullptr) const {
+        ZvOpenRequest request{identity.c_str(), 0, kAccessExclusive};
+        uint32_t handle = 0;
+        const int32_t result = openCamera(&request, &handle);
+        if (status != nullptr) {
+            *status = result;
+        }
+        return result == ZV_OK ? handle : 0;
+    }
+
+    Library library;
+    PZvIAPI_100 open;
+    PZvIAPI_101 close;
+    PZvIAPI_200 count;
+    PZvIAPI_201 entries;
+    PZvIAPI_204 describe;
+    PZvIAPI_301 openCamera;
+    PZvIAPI_302 closeCamera;
+    PZvIAPI_412 setInteger;
+    PZvIAPI_421 execute;
+    PZvIAPI_700 save;
+    PZvIAPI_701 load;
+};
+
+// A camera entry of a description; the package's models and firmware by default.
+inline json Camera(const std::string& serial, const std::string& model = "ORV-2C") {
+    return json{{"device_id", "DEV-" + serial},
+                {"model", model},
+                {"serial", serial},
+                {"guid", ("GUID" + serial + "0000000000000000").substr(0, 16)},
+                {"device_version", "1.1_2.1_2.0"},
+                {"firmware_version", "V01.03.001.002:V01.05"},
+                {"factory_version", "V01.00.000.001"},
+                {"xml_version", {1, 0, 3}},
+                {"write_bytes_per_second", 1.0e9},
+                {"reboot_seconds", 0.2},
+                {"after_upgrade",
+                 {{"firmware_version", "V01.03.002.001:V01.06"}, {"device_version", "1.1_2.1_2.1"}, {"xml_version", {1, 0, 4}}}}};
+}
+
+inline json Description(const std::vector<json>& cameras) {
+    return json{{"producer", {{"enumeration_seconds", 0}}},
+                {"interfaces", json::array({json{{"id", "IF-0"}, {"cameras", cameras}}})}};
+}
+
+// A private description file and state folder, named by the environment
+// variables for as long as the fixture lives.
+class SimFolder {
+public:
+    explicit SimFolder(const json& description)
+        : m_state(m_folder.Path() / "state"),
+          m_config(m_folder.Path() / "description.json"),
+          m_stateEnv("FLASHWRIGHT_SIM_STATE", m_state.string()),
+          m_configEnv("FLASHWRIGHT_SIM_CONFIG", m_config.string()) {
+        Write(description);
+    }
+    void Write(const json& description) const { std::ofstream(m_config) << description.dump(2); }
+    void WriteText(const std::string& text) const { std::ofstream(m_config) << text; }
+    const fs::path& State() const { return m_state; }
+    const fs::path& Root() const { return m_folder.Path(); }
+    fs::path CameraFolder(const std::string& deviceId) const { return m_state / "cameras" / deviceId; }
+    fs::path FlashFile(const std::string& deviceId, const std::string& address) const {
+        return CameraFolder(deviceId) / "flash" / (address + ".bin");
+    }
+    json CameraState(const std::string& deviceId) const {
+        std::ifstream file(CameraFolder(deviceId) / "state.json");
+        return json::parse(file);
+    }
+    std::vector<json> Events() const {
+        std::vector<json> events;
+        std::ifstream file(m_state / "events.jsonl");
+        std::string line;
+        while (std::getline(file, line)) {
+            events.push_back(json::parse(line));
+        }
+        return events;
+    }
+    std::vector<json> Events(const std::string& call, const std::string& deviceId = "") const {
+        std::vector<json> selected;
+        for (const json& event : Events()) {
+            if (event["call"] == call && (deviceId.empty() || event["device_id"] == deviceId)) {
+                selected.push_back(event);
+            }
+        }
+        return selected;
+    }
+
+private:
+    TempFolder m_folder;
+    fs::path m_state;
+    fs::path m_config;
+    ScopedEnvironment m_stateEnv;
+    ScopedEnvironment m_configEnv;
+};
+
+inline std::vector<uint8_t> ReadFile(const fs::path& path) {
+    std::ifstream file(path, std::ios::binary);
+    return std::vector<uint8_t>(std::istreambuf_iterator<char>(file), std::istreambuf_iterator<char>());
+}
+
+inline std::vector<uint8_t> Pattern(size_t size, uint8_t seed) {
+    std::vector<uint8_t> bytes(size);
+    uint32_t x = 0x9E3779B9u * (seed + 1u);
+    for (uint8_t& b : bytes) {
+        x ^= x << 13;
+        x ^= x >> 17;
+        x ^= x << 5;
+        b = static_cast<uint8_t>(x);
+    }
+    return bytes;
+}
+
+// A GenTL session with the transport layer and the first interface open.
+class Session {
+public:
+    explicit Session(const Producer& producer) : p(producer) {
+        EXPECT_EQ(p.GCInitLib(), GC_ERR_SUCCESS) << p.LastErrorText();
+        EXPECT_EQ(p.TLOpen(&tl), GC_ERR_SUCCESS) << p.LastErrorText();
+        bool8_t changed = 0;
+        EXPECT_EQ(p.TLUpdateInterfaceList(tl, &changed, 1000), GC_ERR_SUCCESS);
+        size_t size = 0;
+        EXPECT_EQ(p.TLGetInterfaceID(tl, 0, nullptr, &size), GC_ERR_SUCCESS);
+        std::string id(size, '\0');
+        EXPECT_EQ(p.TLGetInterfaceID(tl, 0, id.data(), &size), GC_ERR_SUCCESS);
+        EXPECT_EQ(p.TLOpenInterface(tl, id.c_str(), &iface), GC_ERR_SUCCESS) << p.LastErrorText();
+    }
+    ~Session() {
+        p.TLClose(tl);
+        p.GCCloseLib();
+    }
+    Session(const Session&) = delete;
+    Session& operator=(const Session&) = delete;
+
+    std::vector<std::string> DeviceIds() const {
+        bool8_t changed = 0;
+        EXPECT_EQ(p.IFUpdateDeviceList(iface, &changed, 1000), GC_ERR_SUCCESS);
+        uint32_t n = 0;
+        EXPECT_EQ(p.IFGetNumDevices(iface, &n), GC_ERR_SUCCESS);
+        std::vector<std::string> ids;
+        for (uint32_t i = 0; i < n; ++i) {
+            char buffer[256] = {};
+            size_t size = sizeof buffer;
+            EXPECT_EQ(p.IFGetDeviceID(iface, i, buffer, &size), GC_ERR_SUCCESS);
+            ids.emplace_back(buffer);
+        }
+        return ids;
+    }
+
+    struct Opened {
+        DEV_HANDLE device = nullptr;
+        PORT_HANDLE port = nullptr;
+    };
+    Opened Open(const std::string& deviceId) const {
+        Opened opened;
+        const GC_ERROR result = p.IFOpenDevice(iface, deviceId.c_str(), DEVICE_ACCESS_EXCLUSIVE, &opened.device);
+        EXPECT_TRUE(result == GC_ERR_SUCCESS || result == ZV_ERR_ALREADY_OPEN) << result << " " << p.LastErrorText();
+        EXPECT_EQ(p.DevGetPort(opened.device, &opened.port), GC_ERR_SUCCESS) << p.LastErrorText();
+        return opened;
+    }
+
+    std::string ReadText(PORT_HANDLE port, uint64_t address, size_t width) const {
+        std::vector<char> buffer(width + 1, '\0');
+        size_t size = width;
+        const GC_ERROR result = p.GCReadPort(port, address, buffer.data(), &size);
+        EXPECT_EQ(result, GC_ERR_SUCCESS) << p.LastErrorText();
+        return std::string(buffer.data());
+    }
+
+    int32_t UrlInt(PORT_HANDLE port, URL_INFO_CMD command) const {
+        int32_t value = -1;
+        INFO_DATATYPE type = INFO_DATATYPE_INT32;
+        size_t size = sizeof value;
+        EXPECT_EQ(p.GCGetPortURLInfo(port, 0, command, &type, &value, &size), GC_ERR_SUCCESS) << p.LastErrorText();
+        return value;
+    }
+
+    // Polls the device list until the camera is listed again or the time is up.
+    bool WaitUntilListed(const std::string& deviceId, double seconds) const {
+        const auto end = std::chrono::steady_clock::now() + std::chrono::duration<double>(seconds);
+        while (std::chrono::steady_clock::now() < end) {
+            for (const std::string& id : DeviceIds()) {
+                if (id == deviceId) {
+                    return true;
+                }
+            }
+            std::this_thread::sleep_for(std::chrono::milliseconds(20));
+        }
+        return false;
+    }
+
+    const Producer& p;
+    TL_HANDLE tl = nullptr;
+    IF_HANDLE iface = nullptr;
+};
+
+}  // namespace simtest
