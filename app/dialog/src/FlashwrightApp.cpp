@@ -14,6 +14,8 @@ int CFlashwrightApp::Run(int argc, char** argv) {
     platform::SetMessagePumpHook(&CFlashwrightApp::PumpEvents);
     {
         auto dialog = std::make_unique<CFlashwrightDlg>();
+        // A start-up failure ends the process inside, with status 0.
+        dialog->OnInitDialog();
         dialog->exec();
     }
     platform::SetMessagePumpHook(nullptr);
