@@ -208,8 +208,11 @@ void CFlashwrightDlg::OnInitDialog() {
 
 void CFlashwrightDlg::__FailAndExit(const std::wstring& text) {
     __MessageBox(text);
+    // The process ends here, with the window, the application object and the
+    // toolkit still alive: no shutdown step runs, and neither do the static
+    // destructors, which would tear the toolkit down underneath them.
     std::fflush(nullptr);
-    std::exit(0);
+    std::_Exit(0);
 }
 
 // ---- The camera list ------------------------------------------------------
