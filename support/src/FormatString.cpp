@@ -19,7 +19,7 @@ constexpr int kMaxFieldWidth = 4096;
 
 enum class Length { None, hh, h, l, ll, L, z, j, t };
 
-struct Spec {
+struct FieldFormat {
     std::wstring flags;
     int width = -1;
     int precision = -1;
@@ -36,16 +36,16 @@ std::wstring Piece(const wchar_t* format, ...) {
     return n < 0 ? std::wstring() : std::wstring(buffer.data(), static_cast<std::size_t>(n));
 }
 
-std::wstring Directive(const Spec& spec, const wchar_t* lengthAndConversion) {
-    std::wstring d = L"%" + spec.flags;
-    if (spec.width >= 0) d += std::to_wstring(spec.width);
-    if (spec.precision >= 0) d += L"." + std::to_wstring(spec.precision);
+std::wstring Directive(const FieldFormat& field, const wchar_t* lengthAndConversion) {
+    std::wstring d = L"%" + field.flags;
+    if (field.width >= 0) d += std::to_wstring(field.width);
+    if (field.precision >= 0) d += L"." + std::to_wstring(field.precision);
     d += lengthAndConversion;
     return d;
 }
 
-std::wstring FormatText(const Spec& spec, const std::wstring& text) {
-    return Piece(Directive(spec, L"ls").c_str(), text.c_str());
+std::wstring FormatText(const FieldFormat& field, const std::wstring& text) {
+    return Piece(Directive(field, L"ls").c_str(), text.c_str());
 }
 
 }  // namespace
@@ -76,46 +76,46 @@ std::wstring FormatStringV(const wchar_t* format, va_list args) {
             ++p;
             continue;
         }
-        Spec spec;
-        while (*p != L'\0' && std::wcschr(L"-+ #0", *p) != nullptr) spec.flags.push_back(*p++);
+        FieldFormat field;
+        while (*p != L'\0' && std::wcschr(L"-+ #0", *p) != nullptr) field.flags.push_back(*p++);
         if (*p == L'*') {
             int w = va_arg(ap, int);
             if (w < 0) {
-                spec.flags.push_back(L'-');
+                field.flags.push_back(L'-');
                 w = (w == INT32_MIN) ? kMaxFieldWidth : -w;
             }
-            spec.width = w;
+            field.width = w;
             ++p;
         } else if (*p >= L'0' && *p <= L'9') {
             long w = 0;
             while (*p >= L'0' && *p <= L'9') w = std::min<long>(w * 10 + (*p++ - L'0'), kMaxFieldWidth);
-            spec.width = static_cast<int>(w);
+            field.width = static_cast<int>(w);
         }
-        if (spec.width > kMaxFieldWidth) spec.width = kMaxFieldWidth;
+        if (field.width > kMaxFieldWidth) field.width = kMaxFieldWidth;
         if (*p == L'.') {
             ++p;
             if (*p == L'*') {
-                spec.precision = va_arg(ap, int);  // negative: as if none
+                field.precision = va_arg(ap, int);  // negative: as if none
                 ++p;
             } else {
                 long prec = 0;
                 while (*p >= L'0' && *p <= L'9') prec = std::min<long>(prec * 10 + (*p++ - L'0'), kMaxFieldWidth);
-                spec.precision = static_cast<int>(prec);
+                field.precision = static_cast<int>(prec);
             }
-            if (spec.precision > kMaxFieldWidth) spec.precision = kMaxFieldWidth;
+            if (field.precision > kMaxFieldWidth) field.precision = kMaxFieldWidth;
         }
         // Length modifiers, with the Windows I64/I32/I/w forms.
-        if (p[0] == L'h' && p[1] == L'h') { spec.length = Length::hh; p += 2; }
-        else if (p[0] == L'h') { spec.length = Length::h; spec.narrowString = true; ++p; }
-        else if (p[0] == L'l' && p[1] == L'l') { spec.length = Length::ll; p += 2; }
-        else if (p[0] == L'l' || p[0] == L'w') { spec.length = Length::l; ++p; }
-        else if (p[0] == L'L') { spec.length = Length::L; ++p; }
-        else if (p[0] == L'z') { spec.length = Length::z; ++p; }
-        else if (p[0] == L'j') { spec.length = Length::j; ++p; }
-        else if (p[0] == L't') { spec.length = Length::t; ++p; }
-        else if (p[0] == L'I' && p[1] == L'6' && p[2] == L'4') { spec.length = Length::ll; p += 3; }
-        else if (p[0] == L'I' && p[1] == L'3' && p[2] == L'2') { spec.length = Length::None; p += 3; }
-        else if (p[0] == L'I') { spec.length = Length::z; ++p; }
+        if (p[0] == L'h' && p[1] == L'h') { field.length = Length::hh; p += 2; }
+        else if (p[0] == L'h') { field.length = Length::h; field.narrowString = true; ++p; }
+        else if (p[0] == L'l' && p[1] == L'l') { field.length = Length::ll; p += 2; }
+        else if (p[0] == L'l' || p[0] == L'w') { field.length = Length::l; ++p; }
+        else if (p[0] == L'L') { field.length = Length::L; ++p; }
+        else if (p[0] == L'z') { field.length = Length::z; ++p; }
+        else if (p[0] == L'j') { field.length = Length::j; ++p; }
+        else if (p[0] == L't') { field.length = Length::t; ++p; }
+        else if (p[0] == L'I' && p[1] == L'6' && p[2] == L'4') { field.length = Length::ll; p += 3; }
+        else if (p[0] == L'I' && p[1] == L'3' && p[2] == L'2') { field.length = Length::None; p += 3; }
+        else if (p[0] == L'I') { field.length = Length::z; ++p; }
 
         const wchar_t conversion = *p;
         if (conversion == L'\0') {
@@ -126,7 +126,7 @@ std::wstring FormatStringV(const wchar_t* format, va_list args) {
         switch (conversion) {
         case L'd': case L'i': {
             long long v;
-            switch (spec.length) {
+            switch (field.length) {
             case Length::l: v = va_arg(ap, long); break;
             case Length::ll: v = va_arg(ap, long long); break;
             case Length::z: case Length::t: v = va_arg(ap, std::ptrdiff_t); break;
@@ -136,12 +136,12 @@ std::wstring FormatStringV(const wchar_t* format, va_list args) {
             default: v = va_arg(ap, int); break;
             }
             const wchar_t conv[] = {L'l', L'l', conversion, L'\0'};
-            out += Piece(Directive(spec, conv).c_str(), v);
+            out += Piece(Directive(field, conv).c_str(), v);
             break;
         }
         case L'u': case L'o': case L'x': case L'X': {
             unsigned long long v;
-            switch (spec.length) {
+            switch (field.length) {
             case Length::l: v = va_arg(ap, unsigned long); break;
             case Length::ll: v = va_arg(ap, unsigned long long); break;
             case Length::z: case Length::t: v = va_arg(ap, std::size_t); break;
@@ -151,23 +151,23 @@ std::wstring FormatStringV(const wchar_t* format, va_list args) {
             default: v = va_arg(ap, unsigned int); break;
             }
             const wchar_t conv[] = {L'l', L'l', conversion, L'\0'};
-            out += Piece(Directive(spec, conv).c_str(), v);
+            out += Piece(Directive(field, conv).c_str(), v);
             break;
         }
         case L'e': case L'E': case L'f': case L'F': case L'g': case L'G': case L'a': case L'A': {
-            if (spec.length == Length::L) {
+            if (field.length == Length::L) {
                 const long double v = va_arg(ap, long double);
                 const wchar_t conv[] = {L'L', conversion, L'\0'};
-                out += Piece(Directive(spec, conv).c_str(), v);
+                out += Piece(Directive(field, conv).c_str(), v);
             } else {
                 const double v = va_arg(ap, double);
                 const wchar_t conv[] = {conversion, L'\0'};
-                out += Piece(Directive(spec, conv).c_str(), v);
+                out += Piece(Directive(field, conv).c_str(), v);
             }
             break;
         }
         case L'c': case L'C': {
-            const bool narrow = (conversion == L'C') ? spec.length != Length::l : spec.narrowString;
+            const bool narrow = (conversion == L'C') ? field.length != Length::l : field.narrowString;
             std::wstring text;
             if (narrow) {
                 const char c = static_cast<char>(va_arg(ap, int));
@@ -175,22 +175,22 @@ std::wstring FormatStringV(const wchar_t* format, va_list args) {
             } else {
                 text.push_back(static_cast<wchar_t>(va_arg(ap, wint_t)));
             }
-            Spec noPrecision = spec;
+            FieldFormat noPrecision = field;
             noPrecision.precision = -1;
             out += FormatText(noPrecision, text);
             break;
         }
         case L's': case L'S': {
-            const bool narrow = (conversion == L'S') ? spec.length != Length::l : spec.narrowString;
+            const bool narrow = (conversion == L'S') ? field.length != Length::l : field.narrowString;
             std::wstring text;
             if (narrow) {
                 const char* s = va_arg(ap, const char*);
                 if (s == nullptr) {
                     text = L"(null)";
-                } else if (spec.precision >= 0) {
+                } else if (field.precision >= 0) {
                     // Precision counts 8-bit characters; never read past them.
                     std::size_t n = 0;
-                    while (n < static_cast<std::size_t>(spec.precision) && s[n] != '\0') ++n;
+                    while (n < static_cast<std::size_t>(field.precision) && s[n] != '\0') ++n;
                     text = platform::AnsiToWide(std::string_view(s, n));
                 } else {
                     text = platform::AnsiToWide(s);
@@ -199,22 +199,22 @@ std::wstring FormatStringV(const wchar_t* format, va_list args) {
                 const wchar_t* s = va_arg(ap, const wchar_t*);
                 if (s == nullptr) {
                     text = L"(null)";
-                } else if (spec.precision >= 0) {
+                } else if (field.precision >= 0) {
                     std::size_t n = 0;
-                    while (n < static_cast<std::size_t>(spec.precision) && s[n] != L'\0') ++n;
+                    while (n < static_cast<std::size_t>(field.precision) && s[n] != L'\0') ++n;
                     text.assign(s, n);
                 } else {
                     text = s;
                 }
             }
-            Spec noPrecision = spec;
+            FieldFormat noPrecision = field;
             noPrecision.precision = -1;
             out += FormatText(noPrecision, text);
             break;
         }
         case L'p': {
             const void* v = va_arg(ap, const void*);
-            out += Piece(Directive(spec, L"p").c_str(), v);
+            out += Piece(Directive(field, L"p").c_str(), v);
             break;
         }
         case L'n':

@@ -1,10 +1,15 @@
 #include <gtest/gtest.h>
 
+#include <chrono>
+#include <cstdio>
 #include <fstream>
+#include <thread>
 #include <string>
 #include <vector>
 
 #include "SimFixture.h"
+#include "camera/DeviceManager.h"
+#include "package/PackageConfig.h"
 #include "package/TempFiles.h"
 #include "sdk/APIDeviceManager.h"
 #include "support/Platform.h"
@@ -230,4 +235,67 @@ TEST(ParameterBackup, CommandLinePassesReportTheirOutcome) {
     EXPECT_EQ(failed.status, 1);
     EXPECT_NE(failed.output.find("{-14}{CAPIDeviceManager::InitEnvironment:line[32]}"), std::string::npos)
         << failed.output;
+}
+
+namespace {
+
+// Sets one live feature of a camera through the SDK, as a user would with
+// the camera maker's own tools.
+void SetCameraFeature(const std::string& identity, std::uint32_t feature, std::int64_t value) {
+    zviapi::CZvIAPILibrary sdk;
+    ASSERT_TRUE(sdk.Load());
+    ASSERT_EQ(sdk.OpenSdk(), 0);
+    std::uint32_t count = 0;
+    ASSERT_EQ(sdk.GetDeviceCount(&count, 1000), 0);
+    std::uint32_t handle = 0;
+    const zviapi::OpenRequest request{identity.c_str(), 0, 4};
+    ASSERT_EQ(sdk.OpenDevice(&request, &handle), 0);
+    EXPECT_EQ(sdk.SetInteger(handle, feature, value), 0);
+    sdk.CloseDevice(handle);
+    sdk.CloseSdk();
+}
+
+std::int64_t LiveFeature(const SimFolder& sim, const std::string& deviceId, std::uint32_t feature) {
+    char key[16];
+    std::snprintf(key, sizeof key, "0x%x", feature);
+    const json state = sim.CameraState(deviceId);
+    return state.at("parameters").at("live").at(key).get<std::int64_t>();
+}
+
+}  // namespace
+
+TEST(ParameterBackup, ParametersChangedBeforeAnUpgradeAreBackAfterTheImport) {
+    constexpr std::uint32_t kExposure = 0x30001770;
+    SimFolder sim(Description({Camera("D1", "ORV-2C", "SN1")}));
+    simtest::ScopedEnvironment producerPath("GENICAM_GENTL64_PATH", simtest::BinDir().string());
+    SetCameraFeature("SN1", kExposure, 5555);
+    const std::int64_t factory = 10000;
+    ASSERT_EQ(LiveFeature(sim, "D1", kExposure), 5555);
+
+    CAPIDeviceManager parameters;
+    ASSERT_TRUE(ExportUserParams(parameters)) << platform::WideToAnsi(parameters.GetErrorText());
+
+    {
+        CDeviceManager cameras;
+        ASSERT_TRUE(cameras.InitEnvironment(L"ZvU3VTL.cti")) << platform::WideToAnsi(cameras.GetErrorText());
+        ASSERT_TRUE(LoadPackageConfig(cameras.ModelList()));
+        cameras.UpdateDeviceList();
+        std::wstring configPath;
+        ASSERT_EQ(package::WriteRunPackageConfig(configPath), package::ERunConfigResult::kWritten);
+        ASSERT_EQ(cameras.GetDeviceList().size(), 1u);
+        CU3VDevice* camera = cameras.GetDeviceList()[0];
+        camera->StartUpgrade();
+        camera->GetThread()->Join();
+        ASSERT_EQ(camera->GetStatusCode(), 0) << platform::WideToAnsi(camera->GetStatusText());
+        cameras.ReleaseEnvironment();
+    }
+    // The upgrade reboots the camera with factory parameters; the import
+    // needs it back on the bus.
+    EXPECT_EQ(LiveFeature(sim, "D1", kExposure), factory);
+    const auto back = std::chrono::system_clock::time_point(
+        std::chrono::microseconds(sim.CameraState("D1").at("reboot_until_us").get<std::int64_t>()));
+    std::this_thread::sleep_until(back + std::chrono::milliseconds(50));
+
+    ASSERT_TRUE(ImportUserParams(parameters)) << platform::WideToAnsi(parameters.GetErrorText());
+    EXPECT_EQ(LiveFeature(sim, "D1", kExposure), 5555);
 }

@@ -1,0 +1,165 @@
+// The main window: one dialog with the four command buttons and the camera list.
+#pragma once
+
+#include <QDialog>
+#include <QIcon>
+#include <QString>
+
+#include <cstdint>
+#include <functional>
+#include <map>
+#include <memory>
+#include <string>
+#include <vector>
+
+#include "run/UpgradeRun.h"
+
+class CAPIDeviceManager;
+class CCameraSession;
+class CCloseSignalBridge;
+class CDeviceManager;
+class CU3VDevice;
+class CXListCtrl;
+class QGroupBox;
+class QKeyEvent;
+class QMenu;
+class QPushButton;
+class QTimer;
+
+class CFlashwrightDlg : public QDialog, private IUpgradeRunObserver {
+    Q_OBJECT
+
+public:
+    // Control ids of the dialog template.
+    enum ControlId {
+        IDC_BEGIN_UPGRADE = 1000,
+        IDC_UPDATE_DEVICES = 1001,
+        IDC_SELECT_ALL = 1002,
+        IDC_SELECT_NONE = 1003,
+        IDC_DEVICE_LIST = 1007,
+    };
+
+    // Columns of the camera list.
+    enum Column {
+        kColumnModel = 0,
+        kColumnSerialNumber,
+        kColumnGuid,
+        kColumnDeviceVersion,
+        kColumnFirmwareVersion,
+        kColumnFactoryVersion,
+        kColumnXmlVersion,
+        kColumnStatus,
+        kColumnTime,
+        kColumnCount
+    };
+
+    static constexpr int kRefreshTimerId = 1;
+    static constexpr int kRefreshIntervalMs = 20;
+
+    // Receives every message box instead of a modal QMessageBox; tests install
+    // one to read the texts without a person pressing OK. Empty: real boxes.
+    using MessageBoxHandler = std::function<void(const QString& caption, const QString& text)>;
+    static void SetMessageBoxHandler(MessageBoxHandler handler);
+
+    explicit CFlashwrightDlg(QWidget* parent = nullptr);
+    // Tests shorten the re-enumeration watcher; the program never does.
+    explicit CFlashwrightDlg(WatcherTiming watcherTiming, QWidget* parent = nullptr);
+    // The shutdown: parameter manager, producer, device manager, temporary folder.
+    ~CFlashwrightDlg() override;
+    CFlashwrightDlg(const CFlashwrightDlg&) = delete;
+    CFlashwrightDlg& operator=(const CFlashwrightDlg&) = delete;
+
+    // Everything before the window is first shown: environment, export pass,
+    // producer, package models, cameras, rows. A failure shows its message and
+    // ends the process with status 0.
+    void OnInitDialog();
+
+    // Command handlers, as the buttons and the list call them.
+    void OnUpdateDevices();
+    void OnSelectAll();
+    void OnSelectNone();
+    void OnBeginUpgrade();
+    void OnCheckboxClicked(int nItem, int nSubItem);
+    void OnEnterToggle();
+    void OnTimer();
+
+    void FillDeviceRow(int nItem, CU3VDevice* camera);
+    void RefreshControlStates();
+    void RefreshStatusColumn();
+    void RefreshTimeColumn();
+    void RefillAfterUpgrade();
+
+    QWidget* GetControl(int id) const;
+    CXListCtrl* GetDeviceList() const { return m_deviceList; }
+    QIcon GetApplicationIcon() const { return m_icon; }
+    bool IsUpgrading() const { return m_upgrading; }
+    bool NeedsReenumeration() const { return m_needsReenumeration; }
+    bool IsRefreshTimerActive() const;
+    const std::map<std::int32_t, CU3VDevice*>& GetSelection() const { return m_selection; }
+    const std::vector<CU3VDevice*>& GetRowList() const { return m_rowList; }
+    const std::vector<std::wstring>& GetModelList() const { return m_models; }
+    // The watcher of the last run, for tests.
+    const CUpgradeRun* GetLastRun() const { return m_lastRun.get(); }
+
+    // The context menu that stands in for the window's system menu.
+    QMenu* CreateSystemMenu(QWidget* parent);
+    void ShowAboutBox();
+
+protected:
+    bool eventFilter(QObject* watched, QEvent* event) override;
+    void closeEvent(QCloseEvent* event) override;
+    void reject() override;
+    void contextMenuEvent(QContextMenuEvent* event) override;
+
+private:
+    // IUpgradeRunObserver: the window's part of the run.
+    void OnWorkersStarting() override;
+    void OnWorkersFinished() override;
+    void OnCamerasReturned() override;
+    void OnProducerReleased() override;
+    void OnImportFailed(const std::wstring& text) override;
+
+    void __CreateControls();
+    void __SetupColumns();
+    void __FillRows();
+    bool __IsEligible(int nItem);
+    void __SetCell(int nItem, int nSubItem, const std::wstring& text);
+    // The keyboard filter in front of every key the dialog's controls receive.
+    // True when the key is swallowed.
+    bool __PreTranslateKey(QWidget* target, QKeyEvent* event);
+    // A close request while a run is in progress is refused; true when refused.
+    bool __RefuseCloseDuringRun();
+    void __OnCloseSignal(int signalNumber);
+    void __MessageBox(const QString& text);
+    void __MessageBox(const std::wstring& text);
+    // Start-up and "Update Devices" failures: message, then the process ends.
+    [[noreturn]] void __FailAndExit(const std::wstring& text);
+    QPushButton* __Button(int id) const;
+
+    QIcon m_icon;
+    QGroupBox* m_group = nullptr;
+    QPushButton* m_updateButton = nullptr;
+    QPushButton* m_selectAllButton = nullptr;
+    QPushButton* m_selectNoneButton = nullptr;
+    QPushButton* m_beginButton = nullptr;
+    CXListCtrl* m_deviceList = nullptr;
+    QTimer* m_refreshTimer = nullptr;
+    CCloseSignalBridge* m_signalBridge = nullptr;
+
+    // Row i shows m_rowList[i]; the records belong to the device manager.
+    std::vector<CU3VDevice*> m_rowList;
+    // The ticked rows, walked in ascending row order.
+    std::map<std::int32_t, CU3VDevice*> m_selection;
+    CDeviceManager* m_deviceManager = nullptr;
+    std::unique_ptr<CAPIDeviceManager> m_parameterManager;
+    std::unique_ptr<CCameraSession> m_session;
+    bool m_needsReenumeration = false;
+    bool m_upgrading = false;
+    std::vector<std::wstring> m_models;
+    const WatcherTiming m_watcherTiming;
+    std::unique_ptr<CUpgradeRun> m_lastRun;
+    // Set while a refusal is on screen, so repeated requests do not stack boxes.
+    bool m_refusalShowing = false;
+
+    static MessageBoxHandler s_messageBoxHandler;
+};

@@ -1,0 +1,37 @@
+// SIGTERM, SIGINT and SIGHUP become close requests of the window, so a session
+// ending or a Ctrl-C goes through the same guard as the close button: the
+// process is never ended while a camera's flash is being written.
+#pragma once
+
+#include <QObject>
+
+#include <csignal>
+
+class QSocketNotifier;
+
+class CCloseSignalBridge : public QObject {
+    Q_OBJECT
+
+public:
+    // Installs the handlers; the previous ones come back when the bridge goes.
+    // Only one bridge exists at a time.
+    explicit CCloseSignalBridge(QObject* parent = nullptr);
+    ~CCloseSignalBridge() override;
+    CCloseSignalBridge(const CCloseSignalBridge&) = delete;
+    CCloseSignalBridge& operator=(const CCloseSignalBridge&) = delete;
+
+    bool IsInstalled() const { return m_installed; }
+
+signals:
+    // Delivered by the event loop; signals that arrive together come as one.
+    void CloseRequested(int signalNumber);
+
+private:
+    static void __OnSignal(int signalNumber);
+    void __OnReadable();
+
+    static constexpr int kSignals[] = {SIGTERM, SIGINT, SIGHUP};
+    struct sigaction m_previous[3] = {};
+    QSocketNotifier* m_notifier = nullptr;
+    bool m_installed = false;
+};

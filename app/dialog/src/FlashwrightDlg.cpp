@@ -1,0 +1,527 @@
+#include "dialog/FlashwrightDlg.h"
+
+#include <QApplication>
+#include <QCloseEvent>
+#include <QContextMenuEvent>
+#include <QGroupBox>
+#include <QKeyEvent>
+#include <QMenu>
+#include <QMessageBox>
+#include <QPointer>
+#include <QPushButton>
+#include <QTimer>
+
+#include <cstdio>
+#include <cstdlib>
+#include <memory>
+
+#include "dialog/AboutDlg.h"
+#include "dialog/DialogUnits.h"
+#include "dialog/SignalBridge.h"
+#include "camera/BurnTime.h"
+#include "camera/DeviceManager.h"
+#include "camera/U3VDevice.h"
+#include "package/TempFiles.h"
+#include "run/AppText.h"
+#include "run/CameraSession.h"
+#include "sdk/APIDeviceManager.h"
+#include "support/FormatString.h"
+#include "support/Platform.h"
+#include "widgets/XListCtrl.h"
+
+namespace {
+
+QString Text(const wchar_t* text) { return QString::fromWCharArray(text); }
+
+bool IsEnterKey(int key) { return key == Qt::Key_Return || key == Qt::Key_Enter; }
+
+std::wstring FieldWide(const char* field, std::size_t width) { return platform::AnsiToWide(FieldText(field, width)); }
+
+template <std::size_t N>
+std::wstring FieldWide(const char (&field)[N]) {
+    return FieldWide(field, N);
+}
+
+// Gives the focus back to a control remembered before a long command, if it
+// still exists and can take it.
+void RestoreFocus(const QPointer<QWidget>& control) {
+    if (control && control->isEnabled()) control->setFocus();
+}
+
+}  // namespace
+
+CFlashwrightDlg::MessageBoxHandler CFlashwrightDlg::s_messageBoxHandler;
+
+void CFlashwrightDlg::SetMessageBoxHandler(MessageBoxHandler handler) {
+    s_messageBoxHandler = std::move(handler);
+}
+
+CFlashwrightDlg::CFlashwrightDlg(QWidget* parent) : CFlashwrightDlg(WatcherTiming{}, parent) {}
+
+CFlashwrightDlg::CFlashwrightDlg(WatcherTiming watcherTiming, QWidget* parent)
+    : QDialog(parent), m_watcherTiming(watcherTiming) {
+    m_icon = LoadApplicationIcon();
+    m_parameterManager = std::make_unique<CAPIDeviceManager>();
+    m_deviceManager = CDeviceManager::GetInstance();
+    m_session = std::make_unique<CCameraSession>(*m_deviceManager, *m_parameterManager);
+
+    setWindowTitle(Text(AppText::kDialogCaption));
+    setWindowFlags(Qt::Dialog | Qt::WindowTitleHint | Qt::WindowSystemMenuHint |
+                   Qt::WindowMinimizeButtonHint | Qt::WindowCloseButtonHint);
+    setWindowIcon(m_icon);
+    setFont(CDialogUnits::DialogFont());
+    __CreateControls();
+    __SetupColumns();
+
+    m_refreshTimer = new QTimer(this);
+    m_refreshTimer->setInterval(kRefreshIntervalMs);
+    connect(m_refreshTimer, &QTimer::timeout, this, &CFlashwrightDlg::OnTimer);
+
+    connect(m_updateButton, &QPushButton::clicked, this, &CFlashwrightDlg::OnUpdateDevices);
+    connect(m_selectAllButton, &QPushButton::clicked, this, &CFlashwrightDlg::OnSelectAll);
+    connect(m_selectNoneButton, &QPushButton::clicked, this, &CFlashwrightDlg::OnSelectNone);
+    connect(m_beginButton, &QPushButton::clicked, this, &CFlashwrightDlg::OnBeginUpgrade);
+    connect(m_deviceList, &CXListCtrl::CheckboxClicked, this, &CFlashwrightDlg::OnCheckboxClicked);
+
+    qApp->installEventFilter(this);
+    m_signalBridge = new CCloseSignalBridge(this);
+    connect(m_signalBridge, &CCloseSignalBridge::CloseRequested, this, &CFlashwrightDlg::__OnCloseSignal);
+}
+
+CFlashwrightDlg::~CFlashwrightDlg() {
+    qApp->removeEventFilter(this);
+    m_lastRun.reset();
+    m_session.reset();
+    m_rowList.clear();
+    m_selection.clear();
+    // The SDK closes every camera it still holds before the producer goes.
+    m_parameterManager.reset();
+    if (m_deviceManager->IsProducerLoaded()) m_deviceManager->ReleaseEnvironment();
+    CDeviceManager::ReleaseInstance();
+    m_deviceManager = nullptr;
+    package::RemoveTempDirectory();
+}
+
+void CFlashwrightDlg::__CreateControls() {
+    const CDialogUnits units(font());
+
+    m_group = new QGroupBox(Text(AppText::kSelectDevicesGroup), this);
+    m_group->setGeometry(units.Rect(7, 7, 541, 222));
+
+    // Creation order is the tab order: the buttons, then the list.
+    const struct {
+        QPushButton** button;
+        int id;
+        const wchar_t* text;
+        int x;
+    } buttons[] = {
+        {&m_updateButton, IDC_UPDATE_DEVICES, AppText::kUpdateDevices, 14},
+        {&m_selectAllButton, IDC_SELECT_ALL, AppText::kSelectAll, 152},
+        {&m_selectNoneButton, IDC_SELECT_NONE, AppText::kSelectNone, 290},
+        {&m_beginButton, IDC_BEGIN_UPGRADE, AppText::kBeginUpgrade, 428},
+    };
+    for (const auto& b : buttons) {
+        auto* button = new QPushButton(Text(b.text), this);
+        button->setObjectName(QStringLiteral("control%1").arg(b.id));
+        button->setGeometry(units.Rect(b.x, 18, 110, 18));
+        button->setFocusPolicy(Qt::StrongFocus);
+        // No button may be pressed by Enter through the dialog's default-button
+        // logic; the keyboard filter decides what Enter does.
+        button->setAutoDefault(false);
+        button->setDefault(false);
+        *b.button = button;
+    }
+
+    m_deviceList = new CXListCtrl(this);
+    m_deviceList->setObjectName(QStringLiteral("control%1").arg(IDC_DEVICE_LIST));
+    m_deviceList->setGeometry(units.Rect(14, 45, 525, 178));
+    m_deviceList->setFocusPolicy(Qt::StrongFocus);
+
+    setFixedSize(units.Size(555, 236));
+}
+
+void CFlashwrightDlg::__SetupColumns() {
+    m_deviceList->SetExtendedStyle(CXListCtrl::GridLines | CXListCtrl::FullRowSelect);
+    const struct {
+        const wchar_t* heading;
+        Qt::Alignment alignment;
+        int width;
+    } columns[kColumnCount] = {
+        {AppText::kColumnDeviceModel, Qt::AlignLeft, 125},
+        {AppText::kColumnSerialNumber, Qt::AlignHCenter, 90},
+        {AppText::kColumnGuid, Qt::AlignHCenter, 90},
+        {AppText::kColumnDeviceVersion, Qt::AlignHCenter, 110},
+        {AppText::kColumnFirmwareVersion, Qt::AlignHCenter, 190},
+        {AppText::kColumnFactoryVersion, Qt::AlignHCenter, 100},
+        {AppText::kColumnXmlVersion, Qt::AlignHCenter, 60},
+        {AppText::kColumnStatus, Qt::AlignHCenter, 100},
+        {AppText::kColumnTime, Qt::AlignHCenter, 50},
+    };
+    for (int i = 0; i < kColumnCount; ++i)
+        m_deviceList->InsertColumn(i, Text(columns[i].heading), columns[i].alignment, columns[i].width);
+    m_deviceList->DeleteAllItems();
+}
+
+QPushButton* CFlashwrightDlg::__Button(int id) const {
+    switch (id) {
+        case IDC_UPDATE_DEVICES: return m_updateButton;
+        case IDC_SELECT_ALL: return m_selectAllButton;
+        case IDC_SELECT_NONE: return m_selectNoneButton;
+        case IDC_BEGIN_UPGRADE: return m_beginButton;
+        default: return nullptr;
+    }
+}
+
+QWidget* CFlashwrightDlg::GetControl(int id) const {
+    if (id == IDC_DEVICE_LIST) return m_deviceList;
+    return __Button(id);
+}
+
+// ---- Start-up -------------------------------------------------------------
+
+void CFlashwrightDlg::OnInitDialog() {
+    // Older installations of the camera maker's runtime set their own names;
+    // the GenICam libraries read the versioned ones.
+    static const struct {
+        const wchar_t* from;
+        const wchar_t* to;
+    } kMirroredVariables[] = {
+        {L"ZORVAN_GENICAM_ROOT", L"GENICAM_ROOT_V2_3"},
+        {L"ZORVAN_GENICAM_LOG_CONFIG", L"GENICAM_LOG_CONFIG_V2_3"},
+        {L"ZORVAN_GENICAM_CACHE", L"GENICAM_CACHE_V2_3"},
+    };
+    for (const auto& pair : kMirroredVariables) {
+        if (const auto value = platform::GetEnvironmentVariable(pair.from))
+            platform::SetEnvironmentVariable(pair.to, *value);
+    }
+
+    std::wstring errorText;
+    // The SDK's pass ends, and closes the SDK, before the producer is loaded.
+    if (!m_session->RunExportPass(errorText)) __FailAndExit(errorText);
+    if (!m_session->LoadProducer(errorText)) __FailAndExit(errorText);
+    if (!m_session->LoadModelList(errorText)) __FailAndExit(errorText);
+    m_models = m_session->GetModels();
+    m_session->Enumerate();
+    __FillRows();
+    RefreshControlStates();
+}
+
+void CFlashwrightDlg::__FailAndExit(const std::wstring& text) {
+    __MessageBox(text);
+    // The process ends here, with the window, the application object and the
+    // toolkit still alive: no shutdown step runs, and neither do the static
+    // destructors, which would tear the toolkit down underneath them.
+    std::fflush(nullptr);
+    std::_Exit(0);
+}
+
+// ---- The camera list ------------------------------------------------------
+
+void CFlashwrightDlg::__SetCell(int nItem, int nSubItem, const std::wstring& text) {
+    if (nItem < 0 || nItem >= m_deviceList->GetItemCount()) return;
+    if (nSubItem < 0 || nSubItem >= m_deviceList->GetColumnCount()) return;
+    m_deviceList->SetItemText(nItem, nSubItem, QString::fromStdWString(text));
+    m_deviceList->UpdateSubItem(nItem, nSubItem);
+}
+
+void CFlashwrightDlg::__FillRows() {
+    m_rowList = m_deviceManager->GetDeviceList();
+    for (std::size_t i = 0; i < m_rowList.size(); ++i) FillDeviceRow(static_cast<int>(i), m_rowList[i]);
+}
+
+void CFlashwrightDlg::FillDeviceRow(int nItem, CU3VDevice* camera) {
+    const DeviceInfo info = camera->GetDeviceInfo();
+    m_deviceList->InsertItem(nItem, QString::fromStdWString(FieldWide(info.modelName)),
+                             m_deviceList->GetDefaultTextColor(), m_deviceList->GetDefaultBackgroundColor());
+    m_deviceList->SetCheckbox(nItem, 0);
+    if (!camera->IsOpened()) {
+        m_deviceList->SetEnabled(nItem, false);
+        __SetCell(nItem, kColumnStatus, camera->GetStatusText());
+        return;
+    }
+    __SetCell(nItem, kColumnSerialNumber, FieldWide(info.serialNumber));
+    __SetCell(nItem, kColumnGuid, FieldWide(info.guid));
+    __SetCell(nItem, kColumnDeviceVersion, FieldWide(info.deviceVersion));
+    __SetCell(nItem, kColumnFirmwareVersion, FieldWide(info.firmwareVersion));
+    __SetCell(nItem, kColumnFactoryVersion, FieldWide(info.factoryVersion));
+    __SetCell(nItem, kColumnXmlVersion, FieldWide(info.xmlVersion));
+    __SetCell(nItem, kColumnStatus, L"  ");
+    __SetCell(nItem, kColumnTime, L" ");
+    m_deviceList->SetEnabled(nItem, true);
+    if (!IsModelSupported(m_models, *camera)) {
+        m_deviceList->SetEnabled(nItem, false);
+        __SetCell(nItem, kColumnStatus, camera->GetStatusText());
+    }
+}
+
+bool CFlashwrightDlg::__IsEligible(int nItem) {
+    if (nItem < 0 || static_cast<std::size_t>(nItem) >= m_rowList.size()) return false;
+    return CCameraSession::IsEligible(*m_rowList[static_cast<std::size_t>(nItem)], m_models);
+}
+
+void CFlashwrightDlg::RefreshControlStates() {
+    // No window manager offers a system menu to grey; the close guard refuses
+    // every close request during a run instead.
+    for (QPushButton* button : {m_updateButton, m_selectAllButton, m_selectNoneButton, m_beginButton})
+        button->setEnabled(!m_upgrading);
+    for (std::size_t i = 0; i < m_rowList.size(); ++i) {
+        const int row = static_cast<int>(i);
+        m_deviceList->SetEnabled(row, !m_upgrading && __IsEligible(row));
+        m_deviceList->UpdateSubItem(row, -1);
+    }
+}
+
+void CFlashwrightDlg::OnSelectAll() {
+    if (m_needsReenumeration) {
+        __MessageBox(AppText::kReenumerateDevices);
+        return;
+    }
+    m_selection.clear();
+    for (std::size_t i = 0; i < m_rowList.size(); ++i) {
+        const int row = static_cast<int>(i);
+        if (!__IsEligible(row)) continue;
+        m_deviceList->SetCheckbox(row, 1);
+        m_selection.emplace(row, m_rowList[i]);
+    }
+}
+
+void CFlashwrightDlg::OnSelectNone() {
+    if (m_needsReenumeration) {
+        __MessageBox(AppText::kReenumerateDevices);
+        return;
+    }
+    m_selection.clear();
+    for (int row = 0; row < m_deviceList->GetItemCount(); ++row) m_deviceList->SetCheckbox(row, 0);
+}
+
+void CFlashwrightDlg::OnCheckboxClicked(int nItem, int nSubItem) {
+    const int state = m_deviceList->GetCheckbox(nItem, nSubItem);
+    if (m_needsReenumeration) {
+        // The rows of a finished run show released cameras: they stay as the
+        // run left them until "Update Devices".
+        if (state >= 0) m_deviceList->SetCheckbox(nItem, nSubItem, state == 0 ? 1 : 0);
+        return;
+    }
+    if (state != 0) {
+        if (nItem >= 0 && static_cast<std::size_t>(nItem) < m_rowList.size())
+            m_selection.emplace(nItem, m_rowList[static_cast<std::size_t>(nItem)]);
+    } else {
+        m_selection.erase(nItem);
+    }
+}
+
+void CFlashwrightDlg::OnEnterToggle() {
+    const int row = m_deviceList->GetFirstSelectedItem();
+    if (row < 0 || m_needsReenumeration) return;
+    if (m_deviceList->GetCheckbox(row, 0) == 1) {
+        m_deviceList->SetCheckbox(row, 0);
+        m_selection.erase(row);
+    } else if (__IsEligible(row)) {
+        m_deviceList->SetCheckbox(row, 1);
+        m_selection.emplace(row, m_rowList[static_cast<std::size_t>(row)]);
+    }
+}
+
+void CFlashwrightDlg::OnUpdateDevices() {
+    const QPointer<QWidget> focus = QApplication::focusWidget();
+    m_deviceList->DeleteAllItems();
+    m_rowList.clear();
+    m_selection.clear();
+    m_upgrading = false;
+    RefreshControlStates();
+
+    std::wstring errorText;
+    if (!m_session->Refresh(errorText)) __FailAndExit(errorText);
+    __FillRows();
+    m_needsReenumeration = false;
+    m_upgrading = false;
+    RefreshControlStates();
+    RestoreFocus(focus);
+}
+
+// ---- The 20 ms refresh -----------------------------------------------------
+
+bool CFlashwrightDlg::IsRefreshTimerActive() const { return m_refreshTimer->isActive(); }
+
+void CFlashwrightDlg::OnTimer() {
+    RefreshStatusColumn();
+    RefreshTimeColumn();
+}
+
+void CFlashwrightDlg::RefreshStatusColumn() {
+    for (const auto& [row, camera] : m_selection) __SetCell(row, kColumnStatus, camera->GetStatusText());
+}
+
+void CFlashwrightDlg::RefreshTimeColumn() {
+    for (const auto& [row, camera] : m_selection) {
+        CBurnTime& burnTime = camera->GetBurnTime();
+        // Only the laps measured here count: the last part of a run, after the
+        // final tick, is not added.
+        if (camera->IsRunning()) burnTime.AddElapsedSeconds(burnTime.Lap());
+        __SetCell(row, kColumnTime, FormatString(AppText::kBurnTimeFormat, burnTime.GetElapsedSeconds()));
+    }
+}
+
+// ---- The upgrade run ------------------------------------------------------
+
+void CFlashwrightDlg::OnBeginUpgrade() {
+    const QPointer<QWidget> focus = QApplication::focusWidget();
+    if (m_needsReenumeration) {
+        __MessageBox(AppText::kReenumerateDevices);
+        return;
+    }
+    if (m_selection.empty()) {
+        __MessageBox(AppText::kSelectDeviceFirst);
+        return;
+    }
+    std::vector<CU3VDevice*> cameras;
+    cameras.reserve(m_selection.size());
+    for (const auto& entry : m_selection) cameras.push_back(entry.second);
+
+    m_lastRun = std::make_unique<CUpgradeRun>(*m_deviceManager, *m_parameterManager, m_watcherTiming);
+    switch (m_lastRun->Run(cameras, *this)) {
+        case CUpgradeRun::EResult::kCompleted: break;
+        case CUpgradeRun::EResult::kConfigMissing: __MessageBox(AppText::kParseResourceFailed); return;
+        case CUpgradeRun::EResult::kConfigWriteFailed: __MessageBox(AppText::kCreateTempFileFailed); return;
+    }
+    RestoreFocus(focus);
+}
+
+void CFlashwrightDlg::OnWorkersStarting() {
+    m_upgrading = true;
+    RefreshControlStates();
+    m_refreshTimer->start();
+}
+
+void CFlashwrightDlg::OnWorkersFinished() {
+    m_refreshTimer->stop();
+    RefreshStatusColumn();
+    RefreshTimeColumn();
+}
+
+void CFlashwrightDlg::OnCamerasReturned() {
+    RefillAfterUpgrade();
+    RefreshStatusColumn();
+    RefreshTimeColumn();
+    m_needsReenumeration = true;
+    m_upgrading = false;
+    RefreshControlStates();
+}
+
+void CFlashwrightDlg::OnProducerReleased() {
+    // The rows stay on screen, but the records they showed are gone.
+    m_rowList.clear();
+    m_selection.clear();
+}
+
+void CFlashwrightDlg::OnImportFailed(const std::wstring& text) { __MessageBox(text); }
+
+void CFlashwrightDlg::RefillAfterUpgrade() {
+    m_deviceList->DeleteAllItems();
+    m_rowList.clear();
+    m_selection.clear();
+    __FillRows();
+    m_selection.clear();
+    for (std::size_t i = 0; i < m_rowList.size(); ++i) {
+        if (!CUpgradeRun::HasReturned(*m_rowList[i], m_models)) continue;
+        const int row = static_cast<int>(i);
+        m_deviceList->SetCheckbox(row, 1);
+        m_selection.emplace(row, m_rowList[i]);
+    }
+}
+
+// ---- Window-level behaviour ---------------------------------------------
+
+QMenu* CFlashwrightDlg::CreateSystemMenu(QWidget* parent) {
+    auto* menu = new QMenu(parent);
+    const QString aboutText = Text(AppText::kAboutMenuItem);
+    if (!aboutText.isEmpty()) {
+        menu->addSeparator();
+        menu->addAction(aboutText, this, &CFlashwrightDlg::ShowAboutBox);
+    }
+    return menu;
+}
+
+void CFlashwrightDlg::contextMenuEvent(QContextMenuEvent* event) {
+    std::unique_ptr<QMenu> menu(CreateSystemMenu(this));
+    menu->exec(event->globalPos());
+}
+
+void CFlashwrightDlg::ShowAboutBox() {
+    CAboutDlg about(m_icon, this);
+    about.exec();
+}
+
+void CFlashwrightDlg::__MessageBox(const std::wstring& text) { __MessageBox(QString::fromStdWString(text)); }
+
+void CFlashwrightDlg::__MessageBox(const QString& text) {
+    const QString caption = QString::fromStdWString(platform::GetExecutableStem());
+    if (s_messageBoxHandler) {
+        s_messageBoxHandler(caption, text);
+        return;
+    }
+    QMessageBox box(QMessageBox::NoIcon, caption, text, QMessageBox::Ok, this);
+    box.exec();
+}
+
+bool CFlashwrightDlg::eventFilter(QObject* watched, QEvent* event) {
+    if (event->type() == QEvent::KeyPress && watched->isWidgetType()) {
+        auto* widget = static_cast<QWidget*>(watched);
+        if (widget->window() == this) return __PreTranslateKey(widget, static_cast<QKeyEvent*>(event));
+    }
+    return QDialog::eventFilter(watched, event);
+}
+
+bool CFlashwrightDlg::__PreTranslateKey(QWidget* target, QKeyEvent* event) {
+    const int key = event->key();
+    if (key == Qt::Key_Escape || key == Qt::Key_Space) return true;
+    if (key == Qt::Key_F1) {
+        ShowAboutBox();
+        return true;
+    }
+    if (!IsEnterKey(key)) return false;
+
+    // During a run the original dispatches keys past this filter, straight to
+    // the (disabled) controls, where Enter does nothing.
+    if (m_upgrading) return true;
+
+    QWidget* focus = QApplication::focusWidget();
+    if (focus == nullptr || focus->window() != this) focus = target;
+    if (focus == m_deviceList) {
+        OnEnterToggle();
+        return true;
+    }
+    for (const int id : {IDC_BEGIN_UPGRADE, IDC_UPDATE_DEVICES, IDC_SELECT_ALL, IDC_SELECT_NONE}) {
+        QPushButton* button = __Button(id);
+        if (focus != button) continue;
+        // Enter on a focused button presses it, as a native dialog does.
+        if (button->isEnabled()) button->click();
+        return true;
+    }
+    return true;
+}
+
+bool CFlashwrightDlg::__RefuseCloseDuringRun() {
+    if (!m_upgrading) return false;
+    if (!m_refusalShowing) {
+        m_refusalShowing = true;
+        __MessageBox(AppText::kUpgradeInProgress);
+        m_refusalShowing = false;
+    }
+    return true;
+}
+
+void CFlashwrightDlg::closeEvent(QCloseEvent* event) {
+    if (__RefuseCloseDuringRun()) {
+        event->ignore();
+        return;
+    }
+    QDialog::closeEvent(event);
+}
+
+void CFlashwrightDlg::reject() {
+    if (__RefuseCloseDuringRun()) return;
+    QDialog::reject();
+}
+
+void CFlashwrightDlg::__OnCloseSignal(int) { close(); }

@@ -1,0 +1,56 @@
+#include "run/CameraSession.h"
+
+#include "camera/DeviceManager.h"
+#include "camera/U3VDevice.h"
+#include "package/PackageConfig.h"
+#include "run/AppText.h"
+#include "sdk/APIDeviceManager.h"
+
+CCameraSession::CCameraSession(CDeviceManager& devices, CAPIDeviceManager& parameters)
+    : m_devices(devices), m_parameters(parameters) {}
+
+bool CCameraSession::RunExportPass(std::wstring& errorText) {
+    if (ExportUserParams(m_parameters)) return true;
+    errorText = m_parameters.GetErrorText();
+    return false;
+}
+
+bool CCameraSession::LoadProducer(std::wstring& errorText) {
+    if (m_devices.InitEnvironment(AppText::kProducerFileName)) return true;
+    errorText = m_devices.GetErrorText();
+    return false;
+}
+
+bool CCameraSession::LoadModelList(std::wstring& errorText) {
+    if (LoadPackageConfig(m_devices.ModelList())) {
+        m_models = m_devices.GetModelList();
+        return true;
+    }
+    errorText = AppText::kParseResourceFailed;
+    return false;
+}
+
+void CCameraSession::Enumerate() { m_devices.UpdateDeviceList(); }
+
+void CCameraSession::ReleaseProducer() {
+    if (m_devices.IsProducerLoaded()) m_devices.ReleaseEnvironment();
+}
+
+bool CCameraSession::Start(std::wstring& errorText) {
+    if (!RunExportPass(errorText) || !LoadProducer(errorText) || !LoadModelList(errorText)) return false;
+    Enumerate();
+    return true;
+}
+
+bool CCameraSession::Refresh(std::wstring& errorText) {
+    ReleaseProducer();
+    if (!RunExportPass(errorText) || !LoadProducer(errorText)) return false;
+    Enumerate();
+    return true;
+}
+
+std::vector<CU3VDevice*> CCameraSession::GetCameras() const { return m_devices.GetDeviceList(); }
+
+bool CCameraSession::IsEligible(CU3VDevice& camera, const std::vector<std::wstring>& models) {
+    return camera.IsOpened() && IsModelSupported(models, camera);
+}
