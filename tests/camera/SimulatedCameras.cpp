@@ -71,6 +71,13 @@ SimulatedCameras::SimulatedCameras(const json& description, bool withUpgradeExte
     Save(variable);
     Save("FLASHWRIGHT_SIM_CONFIG");
     Save("FLASHWRIGHT_SIM_STATE");
+    // A temporary folder of the test's own: Config.ini has one name per folder,
+    // and other programs of this user may be writing and deleting theirs.
+    Save("XDG_RUNTIME_DIR");
+    const std::filesystem::path runtime = m_state / "runtime";
+    std::filesystem::create_directories(runtime);
+    std::filesystem::permissions(runtime, std::filesystem::perms::owner_all);
+    ::setenv("XDG_RUNTIME_DIR", runtime.c_str(), 1);
     const std::filesystem::path producerDir = withUpgradeExtensions ? BinDir() : BinDir() / "noext";
     ::setenv(variable.c_str(), producerDir.c_str(), 1);
     ::setenv("FLASHWRIGHT_SIM_CONFIG", config.c_str(), 1);

@@ -1,6 +1,6 @@
 // Sets up the simulated producer for one test: a camera description, a fresh
-// state folder and the producer path variable pointing at the build's
-// producer, all undone when the object goes.
+// state folder, a private temporary folder and the producer path variable
+// pointing at the build's producer, all undone when the object goes.
 #pragma once
 
 #include <cstdint>
