@@ -1,5 +1,5 @@
 // flashwright-cli list | upgrade: the attached cameras, driven through the
-// same device manager and camera objects as the dialog.
+// same device manager, camera objects and upgrade run as the dialog.
 #include <csignal>
 #include <unistd.h>
 
@@ -19,13 +19,13 @@
 
 #include "CommandGroups.h"
 #include "camera/DeviceManager.h"
-#include "package/PackageConfig.h"
+#include "run/AppText.h"
+#include "run/CameraSession.h"
+#include "run/UpgradeRun.h"
+#include "sdk/APIDeviceManager.h"
 #include "support/Platform.h"
 
 namespace {
-
-// The producer file name, as the dialog's string table gives it.
-const wchar_t* const kProducerFileName = L"ZvU3VTL.cti";
 
 [[noreturn]] void Fail(int status, const std::string& message) {
     std::cerr << "flashwright-cli: " << message << '\n';
@@ -40,35 +40,45 @@ std::string Clean(const char (&field)[N]) {
     return Narrow(platform::AnsiToWide(FieldText(field)));
 }
 
-// Loads the producer and the package's model list and enumerates, as the
-// dialog's start-up does; releases the producer and the instance when it goes.
+// The process-wide device manager and the parameter manager, brought up as
+// the dialog does; the producer and the instance are released when it goes.
 class CameraSession {
 public:
-    CameraSession() : m_manager(CDeviceManager::GetInstance()) {}
+    CameraSession()
+        : m_devices(CDeviceManager::GetInstance()), m_session(*m_devices, m_parameters) {}
     ~CameraSession() {
-        m_manager->ReleaseEnvironment();
+        m_session.ReleaseProducer();
         CDeviceManager::ReleaseInstance();
     }
     CameraSession(const CameraSession&) = delete;
     CameraSession& operator=(const CameraSession&) = delete;
 
-    void Open() {
-        if (!m_manager->InitEnvironment(kProducerFileName)) Fail(1, Narrow(m_manager->GetErrorText()));
-        if (!LoadPackageConfig(m_manager->ModelList())) Fail(1, "Failed to parse resource file!");
-        m_manager->UpdateDeviceList();
-        m_models = m_manager->GetModelList();
+    // Producer, package models and enumeration; the cameras' parameters are
+    // left alone, as listing changes nothing.
+    void OpenForListing() {
+        std::wstring error;
+        if (!m_session.LoadProducer(error) || !m_session.LoadModelList(error)) Fail(1, Narrow(error));
+        m_session.Enumerate();
+    }
+    // The dialog's start-up: the parameter export pass first, then the rest.
+    void OpenForUpgrade() {
+        std::wstring error;
+        if (!m_session.Start(error)) Fail(1, Narrow(error));
     }
 
-    std::vector<CU3VDevice*> Cameras() const { return m_manager->GetDeviceList(); }
+    std::vector<CU3VDevice*> Cameras() const { return m_session.GetCameras(); }
+    const std::vector<std::wstring>& Models() const { return m_session.GetModels(); }
     // Opened and of a package model; an unsupported model gets its status 28,
     // as the dialog's row does.
-    bool IsEligible(CU3VDevice& camera) const {
-        return camera.IsOpened() && IsModelSupported(m_models, camera);
-    }
+    bool IsEligible(CU3VDevice& camera) const { return CCameraSession::IsEligible(camera, Models()); }
+
+    CDeviceManager& Devices() { return *m_devices; }
+    CAPIDeviceManager& Parameters() { return m_parameters; }
 
 private:
-    CDeviceManager* m_manager;
-    std::vector<std::wstring> m_models;
+    CDeviceManager* m_devices;
+    CAPIDeviceManager m_parameters;
+    CCameraSession m_session;
 };
 
 void PrintTable(const std::vector<std::vector<std::string>>& rows) {
@@ -92,7 +102,7 @@ void PrintTable(const std::vector<std::vector<std::string>>& rows) {
 
 void ListCameras(bool asJson) {
     CameraSession session;
-    session.Open();
+    session.OpenForListing();
     nlohmann::json list = nlohmann::json::array();
     std::vector<std::vector<std::string>> rows = {{"MODEL", "SN", "GUID", "DEVICE", "FIRMWARE",
                                                    "FACTORY", "XML", "OPENED", "ELIGIBLE",
@@ -157,12 +167,105 @@ struct UpgradeOptions {
     bool json = false;
 };
 
+// The command line's part of the run: the burn time advanced and each status
+// change printed while the workers run (the dialog's 20 ms refresh), and the
+// results taken while the camera records still exist.
+class CliRunObserver : public IUpgradeRunObserver {
+public:
+    struct Result {
+        std::string deviceId;
+        std::string serial;
+        std::int32_t code = 0;
+        std::string status;
+        double seconds = 0;
+        bool returned = false;
+        std::string firmwareVersion;
+    };
+
+    CliRunObserver(std::vector<CU3VDevice*> cameras, std::vector<std::wstring> models, bool showProgress)
+        : m_cameras(std::move(cameras)), m_models(std::move(models)), m_showProgress(showProgress),
+          m_lastStatus(m_cameras.size()) {}
+
+    void OnWorkersStarting() override {
+        if (m_showProgress) std::cerr << "Upgrading " << m_cameras.size() << " camera(s)...\n";
+        s_active = this;
+        m_lastLap = std::chrono::steady_clock::now();
+        // The waits for the workers call the pump on this thread.
+        platform::SetMessagePumpHook(&CliRunObserver::Tick);
+    }
+
+    void OnWorkersFinished() override {
+        platform::SetMessagePumpHook(nullptr);
+        s_active = nullptr;
+        __Refresh();
+        if (m_showProgress) std::cerr << "Waiting for the cameras to come back...\n";
+    }
+
+    void OnCamerasReturned() override {
+        for (CU3VDevice* camera : m_cameras) {
+            Result result;
+            std::wstring text;
+            camera->GetStatus(result.code, text);
+            result.status = Narrow(text);
+            result.deviceId = Narrow(platform::AnsiToWide(camera->GetDeviceID()));
+            const DeviceInfo info = camera->GetDeviceInfo();
+            result.serial = Clean(info.serialNumber);
+            result.seconds = camera->GetBurnTime().GetElapsedSeconds();
+            result.returned = CUpgradeRun::HasReturned(*camera, m_models);
+            // The polls refreshed the identity of a camera found again.
+            if (result.returned) result.firmwareVersion = Clean(info.firmwareVersion);
+            m_results.push_back(result);
+        }
+        m_cameras.clear();
+    }
+
+    void OnImportFailed(const std::wstring& text) override {
+        m_importError = Narrow(text);
+        std::cerr << "flashwright-cli: " << m_importError << '\n';
+    }
+
+    const std::vector<Result>& Results() const { return m_results; }
+    bool ImportFailed() const { return !m_importError.empty(); }
+
+private:
+    static void Tick() {
+        if (s_active == nullptr) return;
+        const auto now = std::chrono::steady_clock::now();
+        if (now - s_active->m_lastLap < std::chrono::milliseconds(20)) return;
+        s_active->m_lastLap = now;
+        s_active->__Refresh();
+    }
+
+    void __Refresh() {
+        for (std::size_t i = 0; i < m_cameras.size(); ++i) {
+            CU3VDevice* camera = m_cameras[i];
+            if (camera->IsRunning()) camera->GetBurnTime().AddElapsedSeconds(camera->GetBurnTime().Lap());
+            const std::wstring status = camera->GetStatusText();
+            if (status == m_lastStatus[i]) continue;
+            m_lastStatus[i] = status;
+            if (m_showProgress && !status.empty())
+                std::cerr << Clean(camera->GetDeviceInfo().serialNumber) << ": " << Narrow(status) << '\n';
+        }
+    }
+
+    static CliRunObserver* s_active;
+    std::vector<CU3VDevice*> m_cameras;
+    std::vector<std::wstring> m_models;
+    bool m_showProgress;
+    std::vector<std::wstring> m_lastStatus;
+    std::chrono::steady_clock::time_point m_lastLap;
+    std::vector<Result> m_results;
+    std::string m_importError;
+};
+
+CliRunObserver* CliRunObserver::s_active = nullptr;
+
 void UpgradeCameras(const UpgradeOptions& options) {
     if (!options.all && options.serials.empty())
         throw CLI::RequiredError("--all or at least one SERIAL");
 
     CameraSession session;
-    session.Open();
+    session.OpenForUpgrade();
     std::vector<CU3VDevice*> selected;
     std::vector<bool> matched(options.serials.size(), false);
     for (CU3VDevice* camera : session.Cameras()) {
@@ -186,61 +289,39 @@ void UpgradeCameras(const UpgradeOptions& options) {
     }
     if (selected.empty()) Fail(2, "no eligible camera matched");
 
-    std::wstring configPath;
-    switch (package::WriteRunPackageConfig(configPath)) {
-    case package::ERunConfigResult::kResourceMissing: Fail(1, "Failed to parse resource file!");
-    case package::ERunConfigResult::kWriteFailed: Fail(1, "Failed to create temporary file!");
-    case package::ERunConfigResult::kWritten: break;
-    }
-    // Deleted before the session releases the producer.
-    struct RemoveConfig {
-        std::wstring path;
-        ~RemoveConfig() { std::remove(platform::ToNativePath(path).c_str()); }
-    } removeConfig{configPath};
-
-    if (!options.json) std::cerr << "Upgrading " << selected.size() << " camera(s)...\n";
+    CliRunObserver observer(selected, session.Models(), !options.json);
+    CUpgradeRun::EResult outcome;
     {
+        // From the first worker to the restored parameters, as the dialog's
+        // close guard does.
         StopRequestGuard refuseStops;
-        for (CU3VDevice* camera : selected) {
-            std::this_thread::sleep_for(std::chrono::milliseconds(1));
-            camera->StartUpgrade();
-        }
-        // The burn time advances on each tick while a worker runs, as the
-        // dialog's time column does.
-        const auto anyRunning = [&] {
-            return std::any_of(selected.begin(), selected.end(),
-                               [](CU3VDevice* c) { return c->GetThread()->IsRunning(); });
-        };
-        while (anyRunning()) {
-            std::this_thread::sleep_for(std::chrono::milliseconds(20));
-            for (CU3VDevice* camera : selected) {
-                if (camera->IsRunning())
-                    camera->GetBurnTime().AddElapsedSeconds(camera->GetBurnTime().Lap());
-            }
-        }
-        for (CU3VDevice* camera : selected) camera->GetThread()->Join();
+        CUpgradeRun run(session.Devices(), session.Parameters());
+        outcome = run.Run(selected, observer);
+    }
+    switch (outcome) {
+    case CUpgradeRun::EResult::kConfigMissing: Fail(1, Narrow(AppText::kParseResourceFailed));
+    case CUpgradeRun::EResult::kConfigWriteFailed: Fail(1, Narrow(AppText::kCreateTempFileFailed));
+    case CUpgradeRun::EResult::kCompleted: break;
     }
 
-    bool allSucceeded = true;
+    bool allSucceeded = !observer.ImportFailed();
     nlohmann::json results = nlohmann::json::array();
-    std::vector<std::vector<std::string>> rows = {{"SN", "STATUS", "SECONDS"}};
-    for (CU3VDevice* camera : selected) {
-        std::int32_t code = 0;
-        std::wstring text;
-        camera->GetStatus(code, text);
-        allSucceeded = allSucceeded && code == StatusCode::kSuccess;
-        const double seconds = camera->GetBurnTime().GetElapsedSeconds();
-        const std::string serial = Clean(camera->GetDeviceInfo().serialNumber);
+    std::vector<std::vector<std::string>> rows = {{"SN", "STATUS", "SECONDS", "BACK", "FIRMWARE"}};
+    for (const CliRunObserver::Result& result : observer.Results()) {
+        allSucceeded = allSucceeded && result.code == StatusCode::kSuccess && result.returned;
         if (options.json) {
-            results.push_back({{"device_id", Narrow(platform::AnsiToWide(camera->GetDeviceID()))},
-                               {"serial", serial},
-                               {"status_code", code},
-                               {"status", Narrow(text)},
-                               {"seconds", std::round(seconds * 1000.0) / 1000.0}});
+            results.push_back({{"device_id", result.deviceId},
+                               {"serial", result.serial},
+                               {"status_code", result.code},
+                               {"status", result.status},
+                               {"seconds", std::round(result.seconds * 1000.0) / 1000.0},
+                               {"returned", result.returned},
+                               {"firmware_version", result.firmwareVersion}});
         } else {
             char formatted[32];
-            std::snprintf(formatted, sizeof formatted, "%.3f", seconds);
-            rows.push_back({serial, Narrow(text), formatted});
+            std::snprintf(formatted, sizeof formatted, "%.3f", result.seconds);
+            rows.push_back({result.serial, result.status, formatted, result.returned ? "yes" : "no",
+                            result.firmwareVersion});
         }
     }
     if (options.json)
@@ -260,8 +341,9 @@ void AddCameraCommands(CLI::App& app) {
 
     auto* upgrade = app.add_subcommand(
         "upgrade",
-        "Upgrade eligible cameras from the embedded package, all at once. Exit status: 0 when every "
-        "selected camera succeeded, 1 otherwise, 2 when no eligible camera matched.");
+        "Upgrade eligible cameras from the embedded package, all at once, wait for them to come back "
+        "and restore their user parameters. Exit status: 0 when every selected camera succeeded and "
+        "came back, 1 otherwise, 2 when no eligible camera matched.");
     auto options = std::make_shared<UpgradeOptions>();
     auto* all = upgrade->add_flag("--all", options->all, "Every eligible camera");
     auto* serials = upgrade->add_option("serials", options->serials, "Serial numbers of the cameras");
