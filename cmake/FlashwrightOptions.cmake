@@ -4,6 +4,15 @@ set(FLASHWRIGHT_SANITIZE "" CACHE STRING "Sanitizer build: empty, 'address' (add
 set_property(CACHE FLASHWRIGHT_SANITIZE PROPERTY STRINGS "" address thread)
 
 add_compile_options(-Wall -Wextra)
+
+# Compiles are cached when ccache is installed, keyed on paths relative to the source tree, so
+# a second checkout (a worktree, a CI clone) reuses what the first one compiled.
+find_program(FLASHWRIGHT_CCACHE ccache)
+if(FLASHWRIGHT_CCACHE AND NOT CMAKE_CXX_COMPILER_LAUNCHER)
+  set(launcher ${CMAKE_COMMAND} -E env CCACHE_BASEDIR=${CMAKE_SOURCE_DIR} CCACHE_NOHASHDIR=1 ${FLASHWRIGHT_CCACHE})
+  set(CMAKE_C_COMPILER_LAUNCHER ${launcher})
+  set(CMAKE_CXX_COMPILER_LAUNCHER ${launcher})
+endif()
 option(FLASHWRIGHT_WERROR "Treat warnings as errors" OFF)
 if(FLASHWRIGHT_WERROR)
   add_compile_options(-Werror)
