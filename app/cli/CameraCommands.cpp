@@ -1,8 +1,5 @@
 // flashwright-cli list | upgrade: the attached cameras, driven through the
 // same device manager, camera objects and upgrade run as the dialog.
-#include <csignal>
-#include <unistd.h>
-
 #include <CLI/CLI.hpp>
 #include <nlohmann/json.hpp>
 
@@ -17,11 +14,13 @@
 #include <thread>
 #include <vector>
 
+#include "CliProcess.h"
 #include "CommandGroups.h"
 #include "camera/DeviceManager.h"
 #include "run/AppText.h"
 #include "run/CameraSession.h"
 #include "run/UpgradeRun.h"
+#include "package/TempFiles.h"
 #include "sdk/APIDeviceManager.h"
 #include "support/Platform.h"
 
@@ -44,8 +43,17 @@ std::string Clean(const char (&field)[N]) {
 // the dialog does; the producer and the instance are released when it goes.
 class CameraSession {
 public:
-    CameraSession()
-        : m_devices(CDeviceManager::GetInstance()), m_session(*m_devices, m_parameters) {}
+    // Takes the per-user lock and checks the temporary folder before anything
+    // else: no SDK or producer call happens in a refused folder.
+    explicit CameraSession(const char* command)
+        : m_devices(CDeviceManager::GetInstance()), m_session(*m_devices, m_parameters) {
+        HoldInstanceLock(command);
+        NoticeUnfinishedRun();
+        std::wstring reason;
+        if (!package::CheckTempDirectory(reason))
+            Fail(1, "the temporary folder " + Narrow(package::GetTempDirectoryPath()) + " cannot be used: " +
+                        Narrow(reason));
+    }
     ~CameraSession() {
         m_session.ReleaseProducer();
         CDeviceManager::ReleaseInstance();
@@ -58,13 +66,20 @@ public:
     void OpenForListing() {
         std::wstring error;
         if (!m_session.LoadProducer(error) || !m_session.LoadModelList(error)) Fail(1, Narrow(error));
+        StopIfRequested();
         m_session.Enumerate();
+        StopIfRequested();
     }
     // The dialog's start-up: the parameter export pass first, then the rest.
     void OpenForUpgrade() {
         std::wstring error;
-        if (!m_session.Start(error)) Fail(1, Narrow(error));
+        if (!m_session.RunExportPass(error)) Fail(1, Narrow(error));
+        StopIfRequested();
+        if (!m_session.LoadProducer(error) || !m_session.LoadModelList(error)) Fail(1, Narrow(error));
+        m_session.Enumerate();
+        StopIfRequested();
     }
+    EParameterBackup BackupOf(CU3VDevice& camera) const { return m_session.BackupOf(camera); }
 
     std::vector<CU3VDevice*> Cameras() const { return m_session.GetCameras(); }
     const std::vector<std::wstring>& Models() const { return m_session.GetModels(); }
@@ -81,7 +96,9 @@ private:
     CCameraSession m_session;
 };
 
-void PrintTable(const std::vector<std::vector<std::string>>& rows) {
+void PrintTable(std::vector<std::vector<std::string>> rows) {
+    for (auto& row : rows)
+        for (std::string& cell : row) cell = EscapeControls(cell);
     std::vector<std::size_t> widths;
     for (const auto& row : rows) {
         widths.resize(std::max(widths.size(), row.size()));
@@ -101,7 +118,7 @@ void PrintTable(const std::vector<std::vector<std::string>>& rows) {
 }
 
 void ListCameras(bool asJson) {
-    CameraSession session;
+    CameraSession session("list");
     session.OpenForListing();
     nlohmann::json list = nlohmann::json::array();
     std::vector<std::vector<std::string>> rows = {{"MODEL", "SN", "GUID", "DEVICE", "FIRMWARE",
@@ -136,36 +153,14 @@ void ListCameras(bool asJson) {
         PrintTable(rows);
 }
 
-// Ending the process while flash is written can leave a camera that no longer
-// boots: while the workers run, stop requests are answered and ignored.
-class StopRequestGuard {
-public:
-    StopRequestGuard() {
-        struct sigaction action {};
-        action.sa_handler = &StopRequestGuard::Refuse;
-        sigemptyset(&action.sa_mask);
-        for (std::size_t i = 0; i < kSignals.size(); ++i) ::sigaction(kSignals[i], &action, &m_saved[i]);
-    }
-    ~StopRequestGuard() {
-        for (std::size_t i = 0; i < kSignals.size(); ++i) ::sigaction(kSignals[i], &m_saved[i], nullptr);
-    }
-    StopRequestGuard(const StopRequestGuard&) = delete;
-    StopRequestGuard& operator=(const StopRequestGuard&) = delete;
-
-private:
-    static void Refuse(int) {
-        static const char kText[] = "Upgrading is proceeding, please close later!\n";
-        [[maybe_unused]] const ssize_t written = ::write(STDERR_FILENO, kText, sizeof kText - 1);
-    }
-    static constexpr std::array<int, 3> kSignals = {SIGINT, SIGTERM, SIGHUP};
-    std::array<struct sigaction, 3> m_saved{};
-};
-
 struct UpgradeOptions {
     bool all = false;
     std::vector<std::string> serials;
     bool json = false;
+    bool allowParameterLoss = false;
 };
+
+constexpr const char* kParametersNotSaved = "User parameters not saved";
 
 // The command line's part of the run: the burn time advanced and each status
 // change printed while the workers run (the dialog's 20 ms refresh), and the
@@ -174,17 +169,21 @@ class CliRunObserver : public IUpgradeRunObserver {
 public:
     struct Result {
         std::string deviceId;
-        std::string serial;
+        std::string serial;     // shown: valid UTF-8
+        std::string serialRaw;  // as the camera reports it, for matching
         std::int32_t code = 0;
         std::string status;
         double seconds = 0;
         bool returned = false;
         std::string firmwareVersion;
+        EParameterBackup backup = EParameterBackup::kSaved;
+        bool upgraded = true;  // false: held back because its parameters were not saved
     };
 
-    CliRunObserver(std::vector<CU3VDevice*> cameras, std::vector<std::wstring> models, bool showProgress)
-        : m_cameras(std::move(cameras)), m_models(std::move(models)), m_showProgress(showProgress),
-          m_lastStatus(m_cameras.size()) {}
+    CliRunObserver(std::vector<CU3VDevice*> cameras, std::vector<EParameterBackup> backups,
+                   std::vector<std::wstring> models, bool showProgress)
+        : m_cameras(std::move(cameras)), m_backups(std::move(backups)), m_models(std::move(models)),
+          m_showProgress(showProgress), m_lastStatus(m_cameras.size()) {}
 
     void OnWorkersStarting() override {
         if (m_showProgress) std::cerr << "Upgrading " << m_cameras.size() << " camera(s)...\n";
@@ -202,14 +201,17 @@ public:
     }
 
     void OnCamerasReturned() override {
-        for (CU3VDevice* camera : m_cameras) {
+        for (std::size_t i = 0; i < m_cameras.size(); ++i) {
+            CU3VDevice* camera = m_cameras[i];
             Result result;
+            result.backup = m_backups[i];
             std::wstring text;
             camera->GetStatus(result.code, text);
             result.status = Narrow(text);
             result.deviceId = Narrow(platform::AnsiToWide(camera->GetDeviceID()));
             const DeviceInfo info = camera->GetDeviceInfo();
             result.serial = Clean(info.serialNumber);
+            result.serialRaw = FieldText(info.serialNumber);
             result.seconds = camera->GetBurnTime().GetElapsedSeconds();
             result.returned = CUpgradeRun::HasReturned(*camera, m_models);
             // The polls refreshed the identity of a camera found again.
@@ -222,6 +224,10 @@ public:
     void OnImportFailed(const std::wstring& text) override {
         m_importError = Narrow(text);
         std::cerr << "flashwright-cli: " << m_importError << '\n';
+    }
+
+    void OnRecordFailed(const std::wstring& text) override {
+        std::cerr << "flashwright-cli: the unfinished-run record cannot be kept: " << Narrow(text) << '\n';
     }
 
     const std::vector<Result>& Results() const { return m_results; }
@@ -250,6 +256,7 @@ private:
 
     static CliRunObserver* s_active;
     std::vector<CU3VDevice*> m_cameras;
+    std::vector<EParameterBackup> m_backups;
     std::vector<std::wstring> m_models;
     bool m_showProgress;
     std::vector<std::wstring> m_lastStatus;
@@ -260,11 +267,45 @@ private:
 
 CliRunObserver* CliRunObserver::s_active = nullptr;
 
+// The parameters column and JSON field of a camera.
+struct ParameterOutcome {
+    nlohmann::json saved;     // true, false, or null when the SDK does not list the camera
+    nlohmann::json restored;  // true, false, or null when no restore was attempted
+    std::string text;
+};
+
+ParameterOutcome DescribeParameters(const CliRunObserver::Result& result, const CAPIDeviceManager& parameters) {
+    ParameterOutcome outcome;
+    switch (result.backup) {
+    case EParameterBackup::kNotListed:
+        outcome.saved = nullptr;
+        outcome.restored = nullptr;
+        outcome.text = "no backup: the SDK does not list the camera";
+        return outcome;
+    case EParameterBackup::kNotSaved:
+        outcome.saved = false;
+        outcome.restored = nullptr;
+        outcome.text = result.upgraded ? "not saved: reset to factory values" : "not saved";
+        return outcome;
+    case EParameterBackup::kSaved: break;
+    }
+    outcome.saved = true;
+    const CameraParameters* camera = parameters.FindBySerial(result.serialRaw);
+    if (camera == nullptr || !camera->imported) {
+        outcome.restored = nullptr;
+        outcome.text = "saved, not restored";
+    } else {
+        outcome.restored = camera->imported->succeeded;
+        outcome.text = camera->imported->succeeded ? "restored" : "NOT restored";
+    }
+    return outcome;
+}
+
 void UpgradeCameras(const UpgradeOptions& options) {
     if (!options.all && options.serials.empty())
         throw CLI::RequiredError("--all or at least one SERIAL");
 
-    CameraSession session;
+    CameraSession session("upgrade");
     session.OpenForUpgrade();
     std::vector<CU3VDevice*> selected;
     std::vector<bool> matched(options.serials.size(), false);
@@ -284,50 +325,101 @@ void UpgradeCameras(const UpgradeOptions& options) {
     for (std::size_t i = 0; i < options.serials.size(); ++i) {
         if (matched[i]) continue;
         everyNameMatched = false;
-        std::cerr << "flashwright-cli: no eligible camera has the serial number " << options.serials[i]
+        std::cerr << "flashwright-cli: no eligible camera has the serial number " << EscapeControls(options.serials[i])
                   << '\n';
     }
     if (selected.empty()) Fail(2, "no eligible camera matched");
 
-    CliRunObserver observer(selected, session.Models(), !options.json);
-    CUpgradeRun::EResult outcome;
-    {
-        // From the first worker to the restored parameters, as the dialog's
-        // close guard does.
-        StopRequestGuard refuseStops;
-        CUpgradeRun run(session.Devices(), session.Parameters());
-        outcome = run.Run(selected, observer);
-    }
-    switch (outcome) {
-    case CUpgradeRun::EResult::kConfigMissing: Fail(1, Narrow(AppText::kParseResourceFailed));
-    case CUpgradeRun::EResult::kConfigWriteFailed: Fail(1, Narrow(AppText::kCreateTempFileFailed));
-    case CUpgradeRun::EResult::kCompleted: break;
+    // A camera whose parameters could not be saved is not flashed unless the
+    // user accepts losing them: its row says so and the exit status is 1.
+    std::vector<CU3VDevice*> toUpgrade;
+    std::vector<EParameterBackup> backups;
+    std::vector<CliRunObserver::Result> heldBack;
+    for (CU3VDevice* camera : selected) {
+        const EParameterBackup backup = session.BackupOf(*camera);
+        if (backup == EParameterBackup::kNotSaved && !options.allowParameterLoss) {
+            CliRunObserver::Result result;
+            result.deviceId = Narrow(platform::AnsiToWide(camera->GetDeviceID()));
+            result.serial = Clean(camera->GetDeviceInfo().serialNumber);
+            result.serialRaw = FieldText(camera->GetDeviceInfo().serialNumber);
+            result.status = kParametersNotSaved;
+            result.backup = backup;
+            result.upgraded = false;
+            const CameraParameters* record = session.Parameters().FindBySerial(result.serialRaw);
+            std::cerr << "flashwright-cli: " << EscapeControls(result.serial)
+                      << ": the user parameters could not be saved ("
+                      << (record && record->exported ? Narrow(record->exported->Describe()) : std::string("unknown"))
+                      << "); not upgraded (--allow-parameter-loss upgrades it anyway, resetting them to factory "
+                         "values)\n";
+            heldBack.push_back(result);
+            continue;
+        }
+        toUpgrade.push_back(camera);
+        backups.push_back(backup);
     }
 
+    CliRunObserver observer(toUpgrade, backups, session.Models(), !options.json);
+    if (!toUpgrade.empty()) {
+        StopIfRequested();
+        CUpgradeRun::EResult outcome;
+        {
+            // From the first worker to the restored parameters, as the dialog's
+            // close guard does.
+            CRefuseStops refuseStops;
+            CUpgradeRun run(session.Devices(), session.Parameters());
+            outcome = run.Run(toUpgrade, observer);
+        }
+        switch (outcome) {
+        case CUpgradeRun::EResult::kConfigMissing: Fail(1, Narrow(AppText::kParseResourceFailed));
+        case CUpgradeRun::EResult::kConfigWriteFailed: Fail(1, Narrow(AppText::kCreateTempFileFailed));
+        case CUpgradeRun::EResult::kCompleted: break;
+        }
+    }
+
+    std::vector<CliRunObserver::Result> all = observer.Results();
+    all.insert(all.end(), heldBack.begin(), heldBack.end());
     bool allSucceeded = !observer.ImportFailed();
     nlohmann::json results = nlohmann::json::array();
-    std::vector<std::vector<std::string>> rows = {{"SN", "STATUS", "SECONDS", "BACK", "FIRMWARE"}};
-    for (const CliRunObserver::Result& result : observer.Results()) {
-        allSucceeded = allSucceeded && result.code == StatusCode::kSuccess && result.returned;
+    std::vector<std::vector<std::string>> rows = {{"SN", "STATUS", "SECONDS", "BACK", "FIRMWARE", "PARAMETERS"}};
+    for (const CliRunObserver::Result& result : all) {
+        const ParameterOutcome parameters = DescribeParameters(result, session.Parameters());
+        allSucceeded = allSucceeded && result.upgraded && result.code == StatusCode::kSuccess && result.returned &&
+                       parameters.restored != false;
         if (options.json) {
             results.push_back({{"device_id", result.deviceId},
                                {"serial", result.serial},
-                               {"status_code", result.code},
+                               {"status_code", result.upgraded ? nlohmann::json(result.code) : nlohmann::json()},
                                {"status", result.status},
                                {"seconds", std::round(result.seconds * 1000.0) / 1000.0},
                                {"returned", result.returned},
-                               {"firmware_version", result.firmwareVersion}});
+                               {"firmware_version", result.firmwareVersion},
+                               {"parameters_saved", parameters.saved},
+                               {"parameters_restored", parameters.restored}});
         } else {
             char formatted[32];
             std::snprintf(formatted, sizeof formatted, "%.3f", result.seconds);
             rows.push_back({result.serial, result.status, formatted, result.returned ? "yes" : "no",
-                            result.firmwareVersion});
+                            result.firmwareVersion, parameters.text});
         }
     }
     if (options.json)
         std::cout << results.dump(2) << '\n';
     else
         PrintTable(rows);
+
+    const std::vector<const CameraParameters*> unrestored = UnrestoredCameras(session.Parameters());
+    for (const CameraParameters* camera : unrestored) {
+        const std::string serial = EscapeControls(camera->serial);
+        std::cerr << "flashwright-cli: the user parameters of " << serial << " were saved but not restored ("
+                  << Narrow(camera->imported ? camera->imported->Describe() : std::wstring(L"not attempted")) << ")";
+        if (camera->persistentCopy.empty())
+            std::cerr << "; no persistent copy could be kept\n";
+        else
+            std::cerr << "; restore them with: flashwright-cli params restore " << serial << " --from "
+                      << Narrow(camera->persistentCopy) << '\n';
+    }
+    if (!unrestored.empty()) allSucceeded = false;
+    std::cout.flush();
     if (!allSucceeded || !everyNameMatched) throw CLI::RuntimeError(1);
 }
 
@@ -342,12 +434,17 @@ void AddCameraCommands(CLI::App& app) {
     auto* upgrade = app.add_subcommand(
         "upgrade",
         "Upgrade eligible cameras from the embedded package, all at once, wait for them to come back "
-        "and restore their user parameters. Exit status: 0 when every selected camera succeeded and "
-        "came back, 1 otherwise, 2 when no eligible camera matched.");
+        "and restore their user parameters. A camera whose parameters cannot be saved is not upgraded "
+        "(row \"User parameters not saved\") unless --allow-parameter-loss is given. Exit status: 0 when "
+        "every selected camera succeeded, came back and got its parameters back, 1 otherwise, 2 when no "
+        "eligible camera matched.");
     auto options = std::make_shared<UpgradeOptions>();
     auto* all = upgrade->add_flag("--all", options->all, "Every eligible camera");
     auto* serials = upgrade->add_option("serials", options->serials, "Serial numbers of the cameras");
     all->excludes(serials);
     upgrade->add_flag("--json", options->json, "Print the results as JSON");
+    upgrade->add_flag("--allow-parameter-loss", options->allowParameterLoss,
+                      "Also upgrade cameras whose user parameters could not be saved (they are reset to factory "
+                      "values)");
     upgrade->callback([options] { UpgradeCameras(*options); });
 }

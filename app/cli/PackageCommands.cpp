@@ -13,6 +13,7 @@
 #include <string>
 #include <vector>
 
+#include "CliProcess.h"
 #include "CommandGroups.h"
 #include "package/CsvToData.h"
 #include "package/PackageConfig.h"
@@ -42,7 +43,15 @@ bool WriteFile(const std::filesystem::path& path, const std::uint8_t* data, std:
     return static_cast<bool>(out.flush());
 }
 
+void FailOnRefusedTempFolder() {
+    std::wstring reason;
+    if (!package::CheckTempDirectory(reason))
+        Fail(1, "the temporary folder " + Narrow(package::GetTempDirectoryPath()) + " cannot be used: " + Narrow(reason));
+}
+
 void ListModels() {
+    HoldInstanceLock("package models");
+    FailOnRefusedTempFolder();
     std::vector<std::wstring> models;
     if (!LoadPackageConfig(models)) Fail(1, "Failed to parse resource file!");
     for (const auto& model : models) std::cout << Narrow(model) << '\n';
@@ -51,6 +60,18 @@ void ListModels() {
 // The table is compiled from a copy in the temporary folder, so the compiler's
 // transient .bin never lands beside (or over) the user's own files.
 void CompileTable(const std::string& tablePath, const std::string& imagePath) {
+    // Only a plain file of a size the compiler takes is read at all.
+    std::error_code error;
+    const auto status = std::filesystem::status(tablePath, error);
+    if (error || !std::filesystem::exists(status)) Fail(kCsvOpenFailed, "cannot open the table " + tablePath + ": no such file");
+    if (std::filesystem::is_directory(status)) Fail(kCsvOpenFailed, "the table " + tablePath + " is a folder, not a file");
+    if (!std::filesystem::is_regular_file(status))
+        Fail(kCsvOpenFailed, "the table " + tablePath + " is not a regular file");
+    const std::uintmax_t size = std::filesystem::file_size(tablePath, error);
+    if (error) Fail(kCsvOpenFailed, "cannot read the size of the table " + tablePath + ": " + error.message());
+    if (size > kCsvMaxTableBytes)
+        Fail(kCsvNoMemory, "the table " + tablePath + " has " + std::to_string(size) + " bytes, more than the " +
+                               std::to_string(kCsvMaxTableBytes) + " a table may have");
     std::ifstream in(tablePath, std::ios::binary);
     if (!in) Fail(kCsvOpenFailed, "cannot open the table " + tablePath);
     const std::vector<std::uint8_t> table{std::istreambuf_iterator<char>(in), std::istreambuf_iterator<char>()};
@@ -86,6 +107,8 @@ struct PlanOptions {
 // Builds the plan exactly as a camera's upgrade worker does, then removes the
 // run's Config.ini again as the end of a run does.
 void ShowPlan(const PlanOptions& options) {
+    HoldInstanceLock("package plan");
+    FailOnRefusedTempFolder();
     std::wstring configPath;
     switch (package::WriteRunPackageConfig(configPath)) {
     case package::ERunConfigResult::kResourceMissing: Fail(1, "Failed to parse resource file!");

@@ -130,14 +130,24 @@ bool CDeviceManager::__Enumerate(DeviceList& list, const EnumerationLines& lines
 
         for (std::uint32_t d = 0; d < deviceCount; ++d) {
             // One spare zero byte so an ID that fills the buffer still ends.
-            char id[CU3VDevice::kDeviceIdCapacity + 1] = {};
+            std::vector<char> id(CU3VDevice::kDeviceIdCapacity + 1, '\0');
             std::size_t size = CU3VDevice::kDeviceIdCapacity;
-            result = m_binding->Call<gentl::Entry::IFGetDeviceID>(hInterface, d, id, &size);
+            result = m_binding->Call<gentl::Entry::IFGetDeviceID>(hInterface, d, id.data(), &size);
+            if (result == gentl::GC_ERR_BUFFER_TOO_SMALL) {
+                // A longer id: ask for the size it needs, then fetch it whole.
+                size = 0;
+                result = m_binding->Call<gentl::Entry::IFGetDeviceID>(hInterface, d, nullptr, &size);
+                if (result == gentl::GC_ERR_SUCCESS) {
+                    id.assign(size + 1, '\0');
+                    result = m_binding->Call<gentl::Entry::IFGetDeviceID>(hInterface, d, id.data(), &size);
+                }
+            }
             if (result != gentl::GC_ERR_SUCCESS) {
                 __RecordFailure(result, lines.operation, lines.deviceId);
                 return false;
             }
-            list.push_back(std::make_unique<CU3VDevice>(hInterface, id, m_binding.get()));
+            list.push_back(std::make_unique<CU3VDevice>(hInterface, std::string(id.data(), strnlen(id.data(), id.size())),
+                                                        m_binding.get()));
             list.back()->OpenDevice();
         }
     }

@@ -13,6 +13,11 @@ CU3VDevice::CU3VDevice(gentl::IF_HANDLE hInterface, const char* deviceId, CGenTL
         m_deviceId.assign(deviceId, ::strnlen(deviceId, kDeviceIdCapacity - 1));
 }
 
+CU3VDevice::CU3VDevice(gentl::IF_HANDLE hInterface, std::string deviceId, CGenTLLib* binding)
+    : m_hInterface(hInterface), m_binding(binding), m_thread(GenICam::Client::MakeThread()) {
+    m_deviceId = std::move(deviceId);
+}
+
 CU3VDevice::~CU3VDevice() {
     // A worker still running uses this object: wait for it before anything goes.
     if (m_thread) m_thread->Join();

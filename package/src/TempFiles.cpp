@@ -1,5 +1,9 @@
 #include "package/TempFiles.h"
 
+#include <algorithm>
+#include <cwctype>
+
+#include "package/Sha1.h"
 #include "platform/FileSystem.h"
 #include "support/Platform.h"
 
@@ -8,6 +12,15 @@ namespace package {
 std::wstring GetTempDirectoryPath() { return fs::TempDirectoryPath(); }
 
 bool EnsureTempDirectory() { return fs::EnsurePrivateDirectory(fs::TempDirectoryPath()); }
+
+void RemoveFileAt(const std::wstring& path) { fs::DeleteFile(path); }
+
+bool CheckTempDirectory(std::wstring& reason) { return fs::EnsurePrivateDirectory(fs::TempDirectoryPath(), &reason); }
+
+bool EnsurePrivateFolder(const std::wstring& path, std::wstring& reason) {
+    if (path.empty()) return fs::EnsurePrivateDirectory(path, &reason);
+    return fs::CreateParentDirectories(path, &reason) && fs::EnsurePrivateDirectory(path, &reason);
+}
 
 void RemoveTempDirectory() { fs::RemovePrivateDirectory(fs::TempDirectoryPath()); }
 
@@ -21,6 +34,47 @@ std::wstring MakeSafeFileName(const std::wstring& name) {
         if (control || separator || dotRun) c = L'_';
     }
     return safe;
+}
+
+namespace {
+
+// Stems of the program's own files in the temporary folder, compared without
+// regard to case (the Windows rule).
+bool IsReservedStem(const std::wstring& stem) {
+    static const wchar_t* const kReserved[] = {L"Config"};
+    std::wstring lower = stem;
+    std::transform(lower.begin(), lower.end(), lower.begin(), [](wchar_t c) { return std::towlower(c); });
+    for (const wchar_t* reserved : kReserved) {
+        std::wstring r = reserved;
+        std::transform(r.begin(), r.end(), r.begin(), [](wchar_t c) { return std::towlower(c); });
+        if (lower == r) return true;
+    }
+    return false;
+}
+
+constexpr std::size_t kHashDigits = 16;
+constexpr std::size_t kHashedPrefixChars = 40;
+
+// "<anything>-<16 lower-case hex digits>": the form hashed names take.
+bool LooksHashed(const std::wstring& stem) {
+    if (stem.size() < kHashDigits + 1 || stem[stem.size() - kHashDigits - 1] != L'-') return false;
+    return std::all_of(stem.end() - kHashDigits, stem.end(),
+                       [](wchar_t c) { return (c >= L'0' && c <= L'9') || (c >= L'a' && c <= L'f'); });
+}
+
+}  // namespace
+
+std::wstring MakeUniqueFileName(const std::wstring& name, const std::wstring& extension) {
+    const std::wstring safe = MakeSafeFileName(name);
+    const std::string raw = platform::WideToAnsi(name);
+    const bool plain = !name.empty() && safe == name && raw.size() <= kMaxPlainStemBytes && name != L"." &&
+                       !IsReservedStem(name) && !LooksHashed(name) && platform::AnsiToWide(raw) == name;
+    if (plain) return name + extension;
+    const Sha1Digest digest = ComputeSha1(raw.data(), raw.size());
+    const std::string hash = ToHex(digest.data(), digest.size()).substr(0, kHashDigits);
+    std::wstring prefix = safe.substr(0, kHashedPrefixChars);
+    if (prefix == L".") prefix = L"_";
+    return prefix + L"-" + platform::AnsiToWide(hash) + extension;
 }
 
 }  // namespace package
@@ -48,6 +102,20 @@ void CFileManage::__NameFile(const std::wstring& name, const wchar_t* extension)
 
 CUserParamFile::CUserParamFile(const std::wstring& name) { __NameFile(name, L".ini"); }
 
+CUserParamFile::CUserParamFile(Unique, const std::wstring& fileName) {
+    CreateTempDir();
+    m_filePath = m_folderPath + platform::PathSeparator() + fileName;
+}
+
+CUserParamFile CUserParamFile::ForCamera(const std::wstring& identity) {
+    return CUserParamFile(Unique{}, package::MakeUniqueFileName(identity, L".ini"));
+}
+
 CCsvFile::CCsvFile(const std::wstring& name) { __NameFile(name, L".csv"); }
+
+CCsvFile::CCsvFile(Exact, const std::wstring& fileName) {
+    CreateTempDir();
+    m_filePath = m_folderPath + platform::PathSeparator() + fileName;
+}
 
 CCsvFile::~CCsvFile() { RemoveFile(); }

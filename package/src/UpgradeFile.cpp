@@ -76,8 +76,10 @@ std::unique_ptr<CRegion> CUpgradeFile::__PrepareRegion(const BurnItem& item) con
         return region;
     }
     default: {
-        // A table goes through a file of its own: device identifier + resource id.
-        CCsvFile table(FormatString(L"%S%d", m_deviceId.c_str(), item.sourceId));
+        // A table goes through a file of its own: device identifier + resource id,
+        // hashed when that is not a safe, short name.
+        CCsvFile table = CCsvFile::Named(
+            package::MakeUniqueFileName(FormatString(L"%S%d", m_deviceId.c_str(), item.sourceId), L".csv"));
         if (!GetResourceData(package::kUpgradeFileResourceType, item.sourceId, resource)) return nullptr;
         if (!table.WriteData(resource.GetData(), resource.GetSize())) return nullptr;
         CCSVOrTXTToData compiler;

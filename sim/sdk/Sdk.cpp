@@ -246,13 +246,15 @@ ZV_EXPORT int32_t ZvIAPI_201(void* entries, uint32_t* size) {
         const std::optional<int32_t> fault = context->description.sdk.info;
         if (size == nullptr) {
             status = ZV_ERR_INVALID_PARAMETER;
+        } else if (entries == nullptr) {
+            // The maker's SDK writes through the buffer unchecked: a null one is a fault of the caller.
+            status = ZV_ERR_INVALID_PARAMETER;
+            context->log.Record("violation", "", status, {{"detail", "ordinal 201 was handed a null buffer"}});
         } else if (fault && *fault != ZV_OK) {
             status = *fault;
         } else if (*size < needed) {
             *size = static_cast<uint32_t>(needed);
             status = ZV_ERR_BUFFER_TOO_SMALL;
-        } else if (needed > 0 && entries == nullptr) {
-            status = ZV_ERR_INVALID_PARAMETER;
         } else {
             auto* bytes = static_cast<uint8_t*>(entries);
             for (size_t i = 0; i < listed.size(); ++i) {

@@ -45,7 +45,10 @@ std::wstring Directive(const FieldFormat& field, const wchar_t* lengthAndConvers
 }
 
 std::wstring FormatText(const FieldFormat& field, const std::wstring& text) {
-    return Piece(Directive(field, L"ls").c_str(), text.c_str());
+    // Only the first characters can reach the result; a longer argument would
+    // not fit the piece buffer and make the whole conversion fail.
+    const std::wstring shown = text.size() > kFormatStringMaxChars ? text.substr(0, kFormatStringMaxChars) : text;
+    return Piece(Directive(field, L"ls").c_str(), shown.c_str());
 }
 
 }  // namespace

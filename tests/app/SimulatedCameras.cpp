@@ -107,11 +107,18 @@ SimulatedCameras::SimulatedCameras(const json& description) {
     PointProducerPathAt(BinDir());
     ::setenv("FLASHWRIGHT_SIM_CONFIG", m_description.c_str(), 1);
     ::setenv("FLASHWRIGHT_SIM_STATE", m_state.c_str(), 1);
+    // Parameter backups and the unfinished-run record stay in the test's folder.
+    if (const char* old = std::getenv("XDG_STATE_HOME")) m_oldStateHome = old;
+    ::setenv("XDG_STATE_HOME", (m_state / "xdg-state").c_str(), 1);
 }
 
 SimulatedCameras::~SimulatedCameras() {
     ::unsetenv("FLASHWRIGHT_SIM_CONFIG");
     ::unsetenv("FLASHWRIGHT_SIM_STATE");
+    if (m_oldStateHome)
+        ::setenv("XDG_STATE_HOME", m_oldStateHome->c_str(), 1);
+    else
+        ::unsetenv("XDG_STATE_HOME");
     std::error_code ignored;
     std::filesystem::remove_all(m_state, ignored);
     std::filesystem::remove(m_description, ignored);

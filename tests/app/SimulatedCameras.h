@@ -5,6 +5,7 @@
 
 #include <cstdint>
 #include <filesystem>
+#include <optional>
 #include <string>
 #include <vector>
 
@@ -40,6 +41,7 @@ public:
     std::int64_t LiveParameter(const std::string& deviceId, std::uint32_t feature) const;
 
 private:
+    std::optional<std::string> m_oldStateHome;
     std::filesystem::path m_state;
     std::filesystem::path m_description;
 };

@@ -45,18 +45,21 @@ TEST_F(StartupFailureTest, CameraSdkThatCannotOpenShowsTheParameterManagersTextA
     EXPECT_EXIT(StartUp(), ::testing::ExitedWithCode(0), "message box \\[dialog_tests\\]: \\{-1001\\}\\{CAPIDeviceManager::InitEnvironment:line\\[[0-9]+\\]\\}");
 }
 
-TEST_F(StartupFailureTest, UnreadablePackageConfigurationShowsItsMessageAndEndsWithZero) {
+TEST_F(StartupFailureTest, RefusedTemporaryFolderIsNamedBeforeAnyCameraCall) {
     sim = std::make_unique<SimulatedCameras>(Description({Camera("A0001")}));
-    // A temporary folder that is not a directory is refused, so Config.ini
-    // cannot be written and the package configuration cannot be read.
+    // A temporary folder that is not a directory is refused before the SDK or
+    // the producer is called, with the folder and the reason.
     const std::filesystem::path runtime = sim->StateFolder() / "runtime";
     std::filesystem::create_directories(runtime);
     std::ofstream(runtime / "U3TempFileDirectory") << "not a folder";
     ScopedEnvironment environment;
     environment.Set("XDG_RUNTIME_DIR", runtime.string());
-    EXPECT_EXIT(StartUp(), ::testing::ExitedWithCode(0), "message box \\[dialog_tests\\]: Failed to parse resource file!\n$");
+    EXPECT_EXIT(StartUp(), ::testing::ExitedWithCode(0),
+                "message box \\[dialog_tests\\]: Failed to create temporary file!\n\n.*/runtime/U3TempFileDirectory: it "
+                "is not a folder\n$");
     // Start-up failures skip the shutdown: what the folder's place holds stays.
     EXPECT_TRUE(std::filesystem::is_regular_file(runtime / "U3TempFileDirectory"));
+    EXPECT_TRUE(sim->Events().empty()) << "no camera library was called";
 }
 
 }  // namespace

@@ -78,10 +78,17 @@ SimulatedCameras::SimulatedCameras(const json& description, bool withUpgradeExte
     std::filesystem::create_directories(runtime);
     std::filesystem::permissions(runtime, std::filesystem::perms::owner_all);
     ::setenv("XDG_RUNTIME_DIR", runtime.c_str(), 1);
+    // Parameter backups and the unfinished-run record stay in the test's folder.
+    Save("XDG_STATE_HOME");
+    ::setenv("XDG_STATE_HOME", (m_state / "xdg-state").c_str(), 1);
     const std::filesystem::path producerDir = withUpgradeExtensions ? BinDir() : BinDir() / "noext";
     ::setenv(variable.c_str(), producerDir.c_str(), 1);
     ::setenv("FLASHWRIGHT_SIM_CONFIG", config.c_str(), 1);
     ::setenv("FLASHWRIGHT_SIM_STATE", m_state.c_str(), 1);
+}
+
+void SimulatedCameras::WriteDescription(const json& description) const {
+    std::ofstream(m_state / "description.json") << description.dump(2);
 }
 
 void SimulatedCameras::Save(const std::string& name) {

@@ -32,6 +32,8 @@ public:
     SimulatedCameras& operator=(const SimulatedCameras&) = delete;
 
     const std::filesystem::path& StateFolder() const { return m_state; }
+    // Replaces the description; the cameras keep their state.
+    void WriteDescription(const json& description) const;
     std::vector<json> Events() const;
     // The events of one camera, optionally only those of one call.
     std::vector<json> Events(const std::string& deviceId, const std::string& call = "") const;

@@ -219,14 +219,38 @@ CommandResult RunCli(const std::string& arguments) {
 
 }  // namespace
 
-TEST(ParameterBackup, CommandLinePassesReportTheirOutcome) {
-    SimFolder sim(Description({Camera("D1", "ORV-2C", "SN1")}));
+TEST(ParameterBackup, CommandLinePassesReportEachCameraAndLeaveNoFileBehind) {
+    json importFails = Camera("D2", "ORV-2C", "SN2");
+    importFails["faults"] = {{"sdk_import_fails", 701}};
+    SimFolder sim(Description({Camera("D1", "ORV-2C", "SN1"), importFails}));
     CommandResult exported = RunCli("params export");
     EXPECT_EQ(exported.status, 0) << exported.output;
-    EXPECT_TRUE(fs::exists(sim.TempDirectory() / "SN1.ini"));
+    EXPECT_NE(exported.output.find("SN1: saved (copy "), std::string::npos) << exported.output;
+    // The tool removes its temporary folder when it ends, so a later import can
+    // never load a stale file of an earlier export.
+    EXPECT_FALSE(fs::exists(sim.TempDirectory()));
     CommandResult imported = RunCli("params import");
-    EXPECT_EQ(imported.status, 0) << imported.output;
-    EXPECT_EQ(Calls(sim, "D1").size(), 5u + 7u) << "one export and one import of the camera";
+    EXPECT_EQ(imported.status, 1) << imported.output;
+    EXPECT_NE(imported.output.find("SN1: NOT restored: no parameter file"), std::string::npos) << imported.output;
+    EXPECT_EQ(Calls(sim, "D1"), (Strings{"ZvIAPI_301", "ZvIAPI_412", "ZvIAPI_421", "ZvIAPI_700", "ZvIAPI_302",
+                                         "ZvIAPI_301", "ZvIAPI_302"}))
+        << "no file: nothing is loaded into the camera";
+
+    // params restore loads the latest dated copy; a failed load is reported per camera.
+    CommandResult restored = RunCli("params restore SN1 SN2 SN9");
+    EXPECT_EQ(restored.status, 1) << restored.output;
+    EXPECT_NE(restored.output.find("SN1: restored from " + sim.BackupFolder().string() + "/SN1_"), std::string::npos)
+        << restored.output;
+    EXPECT_NE(restored.output.find("SN2: NOT restored: ordinal 701 failed"), std::string::npos) << restored.output;
+    EXPECT_NE(restored.output.find("SN9: NOT restored: the SDK does not list"), std::string::npos) << restored.output;
+
+    json none = Description({});
+    sim.Write(none);
+    for (const char* command : {"params export", "params import", "params restore SN1"}) {
+        CommandResult empty = RunCli(command);
+        EXPECT_EQ(empty.status, 2) << command << ": " << empty.output;
+        EXPECT_NE(empty.output.find("no camera is attached"), std::string::npos) << empty.output;
+    }
 
     json broken = Description({Camera("D1", "ORV-2C", "SN1")});
     broken["sdk"] = {{"init", -14}};
@@ -235,6 +259,20 @@ TEST(ParameterBackup, CommandLinePassesReportTheirOutcome) {
     EXPECT_EQ(failed.status, 1);
     EXPECT_NE(failed.output.find("{-14}{CAPIDeviceManager::InitEnvironment:line[32]}"), std::string::npos)
         << failed.output;
+
+    // An unusable temporary folder: exit 1 naming the folder and the reason, and no SDK call at all.
+    sim.Write(Description({Camera("D1", "ORV-2C", "SN1")}));
+    const std::size_t eventsBefore = sim.Events().size();
+    fs::create_directories(sim.Root() / "elsewhere");
+    fs::create_directory_symlink(sim.Root() / "elsewhere", sim.TempDirectory());
+    for (const char* command : {"params export", "params import"}) {
+        CommandResult refused = RunCli(command);
+        EXPECT_EQ(refused.status, 1) << command;
+        EXPECT_NE(refused.output.find(sim.TempDirectory().string() + " cannot be used: it is a symbolic link"),
+                  std::string::npos)
+            << refused.output;
+    }
+    EXPECT_EQ(sim.Events().size(), eventsBefore);
 }
 
 namespace {

@@ -1,6 +1,7 @@
 #include "dialog/FlashwrightApp.h"
 
 #include <QApplication>
+#include <QMessageBox>
 
 #include <memory>
 
@@ -11,6 +12,16 @@ void CFlashwrightApp::PumpEvents() { QCoreApplication::processEvents(QEventLoop:
 
 int CFlashwrightApp::Run(int argc, char** argv) {
     QApplication application(argc, argv);
+    platform::IgnoreBrokenPipe();
+    // One Flashwright per user: a second one touches nothing and ends.
+    std::wstring refusal;
+    const std::unique_ptr<platform::InstanceLock> lock = platform::InstanceLock::Acquire(L"flashwright", refusal);
+    if (!lock) {
+        QMessageBox box(QMessageBox::NoIcon, QString::fromStdWString(platform::GetExecutableStem()),
+                        QString::fromStdWString(refusal), QMessageBox::Ok);
+        box.exec();
+        return 1;
+    }
     platform::SetMessagePumpHook(&CFlashwrightApp::PumpEvents);
     {
         auto dialog = std::make_unique<CFlashwrightDlg>();

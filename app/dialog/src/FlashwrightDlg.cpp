@@ -11,6 +11,7 @@
 #include <QPushButton>
 #include <QTimer>
 
+#include <algorithm>
 #include <cstdio>
 #include <cstdlib>
 #include <memory>
@@ -25,6 +26,7 @@
 #include "run/AppText.h"
 #include "run/CameraSession.h"
 #include "sdk/APIDeviceManager.h"
+#include "sdk/UnfinishedRun.h"
 #include "support/FormatString.h"
 #include "support/Platform.h"
 #include "widgets/XListCtrl.h"
@@ -51,10 +53,13 @@ void RestoreFocus(const QPointer<QWidget>& control) {
 }  // namespace
 
 CFlashwrightDlg::MessageBoxHandler CFlashwrightDlg::s_messageBoxHandler;
+CFlashwrightDlg::QuestionHandler CFlashwrightDlg::s_questionHandler;
 
 void CFlashwrightDlg::SetMessageBoxHandler(MessageBoxHandler handler) {
     s_messageBoxHandler = std::move(handler);
 }
+
+void CFlashwrightDlg::SetQuestionHandler(QuestionHandler handler) { s_questionHandler = std::move(handler); }
 
 CFlashwrightDlg::CFlashwrightDlg(QWidget* parent) : CFlashwrightDlg(WatcherTiming{}, parent) {}
 
@@ -196,6 +201,12 @@ void CFlashwrightDlg::OnInitDialog() {
     }
 
     std::wstring errorText;
+    // No SDK or producer call happens before the temporary folder is known good.
+    std::wstring reason;
+    if (!package::CheckTempDirectory(reason))
+        __FailAndExit(std::wstring(AppText::kCreateTempFileFailed) + L"\n\n" + package::GetTempDirectoryPath() +
+                      L": " + reason);
+    __OfferUnfinishedRestore();
     // The SDK's pass ends, and closes the SDK, before the producer is loaded.
     if (!m_session->RunExportPass(errorText)) __FailAndExit(errorText);
     if (!m_session->LoadProducer(errorText)) __FailAndExit(errorText);
@@ -204,6 +215,47 @@ void CFlashwrightDlg::OnInitDialog() {
     m_session->Enumerate();
     __FillRows();
     RefreshControlStates();
+}
+
+void CFlashwrightDlg::__OfferUnfinishedRestore() {
+    std::vector<UnfinishedRunEntry> entries;
+    std::wstring error;
+    if (!ReadUnfinishedRun(entries, error)) {
+        __MessageBox(error);
+        return;
+    }
+    if (entries.empty()) return;
+    std::wstring list;
+    std::vector<RestoreRequest> requests;
+    for (const UnfinishedRunEntry& entry : entries) {
+        list += L"\n" + platform::AnsiToWide(entry.serial) + L": " + entry.persistentCopy;
+        requests.push_back({entry.serial, entry.persistentCopy});
+    }
+    if (!__Question(L"An earlier upgrade run did not restore the user parameters of these cameras; their saved "
+                    L"copies are:" + list + L"\n\nRestore them now?"))
+        return;
+    std::vector<RestoreResult> results;
+    if (!RestoreUserParams(*m_parameterManager, requests, results)) {
+        __MessageBox(m_parameterManager->GetErrorText());
+        return;
+    }
+    std::vector<UnfinishedRunEntry> kept;
+    std::wstring report;
+    for (std::size_t i = 0; i < results.size(); ++i) {
+        report += L"\n" + platform::AnsiToWide(results[i].serial) + L": " +
+                  (results[i].result.succeeded ? std::wstring(L"restored") : L"NOT restored, " + results[i].result.Describe());
+        if (!results[i].result.succeeded) kept.push_back(entries[i]);
+    }
+    if (!WriteUnfinishedRun(kept, error)) report += L"\n\n" + error;
+    __MessageBox(L"User parameters of the earlier run:" + report);
+}
+
+bool CFlashwrightDlg::__Question(const std::wstring& text) {
+    const QString caption = QString::fromStdWString(platform::GetExecutableStem());
+    const QString question = QString::fromStdWString(text);
+    if (s_questionHandler) return s_questionHandler(caption, question);
+    return QMessageBox::question(this, caption, question, QMessageBox::Yes | QMessageBox::No, QMessageBox::No) ==
+           QMessageBox::Yes;
 }
 
 void CFlashwrightDlg::__FailAndExit(const std::wstring& text) {
@@ -375,11 +427,31 @@ void CFlashwrightDlg::OnBeginUpgrade() {
         return;
     }
     std::vector<CU3VDevice*> cameras;
+    std::vector<CU3VDevice*> unsaved;
+    std::wstring unsavedList;
     cameras.reserve(m_selection.size());
-    for (const auto& entry : m_selection) cameras.push_back(entry.second);
+    for (const auto& entry : m_selection) {
+        if (m_session->BackupOf(*entry.second) == EParameterBackup::kNotSaved) {
+            unsaved.push_back(entry.second);
+            unsavedList += L"\n" + FieldWide(entry.second->GetDeviceInfo().serialNumber);
+        }
+        cameras.push_back(entry.second);
+    }
+    // No camera loses its parameters without the user's consent.
+    if (!unsaved.empty() &&
+        !__Question(L"The user parameters of these cameras could not be saved:" + unsavedList +
+                    L"\n\nUpgrade them anyway? Their user parameters will be reset to factory values.")) {
+        std::erase_if(cameras, [&](CU3VDevice* camera) {
+            return std::find(unsaved.begin(), unsaved.end(), camera) != unsaved.end();
+        });
+        if (cameras.empty()) return;
+    }
 
     m_lastRun = std::make_unique<CUpgradeRun>(*m_deviceManager, *m_parameterManager, m_watcherTiming);
-    switch (m_lastRun->Run(cameras, *this)) {
+    m_runActive = true;
+    const CUpgradeRun::EResult result = m_lastRun->Run(cameras, *this);
+    m_runActive = false;
+    switch (result) {
         case CUpgradeRun::EResult::kCompleted: break;
         case CUpgradeRun::EResult::kConfigMissing: __MessageBox(AppText::kParseResourceFailed); return;
         case CUpgradeRun::EResult::kConfigWriteFailed: __MessageBox(AppText::kCreateTempFileFailed); return;
@@ -415,6 +487,18 @@ void CFlashwrightDlg::OnProducerReleased() {
 }
 
 void CFlashwrightDlg::OnImportFailed(const std::wstring& text) { __MessageBox(text); }
+
+void CFlashwrightDlg::OnParametersRestored() {
+    const std::vector<const CameraParameters*> unrestored = UnrestoredCameras(*m_parameterManager);
+    if (unrestored.empty()) return;
+    __MessageBox(L"The user parameters of these cameras were saved but not restored:\n" +
+                 DescribeUnrestored(unrestored) +
+                 L"\n\nRestore them with: flashwright-cli params restore SERIAL --from COPY");
+}
+
+void CFlashwrightDlg::OnRecordFailed(const std::wstring& text) {
+    platform::OutputDebugText(L"The unfinished-run record cannot be kept: " + text);
+}
 
 void CFlashwrightDlg::RefillAfterUpgrade() {
     m_deviceList->DeleteAllItems();
@@ -502,11 +586,19 @@ bool CFlashwrightDlg::__PreTranslateKey(QWidget* target, QKeyEvent* event) {
 }
 
 bool CFlashwrightDlg::__RefuseCloseDuringRun() {
-    if (!m_upgrading) return false;
-    if (!m_refusalShowing) {
-        m_refusalShowing = true;
-        __MessageBox(AppText::kUpgradeInProgress);
-        m_refusalShowing = false;
+    if (!m_upgrading && !m_runActive) return false;
+    if (!m_refusalPending) {
+        m_refusalPending = true;
+        // The refusal is shown after this close request has been answered: a box
+        // opened inside the close handling leaves the window half closed, and a
+        // request of the other kind arriving meanwhile would destroy it.
+        QMetaObject::invokeMethod(
+            this,
+            [this] {
+                __MessageBox(AppText::kUpgradeInProgress);
+                m_refusalPending = false;
+            },
+            Qt::QueuedConnection);
     }
     return true;
 }

@@ -37,17 +37,13 @@ CCloseSignalBridge::CCloseSignalBridge(QObject* parent) : QObject(parent) {
     m_notifier = new QSocketNotifier(g_readEnd, QSocketNotifier::Read, this);
     connect(m_notifier, &QSocketNotifier::activated, this, &CCloseSignalBridge::__OnReadable);
 
-    struct sigaction action = {};
-    action.sa_handler = &CCloseSignalBridge::__OnSignal;
-    sigemptyset(&action.sa_mask);
-    action.sa_flags = SA_RESTART;
-    for (std::size_t i = 0; i < std::size(kSignals); ++i) ::sigaction(kSignals[i], &action, &m_previous[i]);
+    m_handler = std::make_unique<platform::StopRequestHandler>(&CCloseSignalBridge::__OnSignal);
     m_installed = true;
 }
 
 CCloseSignalBridge::~CCloseSignalBridge() {
     if (!m_installed) return;
-    for (std::size_t i = 0; i < std::size(kSignals); ++i) ::sigaction(kSignals[i], &m_previous[i], nullptr);
+    m_handler.reset();
     delete m_notifier;
     const int writeEnd = g_writeEnd.exchange(-1);
     ::close(writeEnd);

@@ -54,3 +54,11 @@ std::vector<CU3VDevice*> CCameraSession::GetCameras() const { return m_devices.G
 bool CCameraSession::IsEligible(CU3VDevice& camera, const std::vector<std::wstring>& models) {
     return camera.IsOpened() && IsModelSupported(models, camera);
 }
+
+EParameterBackup CCameraSession::BackupOf(CU3VDevice& camera) const { return BackupOf(m_parameters, camera); }
+
+EParameterBackup CCameraSession::BackupOf(const CAPIDeviceManager& parameters, CU3VDevice& camera) {
+    const CameraParameters* record = parameters.FindBySerial(FieldText(camera.GetDeviceInfo().serialNumber));
+    if (record == nullptr) return EParameterBackup::kNotListed;
+    return record->exported && record->exported->succeeded ? EParameterBackup::kSaved : EParameterBackup::kNotSaved;
+}

@@ -10,6 +10,8 @@
 #include "package/TempFiles.h"
 #include "run/CameraSession.h"
 #include "sdk/APIDeviceManager.h"
+#include "sdk/UnfinishedRun.h"
+#include "support/Platform.h"
 #include "support/Thread.h"
 
 namespace {
@@ -35,6 +37,7 @@ CUpgradeRun::EResult CUpgradeRun::Run(const std::vector<CU3VDevice*>& cameras, I
         case package::ERunConfigResult::kWriteFailed: return EResult::kConfigWriteFailed;
     }
     m_cameras = cameras;
+    __RecordRun(observer);
 
     observer.OnWorkersStarting();
     __StartWorkers();
@@ -51,9 +54,65 @@ CUpgradeRun::EResult CUpgradeRun::Run(const std::vector<CU3VDevice*>& cameras, I
 
     // Only now, with the producer gone, may the SDK open the cameras.
     if (!ImportUserParams(m_parameters)) observer.OnImportFailed(m_parameters.GetErrorText());
+    __CloseRecord(observer);
+    observer.OnParametersRestored();
 
     CUserParamFile(L"Config").RemoveFile();
     return EResult::kCompleted;
+}
+
+void CUpgradeRun::__RecordRun(IUpgradeRunObserver& observer) {
+    m_recordedSerials.clear();
+    std::vector<UnfinishedRunEntry> entries;
+    std::wstring error;
+    if (!ReadUnfinishedRun(entries, error)) {
+        observer.OnRecordFailed(error);
+        return;  // an unreadable record is left for the user, never overwritten
+    }
+    for (CU3VDevice* camera : m_cameras) {
+        const CameraParameters* saved = m_parameters.FindBySerial(FieldText(camera->GetDeviceInfo().serialNumber));
+        if (saved == nullptr || !saved->exported || !saved->exported->succeeded) continue;
+        // An older entry of the same camera holds the parameters from before
+        // that earlier run: it stays, as the camera may carry factory values now.
+        const UnfinishedRunEntry* known = nullptr;
+        for (const UnfinishedRunEntry& entry : entries)
+            if (entry.serial == saved->serial) known = &entry;
+        if (known != nullptr) {
+            // The copy to restore from, should this run fail too, is the older one.
+            if (CameraParameters* record = m_parameters.FindByIdentity(saved->identity))
+                record->persistentCopy = known->persistentCopy;
+            continue;
+        }
+        entries.push_back(UnfinishedRunEntry{saved->serial, saved->identity, saved->persistentCopy});
+        m_recordedSerials.push_back(saved->serial);
+    }
+    if (m_recordedSerials.empty()) return;
+    if (!WriteUnfinishedRun(entries, error)) {
+        m_recordedSerials.clear();
+        observer.OnRecordFailed(error);
+    }
+}
+
+void CUpgradeRun::__CloseRecord(IUpgradeRunObserver& observer) {
+    if (m_recordedSerials.empty()) return;
+    std::vector<UnfinishedRunEntry> entries;
+    std::wstring error;
+    if (!ReadUnfinishedRun(entries, error)) {
+        observer.OnRecordFailed(error);
+        return;
+    }
+    std::vector<UnfinishedRunEntry> kept;
+    for (const UnfinishedRunEntry& entry : entries) {
+        bool restored = false;
+        for (const std::string& serial : m_recordedSerials) {
+            if (serial != entry.serial) continue;
+            const CameraParameters* camera = m_parameters.FindBySerial(serial);
+            restored = camera != nullptr && camera->imported && camera->imported->succeeded;
+        }
+        if (!restored) kept.push_back(entry);
+    }
+    m_recordedSerials.clear();
+    if (!WriteUnfinishedRun(kept, error)) observer.OnRecordFailed(error);
 }
 
 void CUpgradeRun::__StartWorkers() {
@@ -123,4 +182,25 @@ void CUpgradeRun::__Watch() {
 
 bool CUpgradeRun::HasReturned(CU3VDevice& camera, const std::vector<std::wstring>& models) {
     return camera.IsUpgradeStarted() && CCameraSession::IsEligible(camera, models);
+}
+
+std::vector<const CameraParameters*> UnrestoredCameras(const CAPIDeviceManager& parameters) {
+    std::vector<const CameraParameters*> cameras;
+    for (const CameraParameters& camera : parameters.GetCameraParameters()) {
+        if (camera.exported && camera.exported->succeeded && !(camera.imported && camera.imported->succeeded))
+            cameras.push_back(&camera);
+    }
+    return cameras;
+}
+
+std::wstring DescribeUnrestored(const std::vector<const CameraParameters*>& cameras) {
+    std::wstring text;
+    for (const CameraParameters* camera : cameras) {
+        if (!text.empty()) text += L"\n";
+        text += platform::AnsiToWide(camera->serial.empty() ? camera->identity : camera->serial) + L": ";
+        text += camera->imported ? camera->imported->Describe() : std::wstring(L"not attempted");
+        text += camera->persistentCopy.empty() ? std::wstring(L"; no persistent copy could be kept")
+                                               : L"; restore from " + camera->persistentCopy;
+    }
+    return text;
 }

@@ -57,6 +57,8 @@ public:
 
     // The binding is not owned and must outlive the camera.
     CU3VDevice(gentl::IF_HANDLE hInterface, const char* deviceId, CGenTLLib* binding);
+    // The whole id, however long the producer made it.
+    CU3VDevice(gentl::IF_HANDLE hInterface, std::string deviceId, CGenTLLib* binding);
     virtual ~CU3VDevice();
     CU3VDevice(const CU3VDevice&) = delete;
     CU3VDevice& operator=(const CU3VDevice&) = delete;

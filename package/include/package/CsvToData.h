@@ -39,6 +39,9 @@ std::uint64_t StrToUInt64(std::string_view field);
 // The largest block, segment image or compiled image a table may ask for. Real
 // tables are a few kilobytes; the cap keeps a hostile table from exhausting memory.
 inline constexpr std::uint64_t kCsvMaxImageBytes = 16ull * 1024 * 1024;
+// The largest table file taken for compiling: a table that yields the largest
+// image is far smaller, so a bigger file is refused before it is read.
+inline constexpr std::uint64_t kCsvMaxTableBytes = 4 * kCsvMaxImageBytes;
 
 // Compiles one register table (CSV) into the byte image burned at its flash
 // address, or gives a firmware image its 8-byte header. One object serves one

@@ -1,5 +1,6 @@
 #pragma once
 
+#include <cstddef>
 #include <cstdint>
 #include <string>
 
@@ -14,6 +15,14 @@ std::wstring GetTempDirectoryPath();
 // when it is a real directory owned by this user; a folder of ours that others
 // may enter is narrowed to 0700. False means the folder must not be used.
 bool EnsureTempDirectory();
+// The same check with the reason of a refusal ("it is a symbolic link", ...).
+bool CheckTempDirectory(std::wstring& reason);
+
+// Any private folder of the program (the persistent parameter backups, the
+// state folder): missing parents are created, the folder itself is created
+// 0700; a link, a non-folder or a folder of another user is refused and never
+// changed. reason receives why.
+bool EnsurePrivateFolder(const std::wstring& path, std::wstring& reason);
 
 // Deletes the folder with everything in it (shutdown). Symbolic links inside are
 // removed, never followed; a path that is not our own directory is left alone.
@@ -23,6 +32,21 @@ void RemoveTempDirectory();
 // string) that cannot leave the folder: "/", "\", control characters and every
 // dot of a ".." run become "_".
 std::wstring MakeSafeFileName(const std::wstring& name);
+
+// Deletes one file; a missing file is no error. Links are removed, not followed.
+void RemoveFileAt(const std::wstring& path);
+
+// The file name (stem + extension) the program gives a file named after outside
+// text in one of its folders, so two texts never share a file: the text itself
+// when it is already safe, short and not a name the program uses for its own
+// files; otherwise a cleaned, shortened prefix, "-" and a short hash of the raw
+// text. Names of the hashed form are always hashed, so no raw text can take the
+// name of another text's file.
+std::wstring MakeUniqueFileName(const std::wstring& name, const std::wstring& extension);
+
+// Longest stem kept as it is, in UTF-8 bytes (the file system allows 255 for
+// the whole name).
+inline constexpr std::size_t kMaxPlainStemBytes = 120;
 
 }  // namespace package
 
@@ -59,13 +83,27 @@ protected:
 class CUserParamFile : public CFileManage {
 public:
     explicit CUserParamFile(const std::wstring& name);
+    // A camera's parameter file: named by MakeUniqueFileName, so cameras whose
+    // identities differ only in replaced characters, or an identity such as
+    // "Config", never share a file with another.
+    static CUserParamFile ForCamera(const std::wstring& identity);
+
+private:
+    struct Unique {};
+    CUserParamFile(Unique, const std::wstring& fileName);
 };
 
 // name.csv in the temporary folder; deleted when the object goes.
 class CCsvFile : public CFileManage {
 public:
     explicit CCsvFile(const std::wstring& name);
+    // A file of exactly that name (already made by MakeUniqueFileName).
+    static CCsvFile Named(const std::wstring& fileName) { return CCsvFile(Exact{}, fileName); }
     ~CCsvFile() override;
     CCsvFile(const CCsvFile&) = delete;
     CCsvFile& operator=(const CCsvFile&) = delete;
+
+private:
+    struct Exact {};
+    CCsvFile(Exact, const std::wstring& fileName);
 };

@@ -9,8 +9,11 @@ namespace package::fs {
 
 // Where the temporary folder belongs; empty when no place can be named.
 std::wstring TempDirectoryPath();
-// See package::EnsureTempDirectory.
-bool EnsurePrivateDirectory(const std::wstring& path);
+// See package::EnsurePrivateFolder. reason (when given) receives why a path is
+// refused.
+bool EnsurePrivateDirectory(const std::wstring& path, std::wstring* reason = nullptr);
+// Creates the missing parent folders of path (never the last component).
+bool CreateParentDirectories(const std::wstring& path, std::wstring* reason);
 // See package::RemoveTempDirectory.
 void RemovePrivateDirectory(const std::wstring& path);
 // Creates or truncates the file and writes every byte; never follows a symbolic

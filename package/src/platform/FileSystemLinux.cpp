@@ -33,19 +33,47 @@ std::wstring TempDirectoryPath() {
     return std::wstring(L"/tmp/") + kFolderName + L"-" + std::to_wstring(::geteuid());
 }
 
-bool EnsurePrivateDirectory(const std::wstring& widePath) {
-    if (widePath.empty()) return false;
+namespace {
+bool Refuse(std::wstring* reason, const std::wstring& text) {
+    if (reason != nullptr) *reason = text;
+    return false;
+}
+std::wstring ErrnoText(int error) { return platform::AnsiToWide(std::generic_category().message(error)); }
+}  // namespace
+
+bool EnsurePrivateDirectory(const std::wstring& widePath, std::wstring* reason) {
+    if (widePath.empty()) return Refuse(reason, L"no place for it is known (neither XDG_RUNTIME_DIR nor HOME is usable)");
     const std::string path = platform::ToNativePath(widePath);
-    if (::mkdir(path.c_str(), 0700) != 0 && errno != EEXIST) return false;
+    if (::mkdir(path.c_str(), 0700) != 0 && errno != EEXIST)
+        return Refuse(reason, L"it cannot be created: " + ErrnoText(errno));
+
+    // Judge the path itself first, so the reason names what is wrong with it.
+    struct stat st {};
+    if (::lstat(path.c_str(), &st) != 0) return Refuse(reason, L"it cannot be examined: " + ErrnoText(errno));
+    if (S_ISLNK(st.st_mode)) return Refuse(reason, L"it is a symbolic link");
+    if (!S_ISDIR(st.st_mode)) return Refuse(reason, L"it is not a folder");
+    if (st.st_uid != ::geteuid()) return Refuse(reason, L"it belongs to another user");
 
     // Open without following a link, then judge what was actually opened.
     const int fd = ::open(path.c_str(), O_RDONLY | O_DIRECTORY | O_NOFOLLOW | O_CLOEXEC);
-    if (fd < 0) return false;
-    struct stat st {};
+    if (fd < 0) return Refuse(reason, L"it cannot be opened: " + ErrnoText(errno));
     bool ok = ::fstat(fd, &st) == 0 && S_ISDIR(st.st_mode) && st.st_uid == ::geteuid();
-    if (ok && (st.st_mode & 077) != 0) ok = ::fchmod(fd, 0700) == 0;
+    if (!ok) Refuse(reason, L"it changed while it was examined");
+    if (ok && (st.st_mode & 077) != 0) {
+        ok = ::fchmod(fd, 0700) == 0;
+        if (!ok) Refuse(reason, L"its permissions cannot be narrowed: " + ErrnoText(errno));
+    }
     ::close(fd);
     return ok;
+}
+
+bool CreateParentDirectories(const std::wstring& widePath, std::wstring* reason) {
+    const std::filesystem::path parent = std::filesystem::path(platform::ToNativePath(widePath)).parent_path();
+    if (parent.empty()) return true;
+    std::error_code ec;
+    std::filesystem::create_directories(parent, ec);
+    if (ec) return Refuse(reason, L"its parent folder cannot be created: " + platform::AnsiToWide(ec.message()));
+    return true;
 }
 
 void RemovePrivateDirectory(const std::wstring& widePath) {

@@ -11,6 +11,9 @@ namespace zviapi {
 
 constexpr std::size_t kDeviceInfoEntrySize = 672;
 constexpr std::size_t kIdentityOffset = 64;
+constexpr std::size_t kIdentityWidth = 256;
+constexpr std::size_t kSerialOffset = 320;
+constexpr std::size_t kSerialWidth = 48;
 constexpr std::size_t kClassCodeOffset = 368;
 constexpr std::int32_t kHandledClassCode = 3;
 

@@ -94,6 +94,53 @@ bool WaitForThread(const ThreadHandle& handle, unsigned int timeoutMs);
 void CloseThread(ThreadHandle& handle);
 std::uint32_t CurrentThreadId();
 
+// ---- One program at a time -------------------------------------------------
+// An exclusive lock for the lifetime of the process, on a file in the user's
+// private runtime folder (never one another user can write). Whoever holds it
+// writes its process id and program name into the file, so a refused second
+// process can name it. Released when the object goes (or the process ends).
+class InstanceLock {
+public:
+    ~InstanceLock();
+    InstanceLock(const InstanceLock&) = delete;
+    InstanceLock& operator=(const InstanceLock&) = delete;
+
+    // The lock, or nullptr with the reason in refusal: held by another process
+    // ("process 123 (flashwright-cli upgrade)"), or the lock file cannot be used.
+    static std::unique_ptr<InstanceLock> Acquire(const std::wstring& program, std::wstring& refusal);
+    // Where the lock file lives; empty when no private place can be named.
+    static std::wstring LockFilePath();
+
+private:
+    explicit InstanceLock(int fd) : m_fd(fd) {}
+    int m_fd = -1;
+};
+
+// ---- Stop requests ----------------------------------------------------------
+// The requests that ask a program to end (Ctrl-C, Ctrl-\, a closed terminal,
+// a session ending, a kill without -9). While a StopRequestHandler exists they
+// call handler(signal number) instead of ending the process. The handler runs in
+// signal context: only async-signal-safe work (set an atomic, write a pipe).
+using StopRequestHandlerFn = void (*)(int);
+class StopRequestHandler {
+public:
+    explicit StopRequestHandler(StopRequestHandlerFn handler);
+    // The previous dispositions come back.
+    ~StopRequestHandler();
+    StopRequestHandler(const StopRequestHandler&) = delete;
+    StopRequestHandler& operator=(const StopRequestHandler&) = delete;
+
+private:
+    struct Saved;
+    std::unique_ptr<Saved> m_saved;
+};
+
+// A write to a closed pipe fails with an error instead of ending the process.
+void IgnoreBrokenPipe();
+
+// Async-signal-safe write of bytes to standard error.
+void WriteToStandardErrorRaw(const char* text, std::size_t size);
+
 namespace testing {
 // Makes the next CreateSuspendedThread call fail as if the system were out of
 // threads, so callers' failure paths can be exercised.

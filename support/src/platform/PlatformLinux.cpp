@@ -2,7 +2,10 @@
 #include "support/Platform.h"
 
 #include <dlfcn.h>
+#include <fcntl.h>
 #include <pthread.h>
+#include <signal.h>
+#include <sys/file.h>
 #include <sys/resource.h>
 #include <sys/stat.h>
 #include <sys/syscall.h>
@@ -15,7 +18,9 @@
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
+#include <array>
 #include <mutex>
+#include <string>
 #include <strings.h>
 
 extern char** environ;
@@ -368,5 +373,118 @@ std::uint32_t CurrentThreadId() { return static_cast<std::uint32_t>(::syscall(SY
 namespace testing {
 void FailNextThreadCreation() { g_failNextCreation.store(true); }
 }  // namespace testing
+
+// ---- One program at a time -------------------------------------------------
+
+namespace {
+
+// The private runtime folder: $XDG_RUNTIME_DIR when it is an absolute path to a
+// folder of ours that nobody else may write, else /tmp/flashwright-<uid>,
+// created 0700 and refused when it is a link or another user's.
+std::string PrivateRuntimeFolder() {
+    struct stat st {};
+    if (const char* runtime = std::getenv("XDG_RUNTIME_DIR"); runtime != nullptr && runtime[0] == '/') {
+        if (::stat(runtime, &st) == 0 && S_ISDIR(st.st_mode) && st.st_uid == ::geteuid() && (st.st_mode & 022) == 0)
+            return runtime;
+    }
+    const std::string folder = "/tmp/flashwright-" + std::to_string(::geteuid());
+    if (::mkdir(folder.c_str(), 0700) != 0 && errno != EEXIST) return std::string();
+    if (::lstat(folder.c_str(), &st) != 0 || !S_ISDIR(st.st_mode) || st.st_uid != ::geteuid() ||
+        (st.st_mode & 077) != 0)
+        return std::string();
+    return folder;
+}
+
+}  // namespace
+
+InstanceLock::~InstanceLock() {
+    if (m_fd >= 0) ::close(m_fd);  // closing the last descriptor releases the lock
+}
+
+std::wstring InstanceLock::LockFilePath() {
+    const std::string folder = PrivateRuntimeFolder();
+    return folder.empty() ? std::wstring() : FromNativePath(folder + "/flashwright.lock");
+}
+
+std::unique_ptr<InstanceLock> InstanceLock::Acquire(const std::wstring& program, std::wstring& refusal) {
+    const std::wstring widePath = LockFilePath();
+    if (widePath.empty()) {
+        refusal = L"no private runtime folder for the lock file (XDG_RUNTIME_DIR and /tmp/flashwright-<uid> are unusable)";
+        return nullptr;
+    }
+    const std::string path = ToNativePath(widePath);
+    const int fd = ::open(path.c_str(), O_RDWR | O_CREAT | O_NOFOLLOW | O_CLOEXEC, 0600);
+    if (fd < 0) {
+        refusal = L"the lock file " + widePath + L" cannot be opened: " + AnsiToWide(std::strerror(errno));
+        return nullptr;
+    }
+    int result;
+    do {
+        result = ::flock(fd, LOCK_EX | LOCK_NB);
+    } while (result != 0 && errno == EINTR);
+    if (result != 0) {
+        const int error = errno;
+        std::string holder;
+        char buffer[512];
+        const ssize_t n = ::pread(fd, buffer, sizeof buffer - 1, 0);
+        if (n > 0) holder.assign(buffer, static_cast<std::size_t>(n));
+        ::close(fd);
+        while (!holder.empty() && (holder.back() == '\n' || holder.back() == '\0')) holder.pop_back();
+        if (error != EWOULDBLOCK) {
+            refusal = L"the lock file " + widePath + L" cannot be locked: " + AnsiToWide(std::strerror(error));
+        } else if (holder.empty()) {
+            refusal = L"another Flashwright process is running";
+        } else {
+            const std::size_t space = holder.find(' ');
+            refusal = L"another Flashwright process is running: process " + AnsiToWide(holder.substr(0, space)) +
+                      (space == std::string::npos ? L"" : L" (" + AnsiToWide(holder.substr(space + 1)) + L")");
+        }
+        return nullptr;
+    }
+    const std::string record = std::to_string(::getpid()) + " " + WideToAnsi(program) + "\n";
+    if (::ftruncate(fd, 0) == 0) {
+        [[maybe_unused]] const ssize_t written = ::pwrite(fd, record.data(), record.size(), 0);
+    }
+    return std::unique_ptr<InstanceLock>(new InstanceLock(fd));
+}
+
+// ---- Stop requests ----------------------------------------------------------
+
+namespace {
+constexpr std::array<int, 4> kStopSignals = {SIGINT, SIGTERM, SIGHUP, SIGQUIT};
+}  // namespace
+
+struct StopRequestHandler::Saved {
+    std::array<struct sigaction, kStopSignals.size()> actions{};
+};
+
+StopRequestHandler::StopRequestHandler(StopRequestHandlerFn handler) : m_saved(std::make_unique<Saved>()) {
+    struct sigaction action {};
+    action.sa_handler = handler;
+    sigemptyset(&action.sa_mask);
+    action.sa_flags = SA_RESTART;
+    for (std::size_t i = 0; i < kStopSignals.size(); ++i) ::sigaction(kStopSignals[i], &action, &m_saved->actions[i]);
+}
+
+StopRequestHandler::~StopRequestHandler() {
+    for (std::size_t i = 0; i < kStopSignals.size(); ++i) ::sigaction(kStopSignals[i], &m_saved->actions[i], nullptr);
+}
+
+void IgnoreBrokenPipe() {
+    struct sigaction action {};
+    action.sa_handler = SIG_IGN;
+    sigemptyset(&action.sa_mask);
+    ::sigaction(SIGPIPE, &action, nullptr);
+}
+
+void WriteToStandardErrorRaw(const char* text, std::size_t size) {
+    while (size > 0) {
+        const ssize_t n = ::write(STDERR_FILENO, text, size);
+        if (n < 0 && errno == EINTR) continue;
+        if (n <= 0) return;
+        text += n;
+        size -= static_cast<std::size_t>(n);
+    }
+}
 
 }  // namespace platform

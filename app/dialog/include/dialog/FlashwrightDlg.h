@@ -60,6 +60,9 @@ public:
     // one to read the texts without a person pressing OK. Empty: real boxes.
     using MessageBoxHandler = std::function<void(const QString& caption, const QString& text)>;
     static void SetMessageBoxHandler(MessageBoxHandler handler);
+    // Receives every Yes/No question instead of a modal box; returns the answer.
+    using QuestionHandler = std::function<bool(const QString& caption, const QString& text)>;
+    static void SetQuestionHandler(QuestionHandler handler);
 
     explicit CFlashwrightDlg(QWidget* parent = nullptr);
     // Tests shorten the re-enumeration watcher; the program never does.
@@ -118,6 +121,12 @@ private:
     void OnCamerasReturned() override;
     void OnProducerReleased() override;
     void OnImportFailed(const std::wstring& text) override;
+    void OnParametersRestored() override;
+    void OnRecordFailed(const std::wstring& text) override;
+
+    // An earlier run left parameters unrestored: asks whether to restore them now.
+    void __OfferUnfinishedRestore();
+    bool __Question(const std::wstring& text);
 
     void __CreateControls();
     void __SetupColumns();
@@ -158,8 +167,12 @@ private:
     std::vector<std::wstring> m_models;
     const WatcherTiming m_watcherTiming;
     std::unique_ptr<CUpgradeRun> m_lastRun;
-    // Set while a refusal is on screen, so repeated requests do not stack boxes.
-    bool m_refusalShowing = false;
+    // From "Begin Upgrade" to the end of the import pass: the window stays.
+    bool m_runActive = false;
+    // Set while a refusal is queued or on screen, so further requests of any
+    // kind are absorbed instead of stacking boxes.
+    bool m_refusalPending = false;
 
     static MessageBoxHandler s_messageBoxHandler;
+    static QuestionHandler s_questionHandler;
 };

@@ -1,11 +1,13 @@
-// SIGTERM, SIGINT and SIGHUP become close requests of the window, so a session
+// SIGTERM, SIGINT, SIGHUP and SIGQUIT become close requests of the window, so a session
 // ending or a Ctrl-C goes through the same guard as the close button: the
 // process is never ended while a camera's flash is being written.
 #pragma once
 
 #include <QObject>
 
-#include <csignal>
+#include <memory>
+
+#include "support/Platform.h"
 
 class QSocketNotifier;
 
@@ -30,8 +32,7 @@ private:
     static void __OnSignal(int signalNumber);
     void __OnReadable();
 
-    static constexpr int kSignals[] = {SIGTERM, SIGINT, SIGHUP};
-    struct sigaction m_previous[3] = {};
+    std::unique_ptr<platform::StopRequestHandler> m_handler;
     QSocketNotifier* m_notifier = nullptr;
     bool m_installed = false;
 };

@@ -10,6 +10,14 @@ class CAPIDeviceManager;
 class CDeviceManager;
 class CU3VDevice;
 
+// What the export pass holds for a camera the producer lists, matched by serial
+// number.
+enum class EParameterBackup {
+    kSaved,      // exported: the camera may be upgraded
+    kNotSaved,   // the SDK lists the camera but its export failed
+    kNotListed,  // the SDK does not list the camera: nothing can be saved
+};
+
 class CCameraSession {
 public:
     CCameraSession(CDeviceManager& devices, CAPIDeviceManager& parameters);
@@ -35,6 +43,10 @@ public:
     // A camera that may be ticked: opened, and its model is one of the package's.
     // An unsupported camera's status becomes "Don't support upgrade".
     static bool IsEligible(CU3VDevice& camera, const std::vector<std::wstring>& models);
+
+    // The export pass's result for the camera.
+    EParameterBackup BackupOf(CU3VDevice& camera) const;
+    static EParameterBackup BackupOf(const CAPIDeviceManager& parameters, CU3VDevice& camera);
 
 private:
     CDeviceManager& m_devices;

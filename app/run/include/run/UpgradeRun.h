@@ -12,6 +12,13 @@
 class CAPIDeviceManager;
 class CDeviceManager;
 class CU3VDevice;
+struct CameraParameters;
+
+// The cameras whose parameters were saved by the export pass but not restored by
+// the import pass after it.
+std::vector<const CameraParameters*> UnrestoredCameras(const CAPIDeviceManager& parameters);
+// One line per camera: serial, what failed and the persistent copy to restore from.
+std::wstring DescribeUnrestored(const std::vector<const CameraParameters*>& cameras);
 
 class IUpgradeRunObserver {
 public:
@@ -27,6 +34,10 @@ public:
     virtual void OnProducerReleased() {}
     // The import pass failed as a whole; text is the parameter manager's error text.
     virtual void OnImportFailed(const std::wstring& /*text*/) {}
+    // The import pass is over: the parameter manager holds each camera's result.
+    virtual void OnParametersRestored() {}
+    // The unfinished-run record could not be written or updated.
+    virtual void OnRecordFailed(const std::wstring& /*text*/) {}
 };
 
 // How long the watcher lets the cameras reboot before it polls, and how long
@@ -75,11 +86,16 @@ private:
     void __Watch();
     // The early-stop test: every camera whose worker began is found and opened.
     bool __UpgradedCamerasAreBack() const;
+    // The unfinished-run record: the run's saved cameras are added before the
+    // first write, and taken out again once their parameters are back.
+    void __RecordRun(IUpgradeRunObserver& observer);
+    void __CloseRecord(IUpgradeRunObserver& observer);
 
     CDeviceManager& m_devices;
     CAPIDeviceManager& m_parameters;
     const WatcherTiming m_timing;
     std::vector<CU3VDevice*> m_cameras;
+    std::vector<std::string> m_recordedSerials;  // the entries this run added
     std::atomic<bool> m_watcherRunning{false};
     std::atomic<int> m_pollCount{0};
     std::atomic<bool> m_stoppedEarly{false};
