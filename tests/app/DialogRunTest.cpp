@@ -1,6 +1,8 @@
 #include <gtest/gtest.h>
 
+#include <QCloseEvent>
 #include <QTimer>
+#include <QWindow>
 
 #include <csignal>
 #include <cstdio>
@@ -213,6 +215,74 @@ TEST_F(DialogRunTest, ClosingTheIdleDialogRemovesTheTemporaryFolder) {
     dialog.reset();
     EXPECT_FALSE(std::filesystem::exists(TempFolder()));
 }
+
+}  // namespace
+}  // namespace apptest
+
+namespace apptest {
+namespace {
+
+// A window-system close request (the title bar's close button), delivered to
+// the window as the platform delivers it.
+void WindowSystemClose(QWidget* window) {
+    QCloseEvent event;
+    QCoreApplication::sendEvent(window->windowHandle(), &event);
+}
+
+class DialogCloseGuardTest : public DialogRunTest,
+                             public ::testing::WithParamInterface<std::pair<const char*, const char*>> {};
+
+// While the refusal of one kind of close request is on screen, requests of
+// every kind arrive; the window must survive the run and close normally after.
+TEST_P(DialogCloseGuardTest, MixedCloseRequestsDuringARunAreAbsorbed) {
+    const std::string first = GetParam().first;
+    const std::string second = GetParam().second;
+    ASSERT_NO_FATAL_FAILURE(StartFourCameras());
+    ClickCheckbox(0);
+    auto request = [&](const std::string& kind) {
+        if (kind == "window") WindowSystemClose(dialog.get());
+        if (kind == "close") dialog->close();
+        if (kind == "signal") std::raise(SIGTERM);
+        if (kind == "quit") std::raise(SIGQUIT);
+        // Signals arrive through the event loop.
+        QCoreApplication::processEvents(QEventLoop::AllEvents, 50);
+    };
+    int refusals = 0;
+    CFlashwrightDlg::SetMessageBoxHandler([&](const QString&, const QString& text) {
+        messages.push_back(text);
+        if (text != "Upgrading is proceeding, please close later!" || refusals++ > 0) return;
+        // While this refusal shows: the other kind, then the same kind again.
+        request(second);
+        request(first);
+    });
+    bool tried = false;
+    QTimer trigger;
+    trigger.setInterval(10);
+    QObject::connect(&trigger, &QTimer::timeout, [&] {
+        if (tried || !dialog->IsUpgrading()) return;
+        tried = true;
+        request(first);
+    });
+    trigger.start();
+    Button(CFlashwrightDlg::IDC_BEGIN_UPGRADE)->click();
+    trigger.stop();
+    QCoreApplication::processEvents(QEventLoop::AllEvents, 100);
+
+    ASSERT_TRUE(tried);
+    EXPECT_GE(refusals, 1);
+    ASSERT_NE(dialog->windowHandle(), nullptr);
+    EXPECT_NE(dialog->windowHandle()->handle(), nullptr) << "the window was destroyed during the run";
+    EXPECT_TRUE(dialog->isVisible());
+    EXPECT_EQ(Cell(0, CFlashwrightDlg::kColumnStatus), "Success");
+    // Idle again: a close request closes the window.
+    request(first);
+    EXPECT_TRUE(QTest::qWaitFor([&] { return !dialog->isVisible(); }, 5000));
+}
+
+INSTANTIATE_TEST_SUITE_P(Kinds, DialogCloseGuardTest,
+                         ::testing::Values(std::make_pair("window", "signal"), std::make_pair("signal", "window"),
+                                           std::make_pair("close", "quit"), std::make_pair("quit", "window")),
+                         [](const auto& info) { return std::string(info.param.first) + "_then_" + info.param.second; });
 
 }  // namespace
 }  // namespace apptest

@@ -3,6 +3,7 @@
 #include <sys/stat.h>
 #include <unistd.h>
 
+#include <set>
 #include <thread>
 #include <vector>
 
@@ -184,4 +185,32 @@ TEST(Resources, EmbeddedBytesMatchTheirDataFiles) {
     EXPECT_FALSE(GetResourceData(L"", 131, other));
     EXPECT_FALSE(GetResourceData(L"CONFIG", -131, other));
     EXPECT_FALSE(GetResourceData(L"CONFIG", 132, other));
+}
+
+TEST(UniqueFileNameTest, KeepsSafeShortNamesAndHashesTheRest) {
+    const std::wstring longName(200, L'x');
+    const struct {
+        std::wstring name;
+        bool plain;
+    } cases[] = {
+        {L"ZV21A0001", true},       {L"CAM-A141", true},          {L"CAM/1", false},
+        {L"CAM\\1", false},         {L"a..b", false},             {L"Config", false},
+        {L"config", false},         {L"tab\there", false},        {longName, false},
+        {L"", false},               {L"x-0123456789abcdef", false},
+    };
+    std::set<std::wstring> names;
+    for (const auto& c : cases) {
+        const std::wstring file = package::MakeUniqueFileName(c.name, L".ini");
+        names.insert(file);
+        EXPECT_LE(platform::WideToAnsi(file).size(), 255u);
+        EXPECT_EQ(file.find(L'/'), std::wstring::npos);
+        if (c.plain)
+            EXPECT_EQ(file, c.name + L".ini");
+        else
+            EXPECT_NE(file, c.name + L".ini") << platform::WideToAnsi(c.name);
+    }
+    EXPECT_EQ(names.size(), std::size(cases)) << "no two names share a file";
+    // Names the safe-name rule alone would merge stay apart.
+    EXPECT_NE(package::MakeUniqueFileName(L"CAM/1", L".ini"), package::MakeUniqueFileName(L"CAM_1", L".ini"));
+    EXPECT_EQ(package::MakeUniqueFileName(L"CAM/1", L".ini"), package::MakeUniqueFileName(L"CAM/1", L".ini"));
 }

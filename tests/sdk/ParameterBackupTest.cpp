@@ -3,6 +3,7 @@
 #include <chrono>
 #include <cstdio>
 #include <fstream>
+#include <set>
 #include <thread>
 #include <string>
 #include <vector>
@@ -336,4 +337,68 @@ TEST(ParameterBackup, ParametersChangedBeforeAnUpgradeAreBackAfterTheImport) {
 
     ASSERT_TRUE(ImportUserParams(parameters)) << platform::WideToAnsi(parameters.GetErrorText());
     EXPECT_EQ(LiveFeature(sim, "D1", kExposure), 5555);
+}
+
+TEST(ParameterBackup, EveryIdentityGetsAFileOfItsOwn) {
+    // Identities the safe-name rule would merge, one naming another file of the
+    // folder, and one too long for a file name.
+    const std::vector<std::string> identities = {"CAM/1", "CAM_1", "Config", std::string(250, 'L'),
+                                                 "CAM_1-0123456789abcdef"};
+    std::vector<json> cameras;
+    for (std::size_t i = 0; i < identities.size(); ++i) {
+        json camera = Camera("D" + std::to_string(i), "ORV-2C", "SN" + std::to_string(i));
+        camera["sdk_identity"] = identities[i];
+        cameras.push_back(camera);
+    }
+    SimFolder sim(Description(cameras));
+    CAPIDeviceManager manager;
+    ASSERT_TRUE(ExportUserParams(manager)) << platform::WideToAnsi(manager.GetErrorText());
+    ASSERT_EQ(manager.GetCameraParameters().size(), identities.size());
+    std::set<std::wstring> files;
+    for (const CameraParameters& camera : manager.GetCameraParameters()) {
+        ASSERT_TRUE(camera.exported && camera.exported->succeeded) << camera.identity;
+        files.insert(camera.file);
+        const fs::path file = platform::ToNativePath(camera.file);
+        EXPECT_LE(file.filename().string().size(), 255u);
+        EXPECT_EQ(file.parent_path(), sim.TempDirectory());
+        // The file holds this camera's parameters, not another's.
+        std::ifstream in(file);
+        EXPECT_EQ(json::parse(in)["serial"], camera.serial) << camera.identity;
+    }
+    EXPECT_EQ(files.size(), identities.size());
+    const std::string configName = fs::path(platform::ToNativePath(manager.FindBySerial("SN2")->file)).filename();
+    EXPECT_EQ(configName.rfind("Config-", 0), 0u) << configName;
+    EXPECT_EQ(configName.size(), std::string("Config-0123456789abcdef.ini").size()) << configName;
+
+    // Each camera's import loads its own file, and the latest copy is found by identity.
+    ASSERT_TRUE(ImportUserParams(manager));
+    for (const json& event : sim.Events()) {
+        if (event["call"] != "ZvIAPI_701") continue;
+        EXPECT_EQ(event["result"], 0);
+        const CameraParameters* camera = manager.FindBySerial("SN" + event["device_id"].get<std::string>().substr(1));
+        ASSERT_NE(camera, nullptr);
+        EXPECT_EQ(event["path"], platform::ToNativePath(camera->file));
+    }
+    for (const CameraParameters& camera : manager.GetCameraParameters())
+        EXPECT_EQ(FindLatestPersistentCopy(camera.identity), camera.persistentCopy) << camera.identity;
+}
+
+TEST(ParameterBackup, BackupFolderThatIsALinkIsRefusedAndLeftAlone) {
+    SimFolder sim(Description({Camera("D1", "ORV-2C", "SN1")}));
+    const fs::path target = sim.Root() / "someone-elses";
+    fs::create_directories(target);
+    fs::permissions(target, fs::perms::owner_all | fs::perms::group_read | fs::perms::group_exec |
+                                fs::perms::others_read | fs::perms::others_exec);
+    fs::create_directories(sim.BackupFolder().parent_path());
+    fs::create_directory_symlink(target, sim.BackupFolder());
+    CAPIDeviceManager manager;
+    ASSERT_TRUE(ExportUserParams(manager));
+    const CameraParameters* camera = manager.FindBySerial("SN1");
+    ASSERT_NE(camera, nullptr);
+    EXPECT_TRUE(camera->exported->succeeded);
+    EXPECT_TRUE(camera->persistentCopy.empty());
+    EXPECT_TRUE(fs::is_empty(target));
+    EXPECT_EQ(fs::status(target).permissions() & fs::perms::all,
+              fs::perms::owner_all | fs::perms::group_read | fs::perms::group_exec | fs::perms::others_read |
+                  fs::perms::others_exec);
 }

@@ -57,3 +57,11 @@ TEST(FormatString, LongResultIsCutAt1023Characters) {
     const std::wstring exact(1023, L'x');
     EXPECT_EQ(FormatString(L"%s", exact.c_str()), exact);
 }
+
+TEST(FormatStringLimitTest, OverLongArgumentIsCutNotLost) {
+    const std::wstring huge(20000, L'a');
+    const std::wstring result = FormatString(L"[%s]", huge.c_str());
+    ASSERT_EQ(result.size(), kFormatStringMaxChars);
+    EXPECT_EQ(result, L"[" + std::wstring(kFormatStringMaxChars - 1, L'a'));
+    EXPECT_EQ(FormatString(L"%S!", std::string(9000, 'b').c_str()), std::wstring(kFormatStringMaxChars, L'b'));
+}
