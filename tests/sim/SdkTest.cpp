@@ -152,7 +152,11 @@ TEST(Sdk, SizesBuffersAndRequestsAsAgreed) {
     ASSERT_EQ(sdk.count(&n, 1000), ZV_OK);
     EXPECT_EQ(n, 0u);
     uint32_t size = 0;
-    EXPECT_EQ(sdk.entries(nullptr, &size), ZV_OK);  // nothing attached: an empty listing succeeds
+    std::uint8_t one = 0;
+    EXPECT_EQ(sdk.entries(&one, &size), ZV_OK);  // nothing attached: an empty listing succeeds
+    // A null buffer is refused even then, and recorded as the caller's fault.
+    EXPECT_EQ(sdk.entries(nullptr, &size), ZV_ERR_INVALID_PARAMETER);
+    EXPECT_EQ(sim.Events("violation").size(), 1u);
     sdk.close();
 
     sim.Write(Description({Camera("SN0001"), Camera("SN0002")}));

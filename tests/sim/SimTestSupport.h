@@ -2,6 +2,7 @@
 // FLASHWRIGHT_BIN_DIR) and sets up a private description and state folder.
 #pragma once
 
+#include <algorithm>
 #include <dlfcn.h>
 #include <gtest/gtest.h>
 
@@ -174,9 +175,10 @@ struct Sdk {
     std::vector<Entry> List() const {
         uint32_t n = 0;
         EXPECT_EQ(count(&n, 1000), ZV_OK);
-        std::vector<uint8_t> buffer(static_cast<size_t>(n) * kEntrySize);
-        uint32_t size = static_cast<uint32_t>(buffer.size());
-        EXPECT_EQ(entries(buffer.empty() ? nullptr : buffer.data(), &size), ZV_OK);
+        // Never a null buffer, even for no camera.
+        std::vector<uint8_t> buffer(std::max<size_t>(static_cast<size_t>(n) * kEntrySize, 1));
+        uint32_t size = static_cast<uint32_t>(static_cast<size_t>(n) * kEntrySize);
+        EXPECT_EQ(entries(buffer.data(), &size), ZV_OK);
         std::vector<Entry> result;
         for (uint32_t i = 0; i < n; ++i) {
             const uint8_t* entry = buffer.data() + static_cast<size_t>(i) * kEntrySize;
