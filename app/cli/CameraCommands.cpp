@@ -72,8 +72,7 @@ public:
     // as the dialog's row does.
     bool IsEligible(CU3VDevice& camera) const { return CCameraSession::IsEligible(camera, Models()); }
 
-    CDeviceManager& Devices() { return *m_devices; }
-    CAPIDeviceManager& Parameters() { return m_parameters; }
+    CCameraSession& Session() { return m_session; }
 
 private:
     CDeviceManager* m_devices;
@@ -165,6 +164,8 @@ struct UpgradeOptions {
     bool all = false;
     std::vector<std::string> serials;
     bool json = false;
+    // How long to wait at most for the upgraded cameras to come back.
+    double rebootTimeoutSeconds = std::chrono::duration<double>(RunTiming{}.rebootTimeout).count();
 };
 
 // The command line's part of the run: the burn time advanced and each status
@@ -265,6 +266,9 @@ void UpgradeCameras(const UpgradeOptions& options) {
         throw CLI::RequiredError("--all or at least one SERIAL");
 
     CameraSession session;
+    RunTiming timing = session.Session().GetRunTiming();
+    timing.rebootTimeout = std::chrono::milliseconds(std::llround(options.rebootTimeoutSeconds * 1000.0));
+    session.Session().SetRunTiming(timing);
     session.OpenForUpgrade();
     std::vector<CU3VDevice*> selected;
     std::vector<bool> matched(options.serials.size(), false);
@@ -295,7 +299,7 @@ void UpgradeCameras(const UpgradeOptions& options) {
         // From the first worker to the restored parameters, as the dialog's
         // close guard does.
         StopRequestGuard refuseStops;
-        CUpgradeRun run(session.Devices(), session.Parameters());
+        CUpgradeRun run(session.Session());
         outcome = run.Run(selected, observer);
     }
     switch (outcome) {
@@ -349,5 +353,10 @@ void AddCameraCommands(CLI::App& app) {
     auto* serials = upgrade->add_option("serials", options->serials, "Serial numbers of the cameras");
     all->excludes(serials);
     upgrade->add_flag("--json", options->json, "Print the results as JSON");
+    upgrade
+        ->add_option("--reboot-timeout", options->rebootTimeoutSeconds,
+                     "Seconds after the last camera's writing to wait at most for the upgraded cameras to come "
+                     "back (default 21); the wait ends as soon as every one is back")
+        ->check(CLI::Range(0.001, 86400.0));
     upgrade->callback([options] { UpgradeCameras(*options); });
 }

@@ -18,9 +18,24 @@ struct Compiled {
 
 class CsvToDataTest : public ::testing::Test {
 protected:
-    Compiled Compile(const std::string& table, const std::string& name = "table.csv") {
+    // Compiles the table from a file, and, where the outcome cannot depend on
+    // the file (the path has an extension, the output can be created), checks
+    // that compiling the same text in memory gives the same code and image.
+    Compiled Compile(const std::string& table, const std::string& name = "table.csv", bool outputBlocked = false) {
         const std::filesystem::path path = m_folder.Write(name, table);
-        return CompilePath(path);
+        const Compiled fromFile = CompilePath(path);
+        if (std::filesystem::path(name).has_extension() && !outputBlocked) {
+            CCSVOrTXTToData compiler;
+            const int code = compiler.ConvertText(reinterpret_cast<const std::uint8_t*>(table.data()), table.size());
+            EXPECT_EQ(code, fromFile.code) << name;
+            EXPECT_EQ(compiler.HasImage(), fromFile.hasImage) << name;
+            if (compiler.HasImage()) {
+                EXPECT_EQ(std::vector<std::uint8_t>(compiler.GetImage(), compiler.GetImage() + compiler.GetImageSize()),
+                          fromFile.image)
+                    << name;
+            }
+        }
+        return fromFile;
     }
     Compiled CompilePath(const std::filesystem::path& path) {
         CCSVOrTXTToData compiler;
@@ -225,7 +240,7 @@ TEST_F(CsvToDataTest, FailureCodesOneToSix) {
 
 TEST_F(CsvToDataTest, OutputThatCannotBeCreatedFailsWithCodeOne) {
     std::filesystem::create_directory(m_folder.Path() / "blocked.bin");
-    EXPECT_EQ(Compile(kSbrmTable, "blocked.csv").code, kCsvOpenFailed);
+    EXPECT_EQ(Compile(kSbrmTable, "blocked.csv", true).code, kCsvOpenFailed);
     EXPECT_TRUE(std::filesystem::is_directory(m_folder.Path() / "blocked.bin"));
 }
 

@@ -56,10 +56,7 @@ void CFlashwrightDlg::SetMessageBoxHandler(MessageBoxHandler handler) {
     s_messageBoxHandler = std::move(handler);
 }
 
-CFlashwrightDlg::CFlashwrightDlg(QWidget* parent) : CFlashwrightDlg(WatcherTiming{}, parent) {}
-
-CFlashwrightDlg::CFlashwrightDlg(WatcherTiming watcherTiming, QWidget* parent)
-    : QDialog(parent), m_watcherTiming(watcherTiming) {
+CFlashwrightDlg::CFlashwrightDlg(QWidget* parent) : QDialog(parent) {
     m_icon = LoadApplicationIcon();
     m_parameterManager = std::make_unique<CAPIDeviceManager>();
     m_deviceManager = CDeviceManager::GetInstance();
@@ -378,7 +375,7 @@ void CFlashwrightDlg::OnBeginUpgrade() {
     cameras.reserve(m_selection.size());
     for (const auto& entry : m_selection) cameras.push_back(entry.second);
 
-    m_lastRun = std::make_unique<CUpgradeRun>(*m_deviceManager, *m_parameterManager, m_watcherTiming);
+    m_lastRun = std::make_unique<CUpgradeRun>(*m_session);
     switch (m_lastRun->Run(cameras, *this)) {
         case CUpgradeRun::EResult::kCompleted: break;
         case CUpgradeRun::EResult::kConfigMissing: __MessageBox(AppText::kParseResourceFailed); return;

@@ -62,8 +62,6 @@ public:
     static void SetMessageBoxHandler(MessageBoxHandler handler);
 
     explicit CFlashwrightDlg(QWidget* parent = nullptr);
-    // Tests shorten the re-enumeration watcher; the program never does.
-    explicit CFlashwrightDlg(WatcherTiming watcherTiming, QWidget* parent = nullptr);
     // The shutdown: parameter manager, producer, device manager, temporary folder.
     ~CFlashwrightDlg() override;
     CFlashwrightDlg(const CFlashwrightDlg&) = delete;
@@ -98,6 +96,8 @@ public:
     const std::map<std::int32_t, CU3VDevice*>& GetSelection() const { return m_selection; }
     const std::vector<CU3VDevice*>& GetRowList() const { return m_rowList; }
     const std::vector<std::wstring>& GetModelList() const { return m_models; }
+    // The cameras' session; its run timing is the one the upgrade runs use.
+    CCameraSession& GetSession() const { return *m_session; }
     // The watcher of the last run, for tests.
     const CUpgradeRun* GetLastRun() const { return m_lastRun.get(); }
 
@@ -156,7 +156,6 @@ private:
     bool m_needsReenumeration = false;
     bool m_upgrading = false;
     std::vector<std::wstring> m_models;
-    const WatcherTiming m_watcherTiming;
     std::unique_ptr<CUpgradeRun> m_lastRun;
     // Set while a refusal is on screen, so repeated requests do not stack boxes.
     bool m_refusalShowing = false;
