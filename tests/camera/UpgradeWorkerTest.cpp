@@ -404,7 +404,9 @@ TEST_F(UpgradeWorkerTest, CamerasSharingOnePlanPerModelWriteExactlyThatPlan) {
         const std::filesystem::path planDir = m_sim->StateFolder() / ("plan-" + std::string(models[i % 4]));
         const std::string command = (camtest::BinDir() / "flashwright-cli").string() +
                                     " package plan " + models[i % 4] + " -o " + planDir.string() + " > /dev/null";
-        if (i < 4) ASSERT_EQ(std::system(command.c_str()), 0) << command;
+        if (i < 4) {
+            ASSERT_EQ(std::system(command.c_str()), 0) << command;
+        }
         std::vector<std::filesystem::path> planFiles;
         for (const auto& entry : std::filesystem::directory_iterator(planDir))
             planFiles.push_back(entry.path());
