@@ -101,7 +101,7 @@ unsigned int CUpgradeRun::__WatcherProc(void* run) {
 // has been seen gone from the enumeration and found again, opened; at the
 // time-out at the latest. Only the cameras waited for are opened, each at most
 // once a poll; a camera whose worker began but wrote nothing did not reboot
-// and is looked at (opened) once, in the first poll.
+// and is looked at (opened) once, in the first poll that lists the bus.
 void CUpgradeRun::__Watch() {
     using Clock = std::chrono::steady_clock;
     const Clock::time_point start = Clock::now();
@@ -113,26 +113,28 @@ void CUpgradeRun::__Watch() {
         const auto allowance = std::min(m_timing.rebootAllowance, m_timing.rebootTimeout);
 
         std::vector<std::string> toOpen, present, opened;
-        bool firstPoll = true;
+        bool lookedAtTheOthers = false;  // the cameras that wrote nothing
         while (m_watcherRunning.load()) {
             const Clock::time_point pollStart = Clock::now();
             const bool allowanceOver = pollStart - start >= allowance;
             toOpen.clear();
             for (const Awaited& awaited : cameras) {
                 if (awaited.back) continue;
-                if (awaited.wroteFlash ? awaited.seenGone || allowanceOver : firstPoll)
+                if (awaited.wroteFlash ? awaited.seenGone || allowanceOver : !lookedAtTheOthers)
                     toOpen.push_back(awaited.deviceId);
             }
-            m_devices.PollReenumeration(toOpen, present, opened);
+            // A failed enumeration lists only part of the bus: it shows who is
+            // back, never who is gone.
+            const bool listed = m_devices.PollReenumeration(toOpen, present, opened);
             ++m_pollCount;
-            firstPoll = false;
+            if (listed) lookedAtTheOthers = true;
 
             bool everyRebootOver = true;
             for (Awaited& awaited : cameras) {
                 if (awaited.back) continue;
                 if (Contains(opened, awaited.deviceId)) {
                     awaited.back = true;
-                } else if (!Contains(present, awaited.deviceId)) {
+                } else if (listed && !Contains(present, awaited.deviceId)) {
                     awaited.seenGone = true;
                 }
                 // A camera that did not write flash is not waited for.
