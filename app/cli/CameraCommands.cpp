@@ -357,6 +357,7 @@ void AddCameraCommands(CLI::App& app) {
         ->add_option("--reboot-timeout", options->rebootTimeoutSeconds,
                      "Seconds after the last camera's writing to wait at most for the upgraded cameras to come "
                      "back (default 21); the wait ends as soon as every one is back")
-        ->check(CLI::Range(0.001, 86400.0));
+        ->check(CLI::Range(0.001, 86400.0))
+        ->type_name("SECONDS");
     upgrade->callback([options] { UpgradeCameras(*options); });
 }

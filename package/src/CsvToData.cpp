@@ -1,7 +1,5 @@
 #include "package/CsvToData.h"
 
-#include <boost/crc.hpp>
-
 #include <cstdio>
 #include <cstring>
 #include <exception>
@@ -171,10 +169,44 @@ const char* DescribeCsvConvertResult(int code) {
     }
 }
 
+namespace {
+
+// Slicing-by-8 tables of the reflected CRC-16/MODBUS: table[0] is the usual
+// byte table, table[k][b] the CRC of byte b followed by k zero bytes. The
+// firmware image (about 230 KB) is checked once per plan; eight bytes a step
+// keep that well under a millisecond.
+struct Crc16Tables {
+    std::uint16_t table[8][256];
+    Crc16Tables() {
+        for (unsigned b = 0; b < 256; ++b) {
+            std::uint16_t crc = static_cast<std::uint16_t>(b);
+            for (int bit = 0; bit < 8; ++bit) crc = (crc & 1) ? static_cast<std::uint16_t>((crc >> 1) ^ 0xA001) : crc >> 1;
+            table[0][b] = crc;
+        }
+        for (unsigned b = 0; b < 256; ++b)
+            for (int k = 1; k < 8; ++k)
+                table[k][b] = static_cast<std::uint16_t>((table[k - 1][b] >> 8) ^ table[0][table[k - 1][b] & 0xFF]);
+    }
+};
+
+const Crc16Tables& CrcTables() {
+    static const Crc16Tables tables;
+    return tables;
+}
+
+}  // namespace
+
 std::uint16_t CalcCRC16(const void* data, std::uint64_t length) {
-    boost::crc_optimal<16, 0x8005, 0xFFFF, 0, true, true> crc;
-    if (data != nullptr && length != 0) crc.process_bytes(data, static_cast<std::size_t>(length));
-    return crc.checksum();
+    std::uint16_t crc = 0xFFFF;
+    if (data == nullptr || length == 0) return crc;
+    const auto& t = CrcTables().table;
+    const auto* p = static_cast<const std::uint8_t*>(data);
+    for (; length >= 8; length -= 8, p += 8) {
+        crc = static_cast<std::uint16_t>(t[7][(p[0] ^ crc) & 0xFF] ^ t[6][(p[1] ^ (crc >> 8)) & 0xFF] ^ t[5][p[2]] ^
+                                         t[4][p[3]] ^ t[3][p[4]] ^ t[2][p[5]] ^ t[1][p[6]] ^ t[0][p[7]]);
+    }
+    for (; length > 0; --length, ++p) crc = static_cast<std::uint16_t>((crc >> 8) ^ t[0][(crc ^ *p) & 0xFF]);
+    return crc;
 }
 
 void StoreCheckValue(std::uint8_t* destination, std::uint16_t crc) {

@@ -9,7 +9,6 @@
 #include "package/PackageConfig.h"
 #include "package/Resources.h"
 #include "package/Sha1.h"
-#include "support/FormatString.h"
 #include "support/Platform.h"
 
 const char* BurnFileTypeName(std::int32_t fileType) {
@@ -62,9 +61,10 @@ bool CUpgradeFile::LoadBurnList(const std::wstring& model, const char* deviceId)
     if (!profile.ReadInt(model, L"BurnFileTotal", total)) return false;
     for (std::int32_t i = 0; i < total; ++i) {
         BurnItem item;
-        if (!profile.ReadInt(model, FormatString(L"SourceID%d", i), item.sourceId)) return false;
-        if (!profile.ReadHex(model, FormatString(L"Address%d", i), item.address)) return false;
-        if (!profile.ReadInt(model, FormatString(L"FileType%d", i), item.fileType)) return false;
+        const std::wstring index = std::to_wstring(i);
+        if (!profile.ReadInt(model, L"SourceID" + index, item.sourceId)) return false;
+        if (!profile.ReadHex(model, L"Address" + index, item.address)) return false;
+        if (!profile.ReadInt(model, L"FileType" + index, item.fileType)) return false;
         m_items.push_back(item);
     }
     std::wstring version;
