@@ -164,9 +164,7 @@ bool CDeviceManager::UpdateDeviceList() {
 
 bool CDeviceManager::__ReUpdateDeviceList() {
     if (!m_binding) return false;
-    static constexpr EnumerationLines kLines{"CDeviceManager::__ReUpdateDeviceList", 213, 226,
-                                             248, 260, 284};
-    return __Enumerate(m_reDevices, kLines, false);
+    return __Enumerate(m_reDevices, kReUpdateLines, false);
 }
 
 std::vector<CU3VDevice*> CDeviceManager::GetDeviceList() const {
@@ -199,9 +197,7 @@ bool CDeviceManager::PollReenumeration(const std::vector<std::string>& toOpen,
     present.clear();
     opened.clear();
     if (!m_binding) return false;
-    static constexpr EnumerationLines kLines{"CDeviceManager::__ReUpdateDeviceList", 213, 226,
-                                             248, 260, 284};
-    return __Enumerate(kLines, false, [&](gentl::IF_HANDLE hInterface, const char* id) {
+    return __Enumerate(kReUpdateLines, false, [&](gentl::IF_HANDLE hInterface, const char* id) {
         // Named as the camera records name themselves.
         present.emplace_back(id, ::strnlen(id, CU3VDevice::kDeviceIdCapacity - 1));
         if (std::find(toOpen.begin(), toOpen.end(), present.back()) == toOpen.end()) return;

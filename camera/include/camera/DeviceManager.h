@@ -66,6 +66,9 @@ private:
         const char* operation;
         int updateInterfaces, numInterfaces, updateDevices, numDevices, deviceId;
     };
+    // The watcher's enumerations, both kinds of poll.
+    static constexpr EnumerationLines kReUpdateLines{"CDeviceManager::__ReUpdateDeviceList", 213, 226,
+                                                     248, 260, 284};
     // Calls found for every camera listed, in interface order.
     using DeviceVisitor = std::function<void(gentl::IF_HANDLE hInterface, const char* deviceId)>;
     bool __Enumerate(const EnumerationLines& lines, bool useWrappers, const DeviceVisitor& found);
