@@ -87,7 +87,7 @@ public:
     // as the dialog's row does.
     bool IsEligible(CU3VDevice& camera) const { return CCameraSession::IsEligible(camera, Models()); }
 
-    CDeviceManager& Devices() { return *m_devices; }
+    CCameraSession& Session() { return m_session; }
     CAPIDeviceManager& Parameters() { return m_parameters; }
 
 private:
@@ -158,6 +158,8 @@ struct UpgradeOptions {
     std::vector<std::string> serials;
     bool json = false;
     bool allowParameterLoss = false;
+    // How long to wait at most for the upgraded cameras to come back.
+    double rebootTimeoutSeconds = std::chrono::duration<double>(RunTiming{}.rebootTimeout).count();
 };
 
 constexpr const char* kParametersNotSaved = "User parameters not saved";
@@ -306,6 +308,9 @@ void UpgradeCameras(const UpgradeOptions& options) {
         throw CLI::RequiredError("--all or at least one SERIAL");
 
     CameraSession session("upgrade");
+    RunTiming timing = session.Session().GetRunTiming();
+    timing.rebootTimeout = std::chrono::milliseconds(std::llround(options.rebootTimeoutSeconds * 1000.0));
+    session.Session().SetRunTiming(timing);
     session.OpenForUpgrade();
     std::vector<CU3VDevice*> selected;
     std::vector<bool> matched(options.serials.size(), false);
@@ -366,7 +371,7 @@ void UpgradeCameras(const UpgradeOptions& options) {
             // From the first worker to the restored parameters, as the dialog's
             // close guard does.
             CRefuseStops refuseStops;
-            CUpgradeRun run(session.Devices(), session.Parameters());
+            CUpgradeRun run(session.Session());
             outcome = run.Run(toUpgrade, observer);
         }
         switch (outcome) {
@@ -446,5 +451,11 @@ void AddCameraCommands(CLI::App& app) {
     upgrade->add_flag("--allow-parameter-loss", options->allowParameterLoss,
                       "Also upgrade cameras whose user parameters could not be saved (they are reset to factory "
                       "values)");
+    upgrade
+        ->add_option("--reboot-timeout", options->rebootTimeoutSeconds,
+                     "Seconds after the last camera's writing to wait at most for the upgraded cameras to come "
+                     "back (default 21); the wait ends as soon as every one is back")
+        ->check(CLI::Range(0.001, 86400.0))
+        ->type_name("SECONDS");
     upgrade->callback([options] { UpgradeCameras(*options); });
 }

@@ -194,7 +194,9 @@ void AddPackageCommands(CLI::App& app) {
         "plan", "Build a model's burn plan as a camera's upgrade does and list its regions.");
     auto options = std::make_shared<PlanOptions>();
     plan->add_option("model", options->model, "Model name, exactly as the camera reports it")->required();
-    plan->add_option("--device-id", options->deviceId, "Device identifier that names the table files");
+    plan->add_option("--device-id", options->deviceId,
+                     "Device identifier the plan is made for; it does not change the regions, which are the "
+                     "model's (accepted for scripts that pass it)");
     plan->add_option("-o,--output-dir", options->outputDir, "Write each region to DIR/NN-0xADDRESS.bin");
     plan->add_flag("--json", options->json, "List the regions as JSON");
     plan->callback([options] { ShowPlan(*options); });

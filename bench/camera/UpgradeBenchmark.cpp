@@ -1,8 +1,9 @@
 // The worker phase of an upgrade run with 1, 4, 16 and 32 simulated cameras at
 // a fixed simulated write speed: every camera's worker started 1 ms apart in
-// list order, then each one waited for, as the run does. The workers run in
-// parallel, so the phase should take about as long as one camera's upgrade;
-// ratio_to_one is the phase's time over the single camera's at the same speed.
+// list order with the run's shared plans (one per model), then each one waited
+// for, as the run does. The workers run in parallel, so the phase should take
+// about as long as one camera's upgrade; ratio_to_one is the phase's time over
+// the single camera's at the same speed.
 //
 // Two speeds: 1 MB/s, about what a camera's flash takes, and 1 GB/s, where
 // writing costs next to nothing and what remains is the processor time of
@@ -14,6 +15,7 @@
 #include <chrono>
 #include <cstdio>
 #include <map>
+#include <memory>
 #include <stdexcept>
 #include <string>
 #include <thread>
@@ -21,6 +23,7 @@
 
 #include "SimulatedCameras.h"
 #include "camera/DeviceManager.h"
+#include "package/BurnPlans.h"
 #include "package/PackageConfig.h"
 #include "support/Platform.h"
 
@@ -58,9 +61,10 @@ void UpgradeCameras(benchmark::State& state) {
         if (static_cast<int>(devices.size()) != count) throw std::runtime_error("cameras missing");
 
         const auto start = std::chrono::steady_clock::now();
+        auto plans = std::make_shared<CBurnPlanSet>();
         for (CU3VDevice* device : devices) {
             std::this_thread::sleep_for(std::chrono::milliseconds(1));
-            device->StartUpgrade();
+            device->StartUpgrade(plans);
         }
         for (CU3VDevice* device : devices) device->GetThread()->Join();
         const double seconds =

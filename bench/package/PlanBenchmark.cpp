@@ -1,6 +1,8 @@
-// Preparing one camera's burn plan from the embedded package, as the upgrade
-// worker does: burn list from the run's Config.ini, every region built, tables
-// compiled through their files, manifest completed.
+// Preparing one model's burn plan from the embedded package, as the first
+// worker of the model does in a run: burn list from the run's Config.ini, every
+// region built (tables compiled in memory, bitstream and XML used where they
+// lie), manifest completed. One benchmark per model; the median comes from the
+// repetitions, the heap peak from the memory manager (max_bytes_used).
 //
 //   build/bin/package_bench --benchmark_repetitions=10 --benchmark_report_aggregates_only=true
 //
@@ -12,6 +14,7 @@
 #include <stdlib.h>
 
 #include <atomic>
+#include <cwchar>
 #include <cstdio>
 #include <filesystem>
 #include <new>
@@ -86,11 +89,15 @@ PackageRun& Run() {
     return run;
 }
 
+const wchar_t* const kModels[] = {L"ORV-2C", L"ORV-2C-L", L"ORV-2M", L"ORV-2M-L"};
+
 void BM_PrepareBurnPlan(benchmark::State& state) {
     Run();
+    const wchar_t* model = kModels[state.range(0)];
+    state.SetLabel(std::string(model, model + std::wcslen(model)));
     for (auto _ : state) {
         CUpgradeFile plan;
-        if (!plan.LoadBurnList(L"ORV-2C", "BENCH0001") || !plan.PrepareBurnFiles()) {
+        if (!plan.LoadBurnList(model, "BENCH0001") || !plan.PrepareBurnFiles()) {
             state.SkipWithError("plan preparation failed");
             break;
         }
@@ -99,7 +106,7 @@ void BM_PrepareBurnPlan(benchmark::State& state) {
         benchmark::DoNotOptimize(regions.data());
     }
 }
-BENCHMARK(BM_PrepareBurnPlan)->Unit(benchmark::kMillisecond);
+BENCHMARK(BM_PrepareBurnPlan)->ArgName("model")->DenseRange(0, 3)->Unit(benchmark::kMillisecond);
 
 void BM_LoadBurnList(benchmark::State& state) {
     Run();
@@ -124,6 +131,19 @@ void BM_CompileFeatureTable(benchmark::State& state) {
     }
 }
 BENCHMARK(BM_CompileFeatureTable)->Unit(benchmark::kMicrosecond);
+
+// The same table as a plan compiles it now: from memory, no files.
+void BM_CompileFeatureTableInMemory(benchmark::State& state) {
+    Run();
+    ResourceBytes table;
+    if (!FindResourceBytes(L"UPGRADEFILE", 142, table)) std::abort();
+    for (auto _ : state) {
+        CCSVOrTXTToData compiler;
+        if (compiler.ConvertText(table.data, table.size) != kCsvSuccess) state.SkipWithError("compile failed");
+        benchmark::DoNotOptimize(compiler.GetImage());
+    }
+}
+BENCHMARK(BM_CompileFeatureTableInMemory)->Unit(benchmark::kMicrosecond);
 
 }  // namespace
 

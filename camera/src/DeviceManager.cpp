@@ -1,5 +1,6 @@
 #include "camera/DeviceManager.h"
 
+#include <algorithm>
 #include <cstring>
 #include <new>
 
@@ -89,7 +90,14 @@ gentl::IF_HANDLE CDeviceManager::__OpenInterface(std::uint32_t index) {
 bool CDeviceManager::__Enumerate(DeviceList& list, const EnumerationLines& lines,
                                  bool useWrappers) {
     list.clear();
+    return __Enumerate(lines, useWrappers, [&](gentl::IF_HANDLE hInterface, const std::string& id) {
+        list.push_back(std::make_unique<CU3VDevice>(hInterface, id, m_binding.get()));
+        list.back()->OpenDevice();
+    });
+}
 
+bool CDeviceManager::__Enumerate(const EnumerationLines& lines, bool useWrappers,
+                                 const DeviceVisitor& found) {
     gentl::bool8_t changed = 0;
     gentl::GC_ERROR result =
         useWrappers ? m_binding->TLUpdateInterfaceList(m_hTL, &changed)
@@ -146,9 +154,7 @@ bool CDeviceManager::__Enumerate(DeviceList& list, const EnumerationLines& lines
                 __RecordFailure(result, lines.operation, lines.deviceId);
                 return false;
             }
-            list.push_back(std::make_unique<CU3VDevice>(hInterface, std::string(id.data(), strnlen(id.data(), id.size())),
-                                                        m_binding.get()));
-            list.back()->OpenDevice();
+            found(hInterface, std::string(id.data(), ::strnlen(id.data(), id.size())));
         }
     }
     return true;
@@ -167,9 +173,7 @@ bool CDeviceManager::UpdateDeviceList() {
 
 bool CDeviceManager::__ReUpdateDeviceList() {
     if (!m_binding) return false;
-    static constexpr EnumerationLines kLines{"CDeviceManager::__ReUpdateDeviceList", 213, 226,
-                                             248, 260, 284};
-    return __Enumerate(m_reDevices, kLines, false);
+    return __Enumerate(m_reDevices, kReUpdateLines, false);
 }
 
 std::vector<CU3VDevice*> CDeviceManager::GetDeviceList() const {
@@ -179,19 +183,44 @@ std::vector<CU3VDevice*> CDeviceManager::GetDeviceList() const {
     return devices;
 }
 
+void CDeviceManager::__TakeOverFreshRecord(const CU3VDevice& fresh) {
+    for (const auto& old : m_devices) {
+        if (!old->IsUpgradeStarted() || old->GetDeviceID() != fresh.GetDeviceID()) continue;
+        if (old.get() != &fresh) {
+            old->m_opened = fresh.m_opened.load();
+            old->m_deviceInfo = fresh.m_deviceInfo;
+        }
+        break;
+    }
+}
+
 bool CDeviceManager::CheckReenumeration() {
     __ReUpdateDeviceList();
-    for (const auto& fresh : m_reDevices) {
-        for (const auto& old : m_devices) {
-            if (!old->IsUpgradeStarted() || old->GetDeviceID() != fresh->GetDeviceID()) continue;
-            if (old.get() != fresh.get()) {
-                old->m_opened = fresh->m_opened.load();
-                old->m_deviceInfo = fresh->m_deviceInfo;
-            }
-            break;
-        }
-    }
+    for (const auto& fresh : m_reDevices) __TakeOverFreshRecord(*fresh);
     return m_devices.size() == m_reDevices.size();
+}
+
+bool CDeviceManager::PollReenumeration(const std::vector<std::string>& toOpen,
+                                       std::vector<std::string>& present,
+                                       std::vector<std::string>& opened) {
+    present.clear();
+    opened.clear();
+    if (!m_binding) return false;
+    return __Enumerate(kReUpdateLines, false, [&](gentl::IF_HANDLE hInterface, const std::string& id) {
+        present.push_back(id);
+        if (std::find(toOpen.begin(), toOpen.end(), present.back()) == toOpen.end()) return;
+        auto fresh = std::make_unique<CU3VDevice>(hInterface, id, m_binding.get());
+        fresh->OpenDevice();
+        if (!fresh->IsOpened()) return;  // closed again as the record goes
+        // An earlier fresh record of the camera, if any, closes as it goes.
+        const auto same = std::find_if(m_reDevices.begin(), m_reDevices.end(), [&](const auto& record) {
+            return record->GetDeviceID() == fresh->GetDeviceID();
+        });
+        if (same != m_reDevices.end()) m_reDevices.erase(same);
+        __TakeOverFreshRecord(*fresh);
+        opened.push_back(fresh->GetDeviceID());
+        m_reDevices.push_back(std::move(fresh));
+    });
 }
 
 void CDeviceManager::ClearReDeviceList() { m_reDevices.clear(); }

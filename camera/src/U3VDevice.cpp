@@ -172,7 +172,9 @@ void CU3VDevice::CloseDevice() {
         m_hDevice = nullptr;
         m_opened = false;
     }
-    if (m_upgradeFile) m_upgradeFile->ClearRegions();
+    // The plan may be shared with other cameras of the model: letting go of it
+    // frees its regions once the last of them has done so.
+    m_upgradeFile.reset();
 }
 
 bool IsModelSupported(const std::vector<std::wstring>& models, CU3VDevice& camera) {

@@ -1,8 +1,9 @@
 // The upgrade worker of one camera.
-#include <boost/make_shared.hpp>
 #include <cstring>
+#include <memory>
 
 #include "camera/U3VDevice.h"
+#include "package/BurnPlans.h"
 #include "package/PackageConfig.h"
 #include "package/UpgradeFile.h"
 #include "support/FormatString.h"
@@ -29,7 +30,7 @@ enum FlashVendorKind {
 };
 }  // namespace
 
-void CU3VDevice::StartUpgrade() {
+void CU3VDevice::StartUpgrade(std::shared_ptr<CBurnPlanSet> plans) {
     // A worker still running owns the error record, the timing and the plan;
     // touching them now would race with it.
     if (m_thread->IsRunning()) {
@@ -42,7 +43,8 @@ void CU3VDevice::StartUpgrade() {
     m_error.SetErrorText(std::wstring());
     __SetStatus(StatusCode::kStarting);
     m_burnTime.Reset();
-    m_upgradeFile = boost::make_shared<CUpgradeFile>();
+    m_upgradeFile.reset();
+    m_planSet = plans ? std::move(plans) : std::make_shared<CBurnPlanSet>();
     if (m_thread->Start(&CU3VDevice::__UpgradeProc, this)) return;
     __SetStatus(StatusCode::kThreadStartFailed);
 }
@@ -57,6 +59,7 @@ void CU3VDevice::__RunUpgrade() {
         m_upgradeStarted = true;
         m_running = true;
         m_writeFailure = false;
+        m_wroteFlash = false;
         __SetStatus(StatusCode::kBurning);
 
         const bool succeeded = __PrepareUpgradeFile() && __CheckFlashVendor() &&
@@ -69,23 +72,22 @@ void CU3VDevice::__RunUpgrade() {
             if (m_inUpgradeMode) __LeaveUpgradeMode();
             CloseDevice();
         }
+        m_planSet.reset();
         m_running = false;
     } catch (...) {
         try {
             CloseDevice();
         } catch (...) {
         }
+        m_planSet.reset();
         m_running = false;
     }
 }
 
 bool CU3VDevice::__PrepareUpgradeFile() {
     const std::wstring model = platform::AnsiToWide(FieldText(m_deviceInfo.modelName));
-    if (!m_upgradeFile->LoadBurnList(model, m_deviceId.c_str())) {
-        __SetStatus(StatusCode::kUpgradeFileParsingFailure);
-        return false;
-    }
-    if (!m_upgradeFile->PrepareBurnFiles()) {
+    m_upgradeFile = m_planSet->GetPlan(model);
+    if (!m_upgradeFile) {
         __SetStatus(StatusCode::kUpgradeFileParsingFailure);
         return false;
     }
@@ -177,6 +179,7 @@ bool CU3VDevice::__BurnFiles() {
     }
     for (CRegion* region : regions) {
         if (region->GetAddress() == 0) continue;
+        m_wroteFlash = true;
         std::size_t count = region->GetSize();
         const gentl::GC_ERROR result = m_binding->Call<gentl::Entry::DPWriteUpgradeFile>(
             m_hPort, static_cast<std::uint64_t>(region->GetAddress()), region->GetData(), &count,

@@ -1,43 +1,62 @@
 #include "package/CsvToData.h"
 
-#include <boost/crc.hpp>
-
 #include <cstdio>
 #include <cstring>
+#include <exception>
 #include <fstream>
 #include <limits>
 #include <new>
+#include <vector>
 
 #include "support/Platform.h"
 
 namespace package::detail {
 
 // One table read line by line as a text-mode reader on Windows sees it: a CR
-// right before the line feed belongs to the line end.
+// right before the line feed belongs to the line end. The table is a file, or
+// text already in memory.
 class CsvRowReader {
 public:
-    explicit CsvRowReader(const std::string& path) : m_stream(path, std::ios::in | std::ios::binary) {}
+    explicit CsvRowReader(const std::string& path) : m_stream(path, std::ios::in | std::ios::binary), m_fromFile(true) {}
+    explicit CsvRowReader(std::string_view text) : m_text(text) {}
 
-    bool IsOpen() const { return m_stream.is_open(); }
+    bool IsOpen() const { return !m_fromFile || m_stream.is_open(); }
 
     bool Next(std::string& row) {
-        if (!std::getline(m_stream, row)) return false;
-        const bool hadLineFeed = !m_stream.eof();
+        bool hadLineFeed = false;
+        if (m_fromFile) {
+            if (!std::getline(m_stream, row)) return false;
+            hadLineFeed = !m_stream.eof();
+        } else {
+            if (m_position >= m_text.size()) return false;
+            const std::size_t lineFeed = m_text.find('\n', m_position);
+            hadLineFeed = lineFeed != std::string_view::npos;
+            const std::size_t end = hadLineFeed ? lineFeed : m_text.size();
+            row.assign(m_text.data() + m_position, end - m_position);
+            m_position = hadLineFeed ? lineFeed + 1 : end;
+        }
         if (hadLineFeed && !row.empty() && row.back() == '\r') row.pop_back();
         return true;
     }
 
     void Rewind() {
-        m_stream.clear();
-        m_stream.seekg(0);
+        if (m_fromFile) {
+            m_stream.clear();
+            m_stream.seekg(0);
+        }
+        m_position = 0;
     }
 
 private:
     std::ifstream m_stream;
+    std::string_view m_text;
+    std::size_t m_position = 0;
+    bool m_fromFile = false;
 };
 
-// The .bin output beside the table. Every write is checked: a short write must
-// not come back as a silently shorter image.
+// Where the compiled blocks go: the .bin file beside a table file, or memory
+// for a table compiled from memory. Every file write is checked: a short write
+// must not come back as a silently shorter image.
 class ImageOutput {
 public:
     ImageOutput() = default;
@@ -51,7 +70,15 @@ public:
     }
     bool Write(const std::uint8_t* data, std::uint64_t size) {
         if (size == 0) return true;
-        if (m_file == nullptr || std::fwrite(data, 1, size, m_file) != size) return false;
+        if (m_inMemory) {
+            try {
+                m_memory.insert(m_memory.end(), data, data + size);
+            } catch (const std::exception&) {
+                return false;
+            }
+        } else if (m_file == nullptr || std::fwrite(data, 1, size, m_file) != size) {
+            return false;
+        }
         m_written += size;
         return true;
     }
@@ -63,9 +90,14 @@ public:
     }
     std::uint64_t Written() const { return m_written; }
 
+    void KeepInMemory() { m_inMemory = true; }
+    const std::vector<std::uint8_t>& Memory() const { return m_memory; }
+
 private:
     std::FILE* m_file = nullptr;
     std::uint64_t m_written = 0;
+    bool m_inMemory = false;
+    std::vector<std::uint8_t> m_memory;
 };
 
 }  // namespace package::detail
@@ -137,10 +169,44 @@ const char* DescribeCsvConvertResult(int code) {
     }
 }
 
+namespace {
+
+// Slicing-by-8 tables of the reflected CRC-16/MODBUS: table[0] is the usual
+// byte table, table[k][b] the CRC of byte b followed by k zero bytes. The
+// firmware image (about 230 KB) is checked once per plan; eight bytes a step
+// keep that well under a millisecond.
+struct Crc16Tables {
+    std::uint16_t table[8][256];
+    Crc16Tables() {
+        for (unsigned b = 0; b < 256; ++b) {
+            std::uint16_t crc = static_cast<std::uint16_t>(b);
+            for (int bit = 0; bit < 8; ++bit) crc = (crc & 1) ? static_cast<std::uint16_t>((crc >> 1) ^ 0xA001) : crc >> 1;
+            table[0][b] = crc;
+        }
+        for (unsigned b = 0; b < 256; ++b)
+            for (int k = 1; k < 8; ++k)
+                table[k][b] = static_cast<std::uint16_t>((table[k - 1][b] >> 8) ^ table[0][table[k - 1][b] & 0xFF]);
+    }
+};
+
+const Crc16Tables& CrcTables() {
+    static const Crc16Tables tables;
+    return tables;
+}
+
+}  // namespace
+
 std::uint16_t CalcCRC16(const void* data, std::uint64_t length) {
-    boost::crc_optimal<16, 0x8005, 0xFFFF, 0, true, true> crc;
-    if (data != nullptr && length != 0) crc.process_bytes(data, static_cast<std::size_t>(length));
-    return crc.checksum();
+    std::uint16_t crc = 0xFFFF;
+    if (data == nullptr || length == 0) return crc;
+    const auto& t = CrcTables().table;
+    const auto* p = static_cast<const std::uint8_t*>(data);
+    for (; length >= 8; length -= 8, p += 8) {
+        crc = static_cast<std::uint16_t>(t[7][(p[0] ^ crc) & 0xFF] ^ t[6][(p[1] ^ (crc >> 8)) & 0xFF] ^ t[5][p[2]] ^
+                                         t[4][p[3]] ^ t[3][p[4]] ^ t[2][p[5]] ^ t[1][p[6]] ^ t[0][p[7]]);
+    }
+    for (; length > 0; --length, ++p) crc = static_cast<std::uint16_t>((crc >> 8) ^ t[0][(crc ^ *p) & 0xFF]);
+    return crc;
 }
 
 void StoreCheckValue(std::uint8_t* destination, std::uint16_t crc) {
@@ -223,6 +289,43 @@ int CCSVOrTXTToData::Convert(const std::wstring& tablePath) {
     if (code == kCsvSuccess) __LoadImageFile(binPath, output.Written());
     std::remove(binPath.c_str());
     return code;
+}
+
+int CCSVOrTXTToData::ConvertText(const std::uint8_t* text, std::size_t size) {
+    __ReleaseImage();
+    const std::string_view view(reinterpret_cast<const char*>(text), text == nullptr ? 0 : size);
+    RowReader table(view);
+
+    std::string row;
+    if (!table.Next(row)) return kCsvBadRow;
+    const bool segmentLayout = StrToUInt64(Field(row, 1)) == 2;
+    table.Rewind();
+
+    std::uint64_t segmentTotal = 0;
+    if (segmentLayout) {
+        const int code = __GetSegmentTableLength(table, segmentTotal);
+        if (code != kCsvSuccess) return code;
+    }
+
+    ImageOutput output;
+    output.KeepInMemory();
+    const int code = segmentLayout ? __CompileSegmentLayout(table, segmentTotal, output)
+                                   : __CompileBlockLayout(table, output);
+    if (code != kCsvSuccess) return code;
+    const std::vector<std::uint8_t>& image = output.Memory();
+    if (image.size() > std::numeric_limits<std::uint32_t>::max()) return kCsvNoMemory;
+    m_image = AllocateBytes(image.size());
+    if (!m_image) return kCsvNoMemory;
+    if (!image.empty()) std::memcpy(m_image.get(), image.data(), image.size());
+    m_imageSize = static_cast<std::uint32_t>(image.size());
+    m_hasImage = true;
+    return kCsvSuccess;
+}
+
+std::unique_ptr<std::uint8_t[]> CCSVOrTXTToData::TakeImage() {
+    std::unique_ptr<std::uint8_t[]> image = std::move(m_image);
+    __ReleaseImage();
+    return image;
 }
 
 int CCSVOrTXTToData::__CompileBlockLayout(RowReader& table, ImageOutput& output) {

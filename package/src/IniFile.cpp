@@ -65,22 +65,6 @@ bool EqualsNoCase(const std::string& wanted, const char* name) {
     return true;
 }
 
-struct Lookup {
-    std::string section;
-    std::string key;
-    bool found = false;
-    std::string value;
-};
-
-int OnEntry(void* user, const char* section, const char* name, const char* value) {
-    auto* lookup = static_cast<Lookup*>(user);
-    if (!lookup->found && EqualsNoCase(lookup->section, section) && EqualsNoCase(lookup->key, name)) {
-        lookup->found = true;
-        lookup->value = value != nullptr ? value : "";
-    }
-    return 1;
-}
-
 bool IsBlank(wchar_t c) { return c == L' ' || (c >= L'\t' && c <= L'\r'); }
 
 int DigitValue(wchar_t c) {
@@ -94,20 +78,73 @@ int DigitValue(wchar_t c) {
 
 namespace package {
 
-std::wstring GetProfileString(const std::wstring& section, const std::wstring& key, const std::wstring& fallback,
-                              std::size_t bufferChars, const std::wstring& path) {
-    const std::size_t limit = bufferChars == 0 ? 0 : bufferChars - 1;
-    Lookup lookup{platform::WideToAnsi(section), platform::WideToAnsi(key), false, {}};
+namespace {
+
+int CollectEntry(void* user, const char* section, const char* name, const char* value) {
+    static_cast<std::vector<CProfileFile::Entry>*>(user)->push_back({section, name, value != nullptr ? value : ""});
+    return 1;
+}
+
+}  // namespace
+
+bool CProfileFile::Load(const std::wstring& path) {
+    m_entries.clear();
+    m_exists = platform::PathExists(path);
     std::ifstream file(platform::ToNativePath(path), std::ios::binary);
-    if (file) {
-        const std::string content{std::istreambuf_iterator<char>(file), std::istreambuf_iterator<char>()};
-        ConfigureIniParser();
-        LineSource source{content.data(), content.data() + content.size()};
-        ini_parse_stream(&ReadLine, &source, &OnEntry, &lookup);
+    if (!file) return m_exists;
+    const std::string content{std::istreambuf_iterator<char>(file), std::istreambuf_iterator<char>()};
+    ConfigureIniParser();
+    LineSource source{content.data(), content.data() + content.size()};
+    ini_parse_stream(&ReadLine, &source, &CollectEntry, &m_entries);
+    return m_exists;
+}
+
+std::wstring CProfileFile::GetString(const std::wstring& section, const std::wstring& key,
+                                     const std::wstring& fallback, std::size_t bufferChars) const {
+    const std::size_t limit = bufferChars == 0 ? 0 : bufferChars - 1;
+    const std::string wantedSection = platform::WideToAnsi(section);
+    const std::string wantedKey = platform::WideToAnsi(key);
+    std::wstring answer = fallback;
+    // The first matching entry wins.
+    for (const Entry& entry : m_entries) {
+        if (EqualsNoCase(wantedSection, entry.section.c_str()) && EqualsNoCase(wantedKey, entry.key.c_str())) {
+            answer = platform::AnsiToWide(entry.value);
+            break;
+        }
     }
-    std::wstring answer = lookup.found ? platform::AnsiToWide(lookup.value) : fallback;
     if (answer.size() > limit) answer.resize(limit);
     return answer;
+}
+
+bool CProfileFile::ReadString(const std::wstring& section, const std::wstring& key, std::wstring& value) const {
+    if (!m_exists) return false;
+    const std::wstring answer = GetString(section, key, kNotFound, kValueBufferChars);
+    if (answer.empty() || answer == kNotFound) return false;
+    value = answer;
+    return true;
+}
+
+bool CProfileFile::ReadInt(const std::wstring& section, const std::wstring& key, std::int32_t& value) const {
+    if (!m_exists) return false;
+    const std::wstring text = GetString(section, key, L"", kValueBufferChars);
+    const std::int32_t answer = text.empty() ? -1 : ParseProfileInteger(text);
+    if (answer == -1) return false;
+    value = answer;
+    return true;
+}
+
+bool CProfileFile::ReadHex(const std::wstring& section, const std::wstring& key, std::int32_t& value) const {
+    const std::wstring answer = GetString(section, key, kNotFound, kValueBufferChars);
+    if (answer.empty() || answer == kNotFound) return false;
+    value = ParseHexLong(answer);
+    return true;
+}
+
+std::wstring GetProfileString(const std::wstring& section, const std::wstring& key, const std::wstring& fallback,
+                              std::size_t bufferChars, const std::wstring& path) {
+    CProfileFile profile;
+    profile.Load(path);
+    return profile.GetString(section, key, fallback, bufferChars);
 }
 
 std::int32_t GetProfileInt(const std::wstring& section, const std::wstring& key, std::int32_t fallback,

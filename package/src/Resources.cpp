@@ -38,7 +38,7 @@ bool TypeMatches(const std::wstring& wanted, const char* type) {
 }
 
 std::mutex g_overrideMutex;
-std::map<std::pair<std::wstring, int>, std::string> g_overrides;
+std::map<std::pair<std::wstring, int>, std::shared_ptr<const std::string>> g_overrides;
 bool g_anyOverride = false;  // guarded by g_overrideMutex
 
 std::wstring UpperAscii(std::wstring text) {
@@ -48,16 +48,16 @@ std::wstring UpperAscii(std::wstring text) {
 }
 
 // 1 found, 0 not overridden, -1 overridden as missing or empty.
-int FindOverride(const std::wstring& type, int id, CSourceFile& source) {
+int FindOverride(const std::wstring& type, int id, ResourceBytes& bytes) {
     std::lock_guard<std::mutex> lock(g_overrideMutex);
     if (!g_anyOverride) return 0;
     const auto it = g_overrides.find({UpperAscii(type), id});
     if (it == g_overrides.end()) return 0;
-    if (it->second.empty()) return -1;
-    return source.Assign(reinterpret_cast<const std::uint8_t*>(it->second.data()),
-                         static_cast<std::uint32_t>(it->second.size()))
-               ? 1
-               : -1;
+    if (it->second->empty()) return -1;
+    bytes.data = reinterpret_cast<const std::uint8_t*>(it->second->data());
+    bytes.size = static_cast<std::uint32_t>(it->second->size());
+    bytes.owner = it->second;
+    return 1;
 }
 
 }  // namespace
@@ -65,7 +65,7 @@ int FindOverride(const std::wstring& type, int id, CSourceFile& source) {
 namespace package::testing {
 void OverrideResource(const std::wstring& type, int id, const std::string& bytes) {
     std::lock_guard<std::mutex> lock(g_overrideMutex);
-    g_overrides[{UpperAscii(type), id}] = bytes;
+    g_overrides[{UpperAscii(type), id}] = std::make_shared<const std::string>(bytes);
     g_anyOverride = true;
 }
 void ClearResourceOverrides() {
@@ -75,9 +75,10 @@ void ClearResourceOverrides() {
 }
 }  // namespace package::testing
 
-bool GetResourceData(const std::wstring& type, int id, CSourceFile& source) try {
+bool FindResourceBytes(const std::wstring& type, int id, ResourceBytes& bytes) try {
+    bytes = ResourceBytes{};
     if (id < 0 || type.empty()) return false;
-    if (const int overridden = FindOverride(type, id, source); overridden != 0) return overridden > 0;
+    if (const int overridden = FindOverride(type, id, bytes); overridden != 0) return overridden > 0;
     using package::detail::kEmbeddedResourceCount;
     using package::detail::kEmbeddedResources;
     for (std::size_t i = 0; i < kEmbeddedResourceCount; ++i) {
@@ -85,9 +86,16 @@ bool GetResourceData(const std::wstring& type, int id, CSourceFile& source) try 
         if (resource.id != id || !TypeMatches(type, resource.type)) continue;
         const std::size_t size = *resource.size;
         if (size == 0 || size > std::numeric_limits<std::uint32_t>::max()) return false;
-        return source.Assign(resource.data, static_cast<std::uint32_t>(size));
+        bytes.data = resource.data;
+        bytes.size = static_cast<std::uint32_t>(size);
+        return true;
     }
     return false;
 } catch (const std::exception&) {
     return false;
+}
+
+bool GetResourceData(const std::wstring& type, int id, CSourceFile& source) {
+    ResourceBytes bytes;
+    return FindResourceBytes(type, id, bytes) && source.Assign(bytes.data, bytes.size);
 }

@@ -9,8 +9,6 @@
 #include "package/PackageConfig.h"
 #include "package/Resources.h"
 #include "package/Sha1.h"
-#include "package/TempFiles.h"
-#include "support/FormatString.h"
 #include "support/Platform.h"
 
 const char* BurnFileTypeName(std::int32_t fileType) {
@@ -30,6 +28,24 @@ bool CRegion::SetData(const std::uint8_t* data, std::uint32_t length) {
     if (!copy) return false;
     std::memcpy(copy.get(), data, length);
     m_data = std::move(copy);
+    m_shared = nullptr;
+    m_sharedOwner.reset();
+    return true;
+}
+
+bool CRegion::AdoptData(std::unique_ptr<std::uint8_t[]> data) {
+    if (!data || m_size == 0) return false;
+    m_data = std::move(data);
+    m_shared = nullptr;
+    m_sharedOwner.reset();
+    return true;
+}
+
+bool CRegion::ShareData(const std::uint8_t* data, std::uint32_t length, std::shared_ptr<const void> owner) {
+    if (data == nullptr || length == 0 || length != m_size) return false;
+    m_data.reset();
+    m_shared = data;
+    m_sharedOwner = std::move(owner);
     return true;
 }
 
@@ -39,54 +55,49 @@ bool CUpgradeFile::LoadBurnList(const std::wstring& model, const char* deviceId)
     m_items.clear();
     m_firmwareVersion.clear();
 
-    const std::wstring path = package::GetPackageConfigPath();
-    CINIFileBase reader;
+    package::CProfileFile profile;
+    profile.Load(package::GetPackageConfigPath());
     std::int32_t total = 0;
-    if (!reader.ReadInt(path, L"BurnFileTotal", model, total)) return false;
+    if (!profile.ReadInt(model, L"BurnFileTotal", total)) return false;
     for (std::int32_t i = 0; i < total; ++i) {
         BurnItem item;
-        if (!reader.ReadInt(path, FormatString(L"SourceID%d", i), model, item.sourceId)) return false;
-        if (!reader.ReadHex(FormatString(L"Address%d", i), model, item.address)) return false;
-        if (!reader.ReadInt(path, FormatString(L"FileType%d", i), model, item.fileType)) return false;
+        const std::wstring index = std::to_wstring(i);
+        if (!profile.ReadInt(model, L"SourceID" + index, item.sourceId)) return false;
+        if (!profile.ReadHex(model, L"Address" + index, item.address)) return false;
+        if (!profile.ReadInt(model, L"FileType" + index, item.fileType)) return false;
         m_items.push_back(item);
     }
     std::wstring version;
-    if (reader.ReadString(model, L"FIRMWARE_VERSION", path, version)) m_firmwareVersion = version;
+    if (profile.ReadString(model, L"FIRMWARE_VERSION", version)) m_firmwareVersion = version;
     return true;
 }
 
 std::unique_ptr<CRegion> CUpgradeFile::__PrepareRegion(const BurnItem& item) const {
     const std::uint32_t address = static_cast<std::uint32_t>(item.address);
-    CSourceFile resource;
+    ResourceBytes resource;
+    if (!FindResourceBytes(package::kUpgradeFileResourceType, item.sourceId, resource)) return nullptr;
 
     switch (item.fileType) {
     case kBurnBinary:
     case kBurnXml: {
-        if (!GetResourceData(package::kUpgradeFileResourceType, item.sourceId, resource)) return nullptr;
-        auto region = std::make_unique<CRegion>(item.fileType, address, resource.GetSize());
-        if (!region->SetData(resource.GetData(), resource.GetSize())) return nullptr;
+        // Burned as they are: the region points at the embedded bytes.
+        auto region = std::make_unique<CRegion>(item.fileType, address, resource.size);
+        if (!region->ShareData(resource.data, resource.size, resource.owner)) return nullptr;
         return region;
     }
     case kBurnImg: {
-        if (!GetResourceData(package::kUpgradeFileResourceType, item.sourceId, resource)) return nullptr;
         CCSVOrTXTToData image;
-        if (image.AddFileHeader(resource.GetData(), resource.GetSize()) != kCsvSuccess) return nullptr;
+        if (image.AddFileHeader(resource.data, resource.size) != kCsvSuccess) return nullptr;
         auto region = std::make_unique<CRegion>(item.fileType, address, image.GetImageSize());
-        if (!region->SetData(image.GetImage(), image.GetImageSize())) return nullptr;
+        if (!region->AdoptData(image.TakeImage())) return nullptr;
         return region;
     }
     default: {
-        // A table goes through a file of its own: device identifier + resource id,
-        // hashed when that is not a safe, short name.
-        CCsvFile table = CCsvFile::Named(
-            package::MakeUniqueFileName(FormatString(L"%S%d", m_deviceId.c_str(), item.sourceId), L".csv"));
-        if (!GetResourceData(package::kUpgradeFileResourceType, item.sourceId, resource)) return nullptr;
-        if (!table.WriteData(resource.GetData(), resource.GetSize())) return nullptr;
         CCSVOrTXTToData compiler;
-        compiler.Convert(table.GetFilePath());
+        compiler.ConvertText(resource.data, resource.size);
         if (!compiler.HasImage() || compiler.GetImageSize() == 0) return nullptr;
         auto region = std::make_unique<CRegion>(item.fileType, address, compiler.GetImageSize());
-        if (!region->SetData(compiler.GetImage(), compiler.GetImageSize())) return nullptr;
+        if (!region->AdoptData(compiler.TakeImage())) return nullptr;
         return region;
     }
     }
@@ -125,7 +136,8 @@ bool CUpgradeFile::__CompleteManifest() {
     // A manifest too short to hold the entry would be burned incomplete.
     if (manifest->GetSize() < kManifestSize) return false;
 
-    std::uint8_t* bytes = manifest->GetData();
+    std::uint8_t* bytes = manifest->GetOwnData();
+    if (bytes == nullptr) return false;
     const std::uint32_t xmlSize = xml->GetSize();
     for (int i = 0; i < 4; ++i) {
         bytes[kManifestXmlSizeOffset + i] = static_cast<std::uint8_t>(xmlSize >> (8 * i));

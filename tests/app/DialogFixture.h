@@ -16,17 +16,19 @@
 
 #include "SimulatedCameras.h"
 #include "dialog/FlashwrightDlg.h"
+#include "run/CameraSession.h"
 #include "package/TempFiles.h"
 #include "support/Platform.h"
 #include "widgets/XListCtrl.h"
 
 namespace apptest {
 
-// The watcher's wait shortened so a run ends in about a second.
-inline WatcherTiming FastWatcher() {
-    WatcherTiming timing;
-    timing.sleep = std::chrono::milliseconds(100);
-    timing.pollingLimit = std::chrono::milliseconds(3000);
+// The test cameras reboot in a fraction of a second and a run ends when they
+// are back; the bound is shortened for the camera that never returns.
+inline RunTiming FastRunTiming() {
+    RunTiming timing;
+    timing.rebootAllowance = std::chrono::milliseconds(2000);
+    timing.rebootTimeout = std::chrono::milliseconds(3000);
     return timing;
 }
 
@@ -45,14 +47,15 @@ protected:
         sim.reset();
     }
 
-    void Start(const json& description, WatcherTiming timing = FastWatcher()) {
+    void Start(const json& description, RunTiming timing = FastRunTiming()) {
         sim = std::make_unique<SimulatedCameras>(description);
         OpenDialog(timing);
     }
 
     // For a test that prepares the simulated cameras before the program starts.
-    void OpenDialog(WatcherTiming timing = FastWatcher()) {
-        dialog = std::make_unique<CFlashwrightDlg>(timing);
+    void OpenDialog(RunTiming timing = FastRunTiming()) {
+        dialog = std::make_unique<CFlashwrightDlg>();
+        dialog->GetSession().SetRunTiming(timing);
         dialog->OnInitDialog();
         dialog->show();
         ASSERT_TRUE(QTest::qWaitForWindowExposed(dialog.get()));

@@ -19,7 +19,7 @@ TEST(NoSdkTest, MissingCameraSdkShowsTheParameterManagersTextAndEndsWithZero) {
     });
     EXPECT_EXIT(
         {
-            CFlashwrightDlg dialog(FastWatcher());
+            CFlashwrightDlg dialog;
             dialog.OnInitDialog();
         },
         ::testing::ExitedWithCode(0), "message box: \\{-1\\}\\{CAPIDeviceManager::InitEnvironment:line\\[[0-9]+\\]\\}\\{.*libZvIAPI");

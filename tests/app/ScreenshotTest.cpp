@@ -32,8 +32,8 @@ protected:
 };
 
 TEST_F(ScreenshotTest, WindowBeforeDuringAndAfterARunOfTheDemoCameras) {
-    // The program's own watcher timing: the demo cameras reboot in 4 to 6 s.
-    Start(DemoDescription(), WatcherTiming{});
+    // The program's own run timing: the demo cameras reboot in 4 to 6 s.
+    Start(DemoDescription(), RunTiming{});
     dialog->activateWindow();
     ASSERT_EQ(List()->GetItemCount(), 5);
     Button(CFlashwrightDlg::IDC_SELECT_ALL)->click();

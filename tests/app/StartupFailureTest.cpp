@@ -24,7 +24,7 @@ protected:
 
     // Runs the start-up as the program does; returning means it did not end.
     static void StartUp() {
-        CFlashwrightDlg dialog(FastWatcher());
+        CFlashwrightDlg dialog;
         dialog.OnInitDialog();
         std::fprintf(stderr, "start-up went on, shown=%d\n", dialog.isVisible() ? 1 : 0);
     }

@@ -2,6 +2,7 @@
 
 #include <filesystem>
 #include <fstream>
+#include <map>
 #include <string>
 #include <vector>
 
@@ -72,20 +73,26 @@ protected:
         m_environment.Set("XDG_STATE_HOME", (m_runtime / "state").string());
     }
     void TearDown() override {
-        m_session.reset();
-        if (m_devices != nullptr) CDeviceManager::ReleaseInstance();
-        m_parameters.reset();
-        m_sim.reset();
+        Close();
         std::error_code ignored;
         std::filesystem::remove_all(m_runtime, ignored);
     }
 
+    void Close() {
+        m_session.reset();
+        if (m_devices != nullptr) CDeviceManager::ReleaseInstance();
+        m_devices = nullptr;
+        m_parameters.reset();
+        m_sim.reset();
+    }
+
     // Producer, models and cameras, without the export pass the dialog runs first.
-    std::vector<CU3VDevice*> Open(const json& description) {
+    std::vector<CU3VDevice*> Open(const json& description, const RunTiming& timing = RunTiming{}) {
         m_sim = std::make_unique<SimulatedCameras>(description);
         m_devices = CDeviceManager::GetInstance();
         m_parameters = std::make_unique<CAPIDeviceManager>();
         m_session = std::make_unique<CCameraSession>(*m_devices, *m_parameters);
+        m_session->SetRunTiming(timing);
         std::wstring error;
         EXPECT_TRUE(m_session->LoadProducer(error)) << platform::WideToAnsi(error);
         EXPECT_TRUE(m_session->LoadModelList(error)) << platform::WideToAnsi(error);
@@ -93,8 +100,23 @@ protected:
         return m_session->GetCameras();
     }
 
-    static WatcherTiming Timing(int sleepMs, int limitMs) {
-        return WatcherTiming{std::chrono::milliseconds(sleepMs), std::chrono::milliseconds(limitMs)};
+    // A shortened wait, so the cases of the bound take a second or two.
+    static RunTiming Scaled() {
+        RunTiming timing;
+        timing.pollInterval = std::chrono::milliseconds(100);
+        timing.rebootAllowance = std::chrono::milliseconds(600);
+        timing.rebootTimeout = std::chrono::milliseconds(2500);
+        return timing;
+    }
+
+    // The producer's opens of each camera from the given event on.
+    std::map<std::string, int> OpensSince(std::size_t firstEvent) const {
+        std::map<std::string, int> opens;
+        const std::vector<json> events = m_sim->Events();
+        for (std::size_t i = firstEvent; i < events.size(); ++i)
+            if (events[i]["source"] == "producer" && events[i]["call"] == "IFOpenDevice")
+                ++opens[events[i]["device_id"].get<std::string>()];
+        return opens;
     }
 
     std::filesystem::path m_runtime;
@@ -105,52 +127,111 @@ protected:
     std::unique_ptr<CCameraSession> m_session;
 };
 
-TEST_F(UpgradeRunTest, TheProgramsWatcherWaitsTenSecondsAndPollsElevenAtMost) {
-    EXPECT_EQ(CUpgradeRun::kWatcherSleep, std::chrono::milliseconds(10000));
-    EXPECT_EQ(CUpgradeRun::kPollingLimit, std::chrono::milliseconds(11000));
-    CDeviceManager devices;
-    CAPIDeviceManager parameters;
-    const CUpgradeRun run(devices, parameters);
-    EXPECT_EQ(run.GetTiming().sleep, CUpgradeRun::kWatcherSleep);
-    EXPECT_EQ(run.GetTiming().pollingLimit, CUpgradeRun::kPollingLimit);
-}
-
-TEST_F(UpgradeRunTest, StepsInOrderWithTheConfigurationOnlyDuringTheRunAndAnEarlyStop) {
-    const std::vector<CU3VDevice*> cameras = Open(Description({Camera("B0001"), Camera("B0002", "ORV-2M")}));
-    ASSERT_EQ(cameras.size(), 2u);
+TEST_F(UpgradeRunTest, StepsInOrderWithOnePlanPerModelAndAnEndAsSoonAsTheCamerasAreBack) {
+    const std::vector<CU3VDevice*> cameras =
+        Open(Description({Camera("B0001"), Camera("B0002", "ORV-2M"), Camera("B0003")}));
+    ASSERT_EQ(cameras.size(), 3u);
     RecordingObserver observer(cameras, m_session->GetModels());
-    CUpgradeRun run(*m_devices, *m_parameters, Timing(50, 5000));
+    // The program's own timing: the cameras reboot in 0.2 s.
+    CUpgradeRun run(*m_session);
+    EXPECT_EQ(run.GetTiming().rebootTimeout, std::chrono::seconds(21));
     EXPECT_EQ(run.Run(cameras, observer), CUpgradeRun::EResult::kCompleted);
 
     EXPECT_EQ(observer.calls, (std::vector<std::string>{"starting", "finished", "returned", "released"}));
     EXPECT_TRUE(observer.configExisted);
     EXPECT_FALSE(std::filesystem::exists(observer.configDuringRun));
-    EXPECT_EQ(observer.statuses, (std::vector<std::int32_t>{StatusCode::kSuccess, StatusCode::kSuccess}));
-    EXPECT_EQ(observer.running, (std::vector<bool>{false, false}));
-    EXPECT_EQ(observer.returned, (std::vector<bool>{true, true}));
-    // Back after a reboot of 0.2 s: far fewer polls than 5 s of polling would take.
+    EXPECT_EQ(observer.statuses, std::vector<std::int32_t>(3, StatusCode::kSuccess));
+    EXPECT_EQ(observer.running, std::vector<bool>(3, false));
+    EXPECT_EQ(observer.returned, std::vector<bool>(3, true));
+    // Two models, two plans, although three cameras were written.
+    EXPECT_EQ(run.GetPlanBuildCount(), 2);
+    // Back after 0.2 s: the wait ended long before the ten seconds a camera
+    // whose reboot went unseen would be given.
     EXPECT_TRUE(run.StoppedEarly());
-    EXPECT_GE(run.GetPollCount(), 1);
+    EXPECT_LT(run.GetWatchDuration(), std::chrono::seconds(5));
+    EXPECT_GE(run.GetPollCount(), 2) << "seen gone, then back";
     EXPECT_FALSE(m_devices->IsProducerLoaded());
 }
 
-TEST_F(UpgradeRunTest, WatcherGivesUpAtItsLimitWhenACameraNeverReturns) {
-    json lost = Camera("B0002");
+// The watcher against cameras that come back late, never, without being seen
+// gone, or that never wrote flash; an unticked camera on the same bus is never
+// opened by the polls.
+TEST_F(UpgradeRunTest, WatcherWaitsForEachCameraThatWroteFlashUntilItIsBackOrTheBound) {
+    const auto ms = [](int n) { return std::chrono::milliseconds(n); };
+    json late = Camera("B0001");
+    late["reboot_seconds"] = 1.2;
+    json lost = Camera("B0001");
     lost["faults"] = {{"returns", false}};
-    const std::vector<CU3VDevice*> cameras = Open(Description({Camera("B0001"), lost}));
+    json hidden = Camera("B0001");
+    hidden["reboot_seconds"] = 0;
+    json refused = Camera("B0001");
+    refused["firmware_version"] = "V01.03.001.002:V02.05";  // the version check fails before any write
+    const struct {
+        const char* name;
+        json camera;
+        std::int32_t status;
+        bool returned;
+        bool stoppedEarly;
+        std::chrono::milliseconds atLeast, below;
+        int opens;
+    } cases[] = {
+        {"back after the allowance, within the bound", late, StatusCode::kSuccess, true, true, ms(1000), ms(2500), 1},
+        {"never back", lost, StatusCode::kSuccess, false, false, ms(2500), ms(4000), 0},
+        {"reboot never seen", hidden, StatusCode::kSuccess, true, true, ms(600), ms(2500), 1},
+        {"failed before writing", refused, StatusCode::kFileVersionMismatch, true, true, ms(0), ms(600), 1},
+    };
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.name);
+        json bystander = Camera("B0009");
+        const std::vector<CU3VDevice*> all = Open(Description({c.camera, bystander}), Scaled());
+        ASSERT_EQ(all.size(), 2u);
+        const std::vector<CU3VDevice*> cameras{all[0]};
+        const std::size_t firstEvent = m_sim->Events().size();
+        RecordingObserver observer(cameras, m_session->GetModels());
+        CUpgradeRun run(*m_session);
+        run.Run(cameras, observer);
+
+        EXPECT_EQ(observer.statuses, std::vector<std::int32_t>{c.status});
+        EXPECT_EQ(observer.returned, std::vector<bool>{c.returned});
+        EXPECT_EQ(run.StoppedEarly(), c.stoppedEarly);
+        EXPECT_GE(run.GetWatchDuration(), c.atLeast);
+        EXPECT_LT(run.GetWatchDuration(), c.below);
+        // At most one open a poll, and none of a camera that is not awaited.
+        const std::map<std::string, int> opens = OpensSince(firstEvent);
+        EXPECT_EQ(opens.count("SIM-B0009"), 0u);
+        EXPECT_EQ(opens.count("SIM-B0001") ? opens.at("SIM-B0001") : 0, c.opens);
+        Close();
+    }
+}
+
+// The import pass must not begin while a camera that wrote flash still
+// reboots: it would miss that camera, whose reboot reset its parameters.
+TEST_F(UpgradeRunTest, CameraThatRebootsInThreeSecondsGetsItsParametersBack) {
+    json slow = Camera("B0001");
+    slow["reboot_seconds"] = 3;
+    Open(Description({slow}));
+    // As the program starts: a person's setting, the export pass, then the producer.
+    m_session->ReleaseProducer();
+    ASSERT_TRUE(SetLiveParameter("B0001", 0xC0FFEE, 77));
+    std::wstring error;
+    ASSERT_TRUE(m_session->RunExportPass(error)) << platform::WideToAnsi(error);
+    ASSERT_TRUE(m_session->LoadProducer(error)) << platform::WideToAnsi(error);
+    m_session->Enumerate();
+    const std::vector<CU3VDevice*> cameras = m_session->GetCameras();
+    ASSERT_EQ(cameras.size(), 1u);
     RecordingObserver observer(cameras, m_session->GetModels());
-    CUpgradeRun run(*m_devices, *m_parameters, Timing(50, 1500));
-    const auto start = std::chrono::steady_clock::now();
-    run.Run(cameras, observer);
-    EXPECT_GE(std::chrono::steady_clock::now() - start, std::chrono::milliseconds(1550));
-    EXPECT_FALSE(run.StoppedEarly());
-    EXPECT_EQ(observer.returned, (std::vector<bool>{true, false}));
+    CUpgradeRun run(*m_session);
+    EXPECT_EQ(run.Run(cameras, observer), CUpgradeRun::EResult::kCompleted);
+    EXPECT_EQ(observer.returned, std::vector<bool>{true});
+    EXPECT_GE(run.GetWatchDuration(), std::chrono::milliseconds(2500));
+    EXPECT_TRUE(observer.importError.empty()) << platform::WideToAnsi(observer.importError);
+    EXPECT_EQ(m_sim->LiveParameter("SIM-B0001", 0xC0FFEE), 77);
 }
 
 TEST_F(UpgradeRunTest, CameraWhoseWorkerCannotStartIsNotWaitedForAndTheOthersGoOn) {
     const std::vector<CU3VDevice*> cameras = Open(Description({Camera("B0001"), Camera("B0002")}));
     RecordingObserver observer(cameras, m_session->GetModels());
-    CUpgradeRun run(*m_devices, *m_parameters, Timing(50, 5000));
+    CUpgradeRun run(*m_session);
     platform::testing::FailNextThreadCreation();
     run.Run(cameras, observer);
     EXPECT_EQ(observer.statuses, (std::vector<std::int32_t>{StatusCode::kThreadStartFailed, StatusCode::kSuccess}));
@@ -164,7 +245,7 @@ TEST_F(UpgradeRunTest, FailedImportPassIsReportedAndTheRunStillCleansUp) {
     description["sdk"] = {{"list", -7}};
     const std::vector<CU3VDevice*> cameras = Open(description);
     RecordingObserver observer(cameras, m_session->GetModels());
-    CUpgradeRun run(*m_devices, *m_parameters, Timing(50, 5000));
+    CUpgradeRun run(*m_session);
     EXPECT_EQ(run.Run(cameras, observer), CUpgradeRun::EResult::kCompleted);
     EXPECT_EQ(observer.calls, (std::vector<std::string>{"starting", "finished", "returned", "released", "import failed"}));
     EXPECT_EQ(observer.importError, m_parameters->GetErrorText());
@@ -180,7 +261,7 @@ TEST_F(UpgradeRunTest, UnwritableConfigurationStartsNothing) {
     std::ofstream(blocked / "U3TempFileDirectory") << "x";
     m_environment.Set("XDG_RUNTIME_DIR", blocked.string());
     RecordingObserver observer(cameras, m_session->GetModels());
-    CUpgradeRun run(*m_devices, *m_parameters, Timing(50, 5000));
+    CUpgradeRun run(*m_session);
     EXPECT_EQ(run.Run(cameras, observer), CUpgradeRun::EResult::kConfigWriteFailed);
     EXPECT_TRUE(observer.calls.empty());
     EXPECT_FALSE(cameras[0]->IsUpgradeStarted());

@@ -115,7 +115,9 @@ TEST(CameraCliTest, ProducerThatCannotOpenExitsWithTheManagersText) {
 
 TEST(CameraCliTest, UpgradeReportsEachCameraAndItsExitStatus) {
     json failing = Camera("B2");
-    failing["faults"] = {{"write_fails_at", "0x1200000"}};
+    // The first region is written, the second fails: the camera reboots with
+    // its old firmware, and the run waits for it like for the others.
+    failing["faults"] = {{"write_fails_at", "0x12f0000"}};
     SimulatedCameras sim(Description({Camera("A1"), failing, Camera("C3", "ORV-9X")}));
 
     const CliResult result = RunCli(sim, "upgrade A1 B2 --json");
@@ -127,8 +129,10 @@ TEST(CameraCliTest, UpgradeReportsEachCameraAndItsExitStatus) {
     EXPECT_EQ(runs[0]["status_code"], 0);
     EXPECT_EQ(runs[0]["status"], "Success");
     EXPECT_GE(runs[0]["seconds"].get<double>(), 0.0);
-    EXPECT_EQ(runs[1]["status_code"], 23);
-    EXPECT_EQ(runs[1]["status"], "Burning the FPGA failed");
+    EXPECT_EQ(runs[1]["status_code"], 22);
+    EXPECT_EQ(runs[1]["status"], "Burning the firmware failed");
+    EXPECT_EQ(runs[1]["returned"], true);
+    EXPECT_EQ(runs[1]["firmware_version"], "V01.03.001.002:V01.05");
     EXPECT_FALSE(std::filesystem::exists(RunConfigFile()));
     ExpectProducerReleased(sim);
 
@@ -147,6 +151,31 @@ TEST(CameraCliTest, UpgradeReportsEachCameraAndItsExitStatus) {
     ASSERT_EQ(again.status, 0) << again.err;
     EXPECT_EQ(json::parse(again.out).size(), 1u);
     EXPECT_EQ(sim.Events("SIM-A1", "DPEnterUpgradeMode").size(), 2u);
+}
+
+// --reboot-timeout bounds the wait for a camera that never comes back; the
+// run ends as soon as the others are back when every camera returns.
+TEST(CameraCliTest, RebootTimeoutBoundsTheWaitForACameraThatNeverReturns) {
+    json lost = Camera("B2");
+    lost["faults"] = {{"returns", false}};
+    SimulatedCameras sim(Description({Camera("A1"), lost}));
+    const auto start = std::chrono::steady_clock::now();
+    const CliResult result = RunCli(sim, "upgrade --all --json --reboot-timeout 1.5");
+    const auto took = std::chrono::steady_clock::now() - start;
+    ASSERT_EQ(result.status, 1) << result.err;
+    const json runs = json::parse(result.out);
+    ASSERT_EQ(runs.size(), 2u);
+    EXPECT_EQ(runs[0]["returned"], true);
+    EXPECT_EQ(runs[1]["status"], "Success");
+    EXPECT_EQ(runs[1]["returned"], false);
+    EXPECT_GE(took, std::chrono::milliseconds(1500));
+    EXPECT_LT(took, std::chrono::seconds(8)) << "the default bound is 21 s";
+
+    for (const char* bad : {"0", "-3", "soon"}) {
+        const CliResult refused = RunCli(sim, std::string("upgrade --all --reboot-timeout ") + bad);
+        EXPECT_NE(refused.status, 0) << bad;
+        EXPECT_NE(refused.err.find("--reboot-timeout"), std::string::npos) << bad << ": " << refused.err;
+    }
 }
 
 TEST(CameraCliTest, NamingACameraThatIsNotEligibleFailsTheRun) {

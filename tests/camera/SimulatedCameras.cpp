@@ -29,7 +29,8 @@ json Camera(const std::string& serial, const std::string& model) {
         {"factory_version", "V01.00.000.001"},
         {"xml_version", {1, 0, 3}},
         {"write_bytes_per_second", 1e9},
-        {"reboot_seconds", 0.05},
+        // Long enough for the run's first poll to see the camera gone.
+        {"reboot_seconds", 0.3},
     };
 }
 

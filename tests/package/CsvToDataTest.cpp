@@ -1,5 +1,7 @@
 #include <gtest/gtest.h>
 
+#include <boost/crc.hpp>
+
 #include <cstring>
 #include <filesystem>
 #include <limits>
@@ -18,9 +20,24 @@ struct Compiled {
 
 class CsvToDataTest : public ::testing::Test {
 protected:
-    Compiled Compile(const std::string& table, const std::string& name = "table.csv") {
+    // Compiles the table from a file, and, where the outcome cannot depend on
+    // the file (the path has an extension, the output can be created), checks
+    // that compiling the same text in memory gives the same code and image.
+    Compiled Compile(const std::string& table, const std::string& name = "table.csv", bool outputBlocked = false) {
         const std::filesystem::path path = m_folder.Write(name, table);
-        return CompilePath(path);
+        const Compiled fromFile = CompilePath(path);
+        if (std::filesystem::path(name).has_extension() && !outputBlocked) {
+            CCSVOrTXTToData compiler;
+            const int code = compiler.ConvertText(reinterpret_cast<const std::uint8_t*>(table.data()), table.size());
+            EXPECT_EQ(code, fromFile.code) << name;
+            EXPECT_EQ(compiler.HasImage(), fromFile.hasImage) << name;
+            if (compiler.HasImage()) {
+                EXPECT_EQ(std::vector<std::uint8_t>(compiler.GetImage(), compiler.GetImage() + compiler.GetImageSize()),
+                          fromFile.image)
+                    << name;
+            }
+        }
+        return fromFile;
     }
     Compiled CompilePath(const std::filesystem::path& path) {
         CCSVOrTXTToData compiler;
@@ -74,6 +91,28 @@ TEST(CheckValue, ModbusCrcStoredHighByteFirst) {
     EXPECT_EQ(std::vector<std::uint8_t>(stored, stored + 4), Bytes({0x4B, 0x37, 0x00, 0x00}));
     StoreCheckValue(stored, CalcCRC16(nullptr, 0));
     EXPECT_EQ(std::vector<std::uint8_t>(stored, stored + 4), Bytes({0xFF, 0xFF, 0x00, 0x00}));
+}
+
+// The eight-bytes-a-step check value against the plain bitwise definition (a
+// well-kept library's), over every short length and a firmware-sized block at
+// every alignment of its tail.
+TEST(CheckValue, AgreesWithTheBitwiseDefinitionAtEveryLength) {
+    std::vector<std::uint8_t> bytes(235984 + 8);
+    std::uint32_t seed = 12345;
+    for (std::uint8_t& byte : bytes) {
+        seed = seed * 1103515245u + 12345u;
+        byte = static_cast<std::uint8_t>(seed >> 16);
+    }
+    auto reference = [&](std::size_t offset, std::size_t length) {
+        boost::crc_optimal<16, 0x8005, 0xFFFF, 0, true, true> crc;
+        crc.process_bytes(bytes.data() + offset, length);
+        return crc.checksum();
+    };
+    for (std::size_t length = 0; length < 64; ++length)
+        for (std::size_t offset = 0; offset < 3; ++offset)
+            EXPECT_EQ(CalcCRC16(bytes.data() + offset, length), reference(offset, length)) << offset << "+" << length;
+    for (std::size_t tail = 0; tail < 8; ++tail)
+        EXPECT_EQ(CalcCRC16(bytes.data(), bytes.size() - tail), reference(0, bytes.size() - tail)) << tail;
 }
 
 TEST(NumberRule, FieldsParseAsTheTablesExpect) {
@@ -225,7 +264,7 @@ TEST_F(CsvToDataTest, FailureCodesOneToSix) {
 
 TEST_F(CsvToDataTest, OutputThatCannotBeCreatedFailsWithCodeOne) {
     std::filesystem::create_directory(m_folder.Path() / "blocked.bin");
-    EXPECT_EQ(Compile(kSbrmTable, "blocked.csv").code, kCsvOpenFailed);
+    EXPECT_EQ(Compile(kSbrmTable, "blocked.csv", true).code, kCsvOpenFailed);
     EXPECT_TRUE(std::filesystem::is_directory(m_folder.Path() / "blocked.bin"));
 }
 

@@ -61,10 +61,7 @@ void CFlashwrightDlg::SetMessageBoxHandler(MessageBoxHandler handler) {
 
 void CFlashwrightDlg::SetQuestionHandler(QuestionHandler handler) { s_questionHandler = std::move(handler); }
 
-CFlashwrightDlg::CFlashwrightDlg(QWidget* parent) : CFlashwrightDlg(WatcherTiming{}, parent) {}
-
-CFlashwrightDlg::CFlashwrightDlg(WatcherTiming watcherTiming, QWidget* parent)
-    : QDialog(parent), m_watcherTiming(watcherTiming) {
+CFlashwrightDlg::CFlashwrightDlg(QWidget* parent) : QDialog(parent) {
     m_icon = LoadApplicationIcon();
     m_parameterManager = std::make_unique<CAPIDeviceManager>();
     m_deviceManager = CDeviceManager::GetInstance();
@@ -447,7 +444,7 @@ void CFlashwrightDlg::OnBeginUpgrade() {
         if (cameras.empty()) return;
     }
 
-    m_lastRun = std::make_unique<CUpgradeRun>(*m_deviceManager, *m_parameterManager, m_watcherTiming);
+    m_lastRun = std::make_unique<CUpgradeRun>(*m_session);
     m_runActive = true;
     const CUpgradeRun::EResult result = m_lastRun->Run(cameras, *this);
     m_runActive = false;

@@ -1,14 +1,14 @@
 #include "run/UpgradeRun.h"
 
+#include <algorithm>
 #include <chrono>
 #include <thread>
 
-#include "camera/BurnTime.h"
 #include "camera/DeviceManager.h"
 #include "camera/U3VDevice.h"
+#include "package/BurnPlans.h"
 #include "package/PackageConfig.h"
 #include "package/TempFiles.h"
-#include "run/CameraSession.h"
 #include "sdk/APIDeviceManager.h"
 #include "sdk/UnfinishedRun.h"
 #include "support/Platform.h"
@@ -19,17 +19,20 @@ namespace {
 // Workers start, and are waited for, one millisecond apart.
 void PauseBetweenCameras() { std::this_thread::sleep_for(std::chrono::milliseconds(1)); }
 
+bool Contains(const std::vector<std::string>& ids, const std::string& id) {
+    return std::find(ids.begin(), ids.end(), id) != ids.end();
+}
+
 }  // namespace
 
-CUpgradeRun::CUpgradeRun(CDeviceManager& devices, CAPIDeviceManager& parameters)
-    : CUpgradeRun(devices, parameters, WatcherTiming{}) {}
-
-CUpgradeRun::CUpgradeRun(CDeviceManager& devices, CAPIDeviceManager& parameters, WatcherTiming timing)
-    : m_devices(devices), m_parameters(parameters), m_timing(timing) {}
+CUpgradeRun::CUpgradeRun(CCameraSession& session)
+    : m_devices(session.Devices()), m_parameters(session.Parameters()), m_session(session),
+      m_timing(session.GetRunTiming()) {}
 
 CUpgradeRun::~CUpgradeRun() = default;
 
 CUpgradeRun::EResult CUpgradeRun::Run(const std::vector<CU3VDevice*>& cameras, IUpgradeRunObserver& observer) {
+    m_timing = m_session.GetRunTiming();
     std::wstring configPath;
     switch (package::WriteRunPackageConfig(configPath)) {
         case package::ERunConfigResult::kWritten: break;
@@ -40,8 +43,14 @@ CUpgradeRun::EResult CUpgradeRun::Run(const std::vector<CU3VDevice*>& cameras, I
     __RecordRun(observer);
 
     observer.OnWorkersStarting();
-    __StartWorkers();
-    __WaitForWorkers();
+    {
+        // One plan per model, shared by the model's workers; the last worker
+        // to let go of a plan frees it.
+        auto plans = std::make_shared<CBurnPlanSet>();
+        __StartWorkers(plans);
+        __WaitForWorkers();
+        m_planBuildCount = plans->GetBuildCount();
+    }
     observer.OnWorkersFinished();
 
     __WatchReenumeration();
@@ -52,7 +61,8 @@ CUpgradeRun::EResult CUpgradeRun::Run(const std::vector<CU3VDevice*>& cameras, I
     if (m_devices.IsProducerLoaded()) m_devices.ReleaseEnvironment();
     observer.OnProducerReleased();
 
-    // Only now, with the producer gone, may the SDK open the cameras.
+    // Only now, with the producer gone and every camera that wrote flash back
+    // (or given up on), may the SDK open the cameras.
     if (!ImportUserParams(m_parameters)) observer.OnImportFailed(m_parameters.GetErrorText());
     __CloseRecord(observer);
     observer.OnParametersRestored();
@@ -115,10 +125,10 @@ void CUpgradeRun::__CloseRecord(IUpgradeRunObserver& observer) {
     if (!WriteUnfinishedRun(kept, error)) observer.OnRecordFailed(error);
 }
 
-void CUpgradeRun::__StartWorkers() {
+void CUpgradeRun::__StartWorkers(const std::shared_ptr<CBurnPlanSet>& plans) {
     for (CU3VDevice* camera : m_cameras) {
         PauseBetweenCameras();
-        camera->StartUpgrade();
+        camera->StartUpgrade(plans);
     }
 }
 
@@ -146,31 +156,62 @@ unsigned int CUpgradeRun::__WatcherProc(void* run) {
     return 0;
 }
 
-bool CUpgradeRun::__UpgradedCamerasAreBack() const {
-    for (CU3VDevice* camera : m_cameras)
-        if (camera->IsUpgradeStarted() && !camera->IsOpened()) return false;
-    return true;
-}
-
+// Polls from the moment the workers ended until every camera that wrote flash
+// has been seen gone from the enumeration and found again, opened; at the
+// time-out at the latest. Only the cameras waited for are opened, each at most
+// once a poll; a camera whose worker began but wrote nothing did not reboot
+// and is looked at (opened) once, in the first poll that lists the bus.
 void CUpgradeRun::__Watch() {
+    using Clock = std::chrono::steady_clock;
+    const Clock::time_point start = Clock::now();
     try {
-        std::this_thread::sleep_for(m_timing.sleep);
-        const double limitSeconds = std::chrono::duration<double>(m_timing.pollingLimit).count();
-        double accumulatedSeconds = 0.0;
-        std::int64_t intervalStart = CBurnTime::ReadCounter();
+        std::vector<Awaited> cameras;
+        for (CU3VDevice* camera : m_cameras)
+            if (camera->IsUpgradeStarted())
+                cameras.push_back({camera, camera->GetDeviceID(), camera->HasWrittenFlash()});
+        const auto allowance = std::min(m_timing.rebootAllowance, m_timing.rebootTimeout);
+
+        std::vector<std::string> toOpen, present, opened;
+        bool lookedAtTheOthers = false;  // the cameras that wrote nothing
         while (m_watcherRunning.load()) {
-            m_devices.CheckReenumeration();
+            const Clock::time_point pollStart = Clock::now();
+            const bool allowanceOver = pollStart - start >= allowance;
+            toOpen.clear();
+            for (const Awaited& awaited : cameras) {
+                if (awaited.back) continue;
+                if (awaited.wroteFlash ? awaited.seenGone || allowanceOver : !lookedAtTheOthers)
+                    toOpen.push_back(awaited.deviceId);
+            }
+            // A failed enumeration lists only part of the bus: it shows who is
+            // back, never who is gone.
+            const bool listed = m_devices.PollReenumeration(toOpen, present, opened);
             ++m_pollCount;
-            if (__UpgradedCamerasAreBack()) {
+            if (listed) lookedAtTheOthers = true;
+
+            bool everyRebootOver = true;
+            for (Awaited& awaited : cameras) {
+                if (awaited.back) continue;
+                if (Contains(opened, awaited.deviceId)) {
+                    awaited.back = true;
+                } else if (listed && !Contains(present, awaited.deviceId)) {
+                    awaited.seenGone = true;
+                }
+                // A camera that did not write flash is not waited for.
+                if (awaited.wroteFlash && !awaited.back) everyRebootOver = false;
+            }
+            if (everyRebootOver) {
                 m_stoppedEarly = true;
                 m_watcherRunning = false;
                 continue;
             }
-            const std::int64_t now = CBurnTime::ReadCounter();
-            accumulatedSeconds +=
-                static_cast<double>(now - intervalStart) / static_cast<double>(CBurnTime::CounterFrequency());
-            intervalStart = now;
-            if (accumulatedSeconds >= limitSeconds) m_watcherRunning = false;
+            const Clock::time_point deadline = start + m_timing.rebootTimeout;
+            const Clock::time_point now = Clock::now();
+            if (now >= deadline) {
+                m_watcherRunning = false;
+                continue;
+            }
+            // The last poll comes at the time-out itself.
+            std::this_thread::sleep_until(std::min(pollStart + m_timing.pollInterval, deadline));
         }
     } catch (...) {
     }
@@ -178,6 +219,7 @@ void CUpgradeRun::__Watch() {
         m_devices.ClearReDeviceList();
     } catch (...) {
     }
+    m_watchDuration = std::chrono::duration_cast<std::chrono::milliseconds>(Clock::now() - start);
 }
 
 bool CUpgradeRun::HasReturned(CU3VDevice& camera, const std::vector<std::wstring>& models) {

@@ -2,6 +2,7 @@
 // layer, the open interfaces and the cameras found on them. One per process.
 #pragma once
 
+#include <functional>
 #include <map>
 #include <memory>
 #include <string>
@@ -29,6 +30,15 @@ public:
     // The cameras stay owned here and are valid until the list is next cleared.
     std::vector<CU3VDevice*> GetDeviceList() const;
     bool CheckReenumeration();
+    // The re-enumeration watcher's poll: enumerates afresh, like
+    // CheckReenumeration, but opens only the cameras whose device ids are in
+    // toOpen, each through a fresh record kept in the second list. present
+    // receives the device id of every camera found, opened the ids in toOpen
+    // that were found and opened. A record of the camera list with the same
+    // id and its upgrade-started flag set receives the fresh opened flag and
+    // information record. False when the enumeration failed.
+    bool PollReenumeration(const std::vector<std::string>& toOpen, std::vector<std::string>& present,
+                           std::vector<std::string>& opened);
     void ClearReDeviceList();
     void ReleaseEnvironment();
     void CloseInterfaces();
@@ -56,7 +66,15 @@ private:
         const char* operation;
         int updateInterfaces, numInterfaces, updateDevices, numDevices, deviceId;
     };
+    // The watcher's enumerations, both kinds of poll.
+    static constexpr EnumerationLines kReUpdateLines{"CDeviceManager::__ReUpdateDeviceList", 213, 226,
+                                                     248, 260, 284};
+    // Calls found for every camera listed, in interface order.
+    using DeviceVisitor = std::function<void(gentl::IF_HANDLE hInterface, const std::string& deviceId)>;
+    bool __Enumerate(const EnumerationLines& lines, bool useWrappers, const DeviceVisitor& found);
     bool __Enumerate(DeviceList& list, const EnumerationLines& lines, bool useWrappers);
+    // Copies what a fresh record found into the upgraded record of the same id.
+    void __TakeOverFreshRecord(const CU3VDevice& fresh);
 
     std::map<std::string, gentl::IF_HANDLE> m_interfaces;
     gentl::TL_HANDLE m_hTL = nullptr;

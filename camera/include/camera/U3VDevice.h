@@ -5,11 +5,10 @@
 #include <atomic>
 #include <cstddef>
 #include <cstdint>
+#include <memory>
 #include <string>
 #include <string_view>
 #include <vector>
-
-#include <boost/shared_ptr.hpp>
 
 #include "camera/BurnTime.h"
 #include "camera/GenTLLib.h"
@@ -17,6 +16,7 @@
 #include "support/Error.h"
 #include "support/Thread.h"
 
+class CBurnPlanSet;
 class CUpgradeFile;
 class CDeviceManager;
 
@@ -69,8 +69,10 @@ public:
     void CloseDevice();
     DeviceInfo GetDeviceInfo() const { return m_deviceInfo; }
 
-    // Returns at once; the upgrade runs on the camera's own thread.
-    void StartUpgrade();
+    // Returns at once; the upgrade runs on the camera's own thread. The worker
+    // takes its burn plan from plans, which a run shares among its cameras so
+    // that each model's plan is built once; without one it builds its own.
+    void StartUpgrade(std::shared_ptr<CBurnPlanSet> plans = nullptr);
     // The worker routine given to the camera's thread.
     static unsigned int __UpgradeProc(void* camera);
 
@@ -85,11 +87,16 @@ public:
     bool IsUpgradeStarted() const { return m_upgradeStarted.load(); }
     bool IsInUpgradeMode() const { return m_inUpgradeMode.load(); }
     bool HasWriteFailure() const { return m_writeFailure.load(); }
+    // The last worker asked the producer to write at least one region: the
+    // camera's flash may have changed and the camera reboots when it leaves
+    // upgrade mode. Cleared when a worker starts.
+    bool HasWrittenFlash() const { return m_wroteFlash.load(); }
     gentl::DEV_HANDLE GetDeviceHandle() const { return m_hDevice; }
     CBurnTime& GetBurnTime() { return m_burnTime; }
     const CBurnTime& GetBurnTime() const { return m_burnTime; }
     GenICam::Client::CThreadPtr GetThread() const { return m_thread; }
-    boost::shared_ptr<CUpgradeFile> GetUpgradeFile() const { return m_upgradeFile; }
+    // The plan the worker burns, until the camera is closed; null before and after.
+    std::shared_ptr<const CUpgradeFile> GetUpgradeFile() const { return m_upgradeFile; }
 
 private:
     friend class CDeviceManager;
@@ -137,8 +144,10 @@ private:
     std::uint8_t m_cameraInfo[kCameraInfoSize] = {};
     std::atomic<bool> m_writeFailure{false};
     std::atomic<bool> m_upgradeStarted{false};
+    std::atomic<bool> m_wroteFlash{false};
     GenICam::Client::CThreadPtr m_thread;
-    boost::shared_ptr<CUpgradeFile> m_upgradeFile;
+    std::shared_ptr<CBurnPlanSet> m_planSet;
+    std::shared_ptr<const CUpgradeFile> m_upgradeFile;
 };
 
 // True when the camera's model equals one of the package models exactly;

@@ -57,12 +57,18 @@ public:
     // is deleted again. Returns an ECsvConvertResult code.
     int Convert(const std::wstring& tablePath);
 
+    // Compiles a table held in memory (the same rules, the same codes), with
+    // no file at all: the image is built in memory.
+    int ConvertText(const std::uint8_t* text, std::size_t size);
+
     // Image = length (32-bit LE), check value of the bytes, the bytes.
     int AddFileHeader(const std::uint8_t* data, std::uint32_t length);
 
     bool HasImage() const { return m_hasImage; }
     const std::uint8_t* GetImage() const { return m_image.get(); }
     std::uint32_t GetImageSize() const { return m_imageSize; }
+    // Hands the image over (GetImageSize() bytes; read the size first) and leaves the object empty.
+    std::unique_ptr<std::uint8_t[]> TakeImage();
 
 private:
     using RowReader = package::detail::CsvRowReader;

@@ -2,6 +2,7 @@
 
 #include <cstdint>
 #include <string>
+#include <vector>
 
 // Reads values of profile (INI) files with the Windows profile rules: section
 // and key names match without regard to case, blanks around a value are
@@ -28,6 +29,32 @@ public:
 };
 
 namespace package {
+
+// A profile file read and parsed once, for a reader that asks it many
+// questions (the burn list asks about forty). Answers exactly as the reads
+// above and below would for the file as it was when loaded.
+class CProfileFile {
+public:
+    // False when no file is at the path (every answer is then the fallback).
+    bool Load(const std::wstring& path);
+
+    std::wstring GetString(const std::wstring& section, const std::wstring& key, const std::wstring& fallback,
+                           std::size_t bufferChars) const;
+    // The CINIFileBase rules on the loaded file.
+    bool ReadString(const std::wstring& section, const std::wstring& key, std::wstring& value) const;
+    bool ReadInt(const std::wstring& section, const std::wstring& key, std::int32_t& value) const;
+    bool ReadHex(const std::wstring& section, const std::wstring& key, std::int32_t& value) const;
+
+    struct Entry {
+        std::string section;
+        std::string key;
+        std::string value;
+    };
+
+private:
+    std::vector<Entry> m_entries;
+    bool m_exists = false;
+};
 
 // What the profile reader answers for one entry: the value, or the default
 // when the file, section or key is missing or the value is empty. Values are

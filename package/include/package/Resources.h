@@ -28,6 +28,17 @@ private:
 // missing or empty.
 bool GetResourceData(const std::wstring& type, int id, CSourceFile& source);
 
+// The bytes of a resource where they lie, without a copy. Embedded resources
+// live as long as the program; owner keeps a test's replacement bytes alive.
+struct ResourceBytes {
+    const std::uint8_t* data = nullptr;
+    std::uint32_t size = 0;
+    std::shared_ptr<const void> owner;
+};
+
+// Same rules as GetResourceData.
+bool FindResourceBytes(const std::wstring& type, int id, ResourceBytes& bytes);
+
 namespace package::testing {
 // Makes GetResourceData answer with these bytes for (type, id) until cleared, so
 // tests can feed the burn plan files the shipped package does not have. An

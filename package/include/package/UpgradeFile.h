@@ -35,23 +35,34 @@ public:
 
     // Copies exactly GetSize() bytes; false for no bytes, another length or no memory.
     bool SetData(const std::uint8_t* data, std::uint32_t length);
+    // Takes over GetSize() bytes made for this region; false for none.
+    bool AdoptData(std::unique_ptr<std::uint8_t[]> data);
+    // Uses GetSize() bytes that stay where they are (an embedded resource) and
+    // are never changed; owner, if any, keeps them alive. False for none.
+    bool ShareData(const std::uint8_t* data, std::uint32_t length, std::shared_ptr<const void> owner);
 
     std::int32_t GetFileType() const { return m_fileType; }
     std::uint32_t GetAddress() const { return m_address; }
     std::uint32_t GetSize() const { return m_size; }
-    const std::uint8_t* GetData() const { return m_data.get(); }
-    std::uint8_t* GetData() { return m_data.get(); }
+    const std::uint8_t* GetData() const { return m_data ? m_data.get() : m_shared; }
+    // The region's own bytes, to complete them; null for shared bytes.
+    std::uint8_t* GetOwnData() { return m_data.get(); }
 
 private:
     std::int32_t m_fileType;
     std::uint32_t m_address;
     std::uint32_t m_size;
     std::unique_ptr<std::uint8_t[]> m_data;
+    const std::uint8_t* m_shared = nullptr;
+    std::shared_ptr<const void> m_sharedOwner;
 };
 
-// One camera's burn plan: the model's burn list from the run's package
-// configuration, and the prepared regions in burn order. One worker thread uses
-// a plan; plans of different cameras share nothing but read-only data.
+// The burn plan of one model: the model's burn list from the run's package
+// configuration, and the prepared regions in burn order. Built by one thread;
+// once prepared, any number of workers may read it at the same time (a run
+// shares one plan among the cameras of a model, see BurnPlans.h). Preparing
+// needs no file: tables are compiled in memory, and the bitstream and XML
+// regions use the embedded bytes where they lie.
 class CUpgradeFile {
 public:
     CUpgradeFile() = default;
@@ -59,8 +70,8 @@ public:
     CUpgradeFile(const CUpgradeFile&) = delete;
     CUpgradeFile& operator=(const CUpgradeFile&) = delete;
 
-    // Reads the model's burn list and firmware version; deviceId names the
-    // camera's table files. Regions are not touched.
+    // Reads the model's burn list and firmware version (the configuration file
+    // is read once); deviceId is kept for listings. Regions are not touched.
     bool LoadBurnList(const std::wstring& model, const char* deviceId);
 
     // Builds every region from the items; the first failure returns false and

@@ -65,8 +65,6 @@ public:
     static void SetQuestionHandler(QuestionHandler handler);
 
     explicit CFlashwrightDlg(QWidget* parent = nullptr);
-    // Tests shorten the re-enumeration watcher; the program never does.
-    explicit CFlashwrightDlg(WatcherTiming watcherTiming, QWidget* parent = nullptr);
     // The shutdown: parameter manager, producer, device manager, temporary folder.
     ~CFlashwrightDlg() override;
     CFlashwrightDlg(const CFlashwrightDlg&) = delete;
@@ -101,6 +99,8 @@ public:
     const std::map<std::int32_t, CU3VDevice*>& GetSelection() const { return m_selection; }
     const std::vector<CU3VDevice*>& GetRowList() const { return m_rowList; }
     const std::vector<std::wstring>& GetModelList() const { return m_models; }
+    // The cameras' session; its run timing is the one the upgrade runs use.
+    CCameraSession& GetSession() const { return *m_session; }
     // The watcher of the last run, for tests.
     const CUpgradeRun* GetLastRun() const { return m_lastRun.get(); }
 
@@ -165,7 +165,6 @@ private:
     bool m_needsReenumeration = false;
     bool m_upgrading = false;
     std::vector<std::wstring> m_models;
-    const WatcherTiming m_watcherTiming;
     std::unique_ptr<CUpgradeRun> m_lastRun;
     // From "Begin Upgrade" to the end of the import pass: the window stays.
     bool m_runActive = false;

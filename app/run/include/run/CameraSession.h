@@ -3,6 +3,7 @@
 // keeps the camera SDK and the producer from holding a camera at the same time.
 #pragma once
 
+#include <chrono>
 #include <string>
 #include <vector>
 
@@ -16,6 +17,18 @@ enum class EParameterBackup {
     kSaved,      // exported: the camera may be upgraded
     kNotSaved,   // the SDK lists the camera but its export failed
     kNotListed,  // the SDK does not list the camera: nothing can be saved
+};
+
+// How an upgrade run waits for the cameras that wrote flash to come back.
+struct RunTiming {
+    // Between the starts of two polls of the re-enumeration watcher.
+    std::chrono::milliseconds pollInterval{250};
+    // A camera that wrote flash but was never seen gone (a producer that hides
+    // the reboot, or a reboot quicker than one poll) counts as back once it is
+    // found and opened this long after the workers ended.
+    std::chrono::milliseconds rebootAllowance{10000};
+    // The wait ends this long after the workers ended at the latest.
+    std::chrono::milliseconds rebootTimeout{21000};
 };
 
 class CCameraSession {
@@ -40,6 +53,13 @@ public:
     std::vector<CU3VDevice*> GetCameras() const;
     const std::vector<std::wstring>& GetModels() const { return m_models; }
 
+    // The timing of the upgrade runs made on this session.
+    void SetRunTiming(const RunTiming& timing) { m_runTiming = timing; }
+    const RunTiming& GetRunTiming() const { return m_runTiming; }
+
+    CDeviceManager& Devices() const { return m_devices; }
+    CAPIDeviceManager& Parameters() const { return m_parameters; }
+
     // A camera that may be ticked: opened, and its model is one of the package's.
     // An unsupported camera's status becomes "Don't support upgrade".
     static bool IsEligible(CU3VDevice& camera, const std::vector<std::wstring>& models);
@@ -52,4 +72,5 @@ private:
     CDeviceManager& m_devices;
     CAPIDeviceManager& m_parameters;
     std::vector<std::wstring> m_models;
+    RunTiming m_runTiming;
 };

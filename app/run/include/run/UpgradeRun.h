@@ -6,10 +6,14 @@
 
 #include <atomic>
 #include <chrono>
+#include <memory>
 #include <string>
 #include <vector>
 
+#include "run/CameraSession.h"
+
 class CAPIDeviceManager;
+class CBurnPlanSet;
 class CDeviceManager;
 class CU3VDevice;
 struct CameraParameters;
@@ -40,21 +44,10 @@ public:
     virtual void OnRecordFailed(const std::wstring& /*text*/) {}
 };
 
-// How long the watcher lets the cameras reboot before it polls, and how long
-// it polls at most.
-struct WatcherTiming {
-    std::chrono::milliseconds sleep{10000};
-    std::chrono::milliseconds pollingLimit{11000};
-};
-
 class CUpgradeRun {
 public:
-    static constexpr std::chrono::milliseconds kWatcherSleep = WatcherTiming{}.sleep;
-    static constexpr std::chrono::milliseconds kPollingLimit = WatcherTiming{}.pollingLimit;
-
-    CUpgradeRun(CDeviceManager& devices, CAPIDeviceManager& parameters);
-    // Tests shorten the watcher; the program always uses the constants above.
-    CUpgradeRun(CDeviceManager& devices, CAPIDeviceManager& parameters, WatcherTiming timing);
+    // The run uses the session's device manager, parameter manager and timing.
+    explicit CUpgradeRun(CCameraSession& session);
     ~CUpgradeRun();
     CUpgradeRun(const CUpgradeRun&) = delete;
     CUpgradeRun& operator=(const CUpgradeRun&) = delete;
@@ -73,19 +66,30 @@ public:
     // was found again and opened, and its model is still supported.
     static bool HasReturned(CU3VDevice& camera, const std::vector<std::wstring>& models);
 
-    // What the last watcher did.
+    // What the last run did: the watcher's polls, whether every camera that
+    // wrote flash came back before the time-out, how long the watcher took,
+    // and how many burn plans the workers had built.
     int GetPollCount() const { return m_pollCount.load(); }
     bool StoppedEarly() const { return m_stoppedEarly.load(); }
-    WatcherTiming GetTiming() const { return m_timing; }
+    std::chrono::milliseconds GetWatchDuration() const { return m_watchDuration; }
+    int GetPlanBuildCount() const { return m_planBuildCount; }
+    RunTiming GetTiming() const { return m_timing; }
 
 private:
-    void __StartWorkers();
+    // What the watcher knows about one camera whose worker began.
+    struct Awaited {
+        CU3VDevice* camera;
+        std::string deviceId;
+        bool wroteFlash;  // else it did not reboot and is only looked at once
+        bool seenGone = false;
+        bool back = false;
+    };
+
+    void __StartWorkers(const std::shared_ptr<CBurnPlanSet>& plans);
     void __WaitForWorkers();
     void __WatchReenumeration();
     static unsigned int __WatcherProc(void* run);
     void __Watch();
-    // The early-stop test: every camera whose worker began is found and opened.
-    bool __UpgradedCamerasAreBack() const;
     // The unfinished-run record: the run's saved cameras are added before the
     // first write, and taken out again once their parameters are back.
     void __RecordRun(IUpgradeRunObserver& observer);
@@ -93,10 +97,13 @@ private:
 
     CDeviceManager& m_devices;
     CAPIDeviceManager& m_parameters;
-    const WatcherTiming m_timing;
+    const CCameraSession& m_session;
+    RunTiming m_timing;
     std::vector<CU3VDevice*> m_cameras;
     std::vector<std::string> m_recordedSerials;  // the entries this run added
     std::atomic<bool> m_watcherRunning{false};
     std::atomic<int> m_pollCount{0};
     std::atomic<bool> m_stoppedEarly{false};
+    std::chrono::milliseconds m_watchDuration{0};
+    int m_planBuildCount = 0;
 };
