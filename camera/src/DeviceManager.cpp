@@ -3,6 +3,7 @@
 #include <cstring>
 #include <new>
 
+#include "FailureSites.h"
 #include "support/FormatString.h"
 #include "support/Platform.h"
 
@@ -25,8 +26,8 @@ CDeviceManager::~CDeviceManager() {
     m_reDevices.clear();
 }
 
-void CDeviceManager::__RecordFailure(std::int32_t code, const char* operation, int line) {
-    m_error.SetErrorText(FormatFailureText(code, operation, line, __GetProducerError()));
+void CDeviceManager::__RecordFailure(std::int32_t code, const FailureSite& site) {
+    m_error.SetErrorText(FormatFailureText(code, site, __GetProducerError()));
 }
 
 bool CDeviceManager::__LoadProducer(const std::vector<std::wstring>& names) {
@@ -46,12 +47,12 @@ bool CDeviceManager::InitEnvironment(const std::wstring& producerNames) {
     }
     gentl::GC_ERROR result = m_binding->Call<gentl::Entry::GCInitLib>();
     if (result != gentl::GC_ERR_SUCCESS) {
-        __RecordFailure(result, "CDeviceManager::InitEnvironment", 394);
+        __RecordFailure(result, DeviceManagerSite::kInitLib);
         return false;
     }
     result = m_binding->Call<gentl::Entry::TLOpen>(&m_hTL);
     if (result != gentl::GC_ERR_SUCCESS) {
-        __RecordFailure(result, "CDeviceManager::InitEnvironment", 405);
+        __RecordFailure(result, DeviceManagerSite::kOpenTransportLayer);
         return false;
     }
     return true;
@@ -86,7 +87,7 @@ gentl::IF_HANDLE CDeviceManager::__OpenInterface(std::uint32_t index) {
     return hInterface;
 }
 
-bool CDeviceManager::__Enumerate(DeviceList& list, const EnumerationLines& lines,
+bool CDeviceManager::__Enumerate(DeviceList& list, const EnumerationSites& sites,
                                  bool useWrappers) {
     list.clear();
 
@@ -96,7 +97,7 @@ bool CDeviceManager::__Enumerate(DeviceList& list, const EnumerationLines& lines
                     : m_binding->Call<gentl::Entry::TLUpdateInterfaceList>(m_hTL, &changed,
                                                                           std::uint64_t{1000});
     if (result != gentl::GC_ERR_SUCCESS) {
-        __RecordFailure(result, lines.operation, lines.updateInterfaces);
+        __RecordFailure(result, sites.updateInterfaces);
         if (useWrappers) platform::OutputDebugText(m_error.GetErrorText());
         return false;
     }
@@ -104,7 +105,7 @@ bool CDeviceManager::__Enumerate(DeviceList& list, const EnumerationLines& lines
     std::uint32_t interfaceCount = 0;
     result = m_binding->Call<gentl::Entry::TLGetNumInterfaces>(m_hTL, &interfaceCount);
     if (result != gentl::GC_ERR_SUCCESS) {
-        __RecordFailure(result, lines.operation, lines.numInterfaces);
+        __RecordFailure(result, sites.numInterfaces);
         return false;
     }
 
@@ -117,14 +118,14 @@ bool CDeviceManager::__Enumerate(DeviceList& list, const EnumerationLines& lines
                              : m_binding->Call<gentl::Entry::IFUpdateDeviceList>(
                                    hInterface, &changed, std::uint64_t{1000});
         if (result != gentl::GC_ERR_SUCCESS) {
-            __RecordFailure(result, lines.operation, lines.updateDevices);
+            __RecordFailure(result, sites.updateDevices);
             return false;
         }
 
         std::uint32_t deviceCount = 0;
         result = m_binding->Call<gentl::Entry::IFGetNumDevices>(hInterface, &deviceCount);
         if (result != gentl::GC_ERR_SUCCESS) {
-            __RecordFailure(result, lines.operation, lines.numDevices);
+            __RecordFailure(result, sites.numDevices);
             return false;
         }
 
@@ -134,7 +135,7 @@ bool CDeviceManager::__Enumerate(DeviceList& list, const EnumerationLines& lines
             std::size_t size = CU3VDevice::kDeviceIdCapacity;
             result = m_binding->Call<gentl::Entry::IFGetDeviceID>(hInterface, d, id, &size);
             if (result != gentl::GC_ERR_SUCCESS) {
-                __RecordFailure(result, lines.operation, lines.deviceId);
+                __RecordFailure(result, sites.deviceId);
                 return false;
             }
             list.push_back(std::make_unique<CU3VDevice>(hInterface, id, m_binding.get()));
@@ -146,10 +147,8 @@ bool CDeviceManager::__Enumerate(DeviceList& list, const EnumerationLines& lines
 
 bool CDeviceManager::UpdateDeviceList() {
     if (!m_binding) return false;
-    static constexpr EnumerationLines kLines{"CDeviceManager::UpdateDeviceList", 92, 106, 128,
-                                             140, 164};
     try {
-        return __Enumerate(m_devices, kLines, true);
+        return __Enumerate(m_devices, DeviceManagerSite::kEnumeration, true);
     } catch (...) {
         return false;
     }
@@ -157,9 +156,7 @@ bool CDeviceManager::UpdateDeviceList() {
 
 bool CDeviceManager::__ReUpdateDeviceList() {
     if (!m_binding) return false;
-    static constexpr EnumerationLines kLines{"CDeviceManager::__ReUpdateDeviceList", 213, 226,
-                                             248, 260, 284};
-    return __Enumerate(m_reDevices, kLines, false);
+    return __Enumerate(m_reDevices, DeviceManagerSite::kReEnumeration, false);
 }
 
 std::vector<CU3VDevice*> CDeviceManager::GetDeviceList() const {

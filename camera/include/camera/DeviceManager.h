@@ -11,6 +11,8 @@
 #include "camera/U3VDevice.h"
 #include "support/Error.h"
 
+struct EnumerationSites;
+
 class CDeviceManager {
 public:
     static CDeviceManager* GetInstance();
@@ -47,16 +49,12 @@ private:
     gentl::IF_HANDLE __OpenInterface(std::uint32_t index);
     bool __ReUpdateDeviceList();
     std::wstring __GetProducerError() const { return GetProducerErrorText(m_binding.get()); }
-    void __RecordFailure(std::int32_t code, const char* operation, int line);
+    void __RecordFailure(std::int32_t code, const FailureSite& site);
 
     using DeviceList = std::vector<std::unique_ptr<CU3VDevice>>;
-    // Enumerates every camera of every interface into the list; lines gives
-    // the failure-text line of each step, in the order they are called.
-    struct EnumerationLines {
-        const char* operation;
-        int updateInterfaces, numInterfaces, updateDevices, numDevices, deviceId;
-    };
-    bool __Enumerate(DeviceList& list, const EnumerationLines& lines, bool useWrappers);
+    // Enumerates every camera of every interface into the list; sites names
+    // the failure text of each step.
+    bool __Enumerate(DeviceList& list, const EnumerationSites& sites, bool useWrappers);
 
     std::map<std::string, gentl::IF_HANDLE> m_interfaces;
     gentl::TL_HANDLE m_hTL = nullptr;
