@@ -4,6 +4,7 @@
 #include <cstring>
 #include <new>
 
+#include "FailureSites.h"
 #include "support/FormatString.h"
 #include "support/Platform.h"
 
@@ -26,8 +27,8 @@ CDeviceManager::~CDeviceManager() {
     m_reDevices.clear();
 }
 
-void CDeviceManager::__RecordFailure(std::int32_t code, const char* operation, int line) {
-    m_error.SetErrorText(FormatFailureText(code, operation, line, __GetProducerError()));
+void CDeviceManager::__RecordFailure(std::int32_t code, const FailureSite& site) {
+    m_error.SetErrorText(FormatFailureText(code, site, __GetProducerError()));
 }
 
 bool CDeviceManager::__LoadProducer(const std::vector<std::wstring>& names) {
@@ -47,12 +48,12 @@ bool CDeviceManager::InitEnvironment(const std::wstring& producerNames) {
     }
     gentl::GC_ERROR result = m_binding->Call<gentl::Entry::GCInitLib>();
     if (result != gentl::GC_ERR_SUCCESS) {
-        __RecordFailure(result, "CDeviceManager::InitEnvironment", 394);
+        __RecordFailure(result, DeviceManagerSite::kInitLib);
         return false;
     }
     result = m_binding->Call<gentl::Entry::TLOpen>(&m_hTL);
     if (result != gentl::GC_ERR_SUCCESS) {
-        __RecordFailure(result, "CDeviceManager::InitEnvironment", 405);
+        __RecordFailure(result, DeviceManagerSite::kOpenTransportLayer);
         return false;
     }
     return true;
@@ -87,16 +88,16 @@ gentl::IF_HANDLE CDeviceManager::__OpenInterface(std::uint32_t index) {
     return hInterface;
 }
 
-bool CDeviceManager::__Enumerate(DeviceList& list, const EnumerationLines& lines,
+bool CDeviceManager::__Enumerate(DeviceList& list, const EnumerationSites& sites,
                                  bool useWrappers) {
     list.clear();
-    return __Enumerate(lines, useWrappers, [&](gentl::IF_HANDLE hInterface, const std::string& id) {
+    return __Enumerate(sites, useWrappers, [&](gentl::IF_HANDLE hInterface, const std::string& id) {
         list.push_back(std::make_unique<CU3VDevice>(hInterface, id, m_binding.get()));
         list.back()->OpenDevice();
     });
 }
 
-bool CDeviceManager::__Enumerate(const EnumerationLines& lines, bool useWrappers,
+bool CDeviceManager::__Enumerate(const EnumerationSites& sites, bool useWrappers,
                                  const DeviceVisitor& found) {
     gentl::bool8_t changed = 0;
     gentl::GC_ERROR result =
@@ -104,7 +105,7 @@ bool CDeviceManager::__Enumerate(const EnumerationLines& lines, bool useWrappers
                     : m_binding->Call<gentl::Entry::TLUpdateInterfaceList>(m_hTL, &changed,
                                                                           std::uint64_t{1000});
     if (result != gentl::GC_ERR_SUCCESS) {
-        __RecordFailure(result, lines.operation, lines.updateInterfaces);
+        __RecordFailure(result, sites.updateInterfaces);
         if (useWrappers) platform::OutputDebugText(m_error.GetErrorText());
         return false;
     }
@@ -112,7 +113,7 @@ bool CDeviceManager::__Enumerate(const EnumerationLines& lines, bool useWrappers
     std::uint32_t interfaceCount = 0;
     result = m_binding->Call<gentl::Entry::TLGetNumInterfaces>(m_hTL, &interfaceCount);
     if (result != gentl::GC_ERR_SUCCESS) {
-        __RecordFailure(result, lines.operation, lines.numInterfaces);
+        __RecordFailure(result, sites.numInterfaces);
         return false;
     }
 
@@ -125,14 +126,14 @@ bool CDeviceManager::__Enumerate(const EnumerationLines& lines, bool useWrappers
                              : m_binding->Call<gentl::Entry::IFUpdateDeviceList>(
                                    hInterface, &changed, std::uint64_t{1000});
         if (result != gentl::GC_ERR_SUCCESS) {
-            __RecordFailure(result, lines.operation, lines.updateDevices);
+            __RecordFailure(result, sites.updateDevices);
             return false;
         }
 
         std::uint32_t deviceCount = 0;
         result = m_binding->Call<gentl::Entry::IFGetNumDevices>(hInterface, &deviceCount);
         if (result != gentl::GC_ERR_SUCCESS) {
-            __RecordFailure(result, lines.operation, lines.numDevices);
+            __RecordFailure(result, sites.numDevices);
             return false;
         }
 
@@ -151,7 +152,7 @@ bool CDeviceManager::__Enumerate(const EnumerationLines& lines, bool useWrappers
                 }
             }
             if (result != gentl::GC_ERR_SUCCESS) {
-                __RecordFailure(result, lines.operation, lines.deviceId);
+                __RecordFailure(result, sites.deviceId);
                 return false;
             }
             found(hInterface, std::string(id.data(), ::strnlen(id.data(), id.size())));
@@ -162,10 +163,8 @@ bool CDeviceManager::__Enumerate(const EnumerationLines& lines, bool useWrappers
 
 bool CDeviceManager::UpdateDeviceList() {
     if (!m_binding) return false;
-    static constexpr EnumerationLines kLines{"CDeviceManager::UpdateDeviceList", 92, 106, 128,
-                                             140, 164};
     try {
-        return __Enumerate(m_devices, kLines, true);
+        return __Enumerate(m_devices, DeviceManagerSite::kEnumeration, true);
     } catch (...) {
         return false;
     }
@@ -173,7 +172,7 @@ bool CDeviceManager::UpdateDeviceList() {
 
 bool CDeviceManager::__ReUpdateDeviceList() {
     if (!m_binding) return false;
-    return __Enumerate(m_reDevices, kReUpdateLines, false);
+    return __Enumerate(m_reDevices, DeviceManagerSite::kReEnumeration, false);
 }
 
 std::vector<CU3VDevice*> CDeviceManager::GetDeviceList() const {
@@ -206,7 +205,7 @@ bool CDeviceManager::PollReenumeration(const std::vector<std::string>& toOpen,
     present.clear();
     opened.clear();
     if (!m_binding) return false;
-    return __Enumerate(kReUpdateLines, false, [&](gentl::IF_HANDLE hInterface, const std::string& id) {
+    return __Enumerate(DeviceManagerSite::kReEnumeration, false, [&](gentl::IF_HANDLE hInterface, const std::string& id) {
         present.push_back(id);
         if (std::find(toOpen.begin(), toOpen.end(), present.back()) == toOpen.end()) return;
         auto fresh = std::make_unique<CU3VDevice>(hInterface, id, m_binding.get());

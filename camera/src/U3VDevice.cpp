@@ -3,6 +3,7 @@
 #include <algorithm>
 #include <cstring>
 
+#include "FailureSites.h"
 #include "package/UpgradeFile.h"
 #include "support/FormatString.h"
 #include "support/Platform.h"
@@ -27,8 +28,8 @@ CU3VDevice::~CU3VDevice() {
     }
 }
 
-void CU3VDevice::__RecordFailure(std::int32_t code, const char* operation, int line) {
-    m_error.SetErrorText(FormatFailureText(code, operation, line, __GetProducerError()));
+void CU3VDevice::__RecordFailure(std::int32_t code, const FailureSite& site) {
+    m_error.SetErrorText(FormatFailureText(code, site, __GetProducerError()));
 }
 
 void CU3VDevice::__PutInvalid(char* field, std::size_t width) {
@@ -49,7 +50,7 @@ void CU3VDevice::OpenDevice() {
     const gentl::GC_ERROR opened = m_binding->Call<gentl::Entry::IFOpenDevice>(
         m_hInterface, m_deviceId.c_str(), gentl::DEVICE_ACCESS_EXCLUSIVE, &hDevice);
     if (opened != gentl::GC_ERR_SUCCESS && opened != gentl::kVendorAlreadyOpen) {
-        __RecordFailure(opened, "CU3VDevice::OpenDevice", 251);
+        __RecordFailure(opened, U3VDeviceSite::kOpenDevice);
         m_opened = false;
         __SetStatus(StatusCode::kOpenDeviceError);
         return;
@@ -64,7 +65,7 @@ void CU3VDevice::OpenDevice() {
         __ReadDeviceInfo();
         return;
     }
-    __RecordFailure(port, "CU3VDevice::OpenDevice", 266);
+    __RecordFailure(port, U3VDeviceSite::kGetPort);
     m_binding->Call<gentl::Entry::DevClose>(m_hDevice);
     m_hDevice = nullptr;
     m_opened = false;
@@ -78,7 +79,7 @@ bool CU3VDevice::__GetUpdateInfo() {
         m_binding->IFGetDeviceInfo(m_hInterface, m_deviceId.c_str(), gentl::DEVICE_INFO_MODEL,
                                    &type, m_deviceInfo.modelName, &size);
     if (result != gentl::GC_ERR_SUCCESS) {
-        __RecordFailure(result, "CU3VDevice::__GetUpdateInfo", 400);
+        __RecordFailure(result, U3VDeviceSite::kModelInfo);
         __PutInvalid(m_deviceInfo.modelName, sizeof(m_deviceInfo.modelName));
         return false;
     }
@@ -89,7 +90,7 @@ bool CU3VDevice::__GetUpdateInfo() {
     result = m_binding->IFGetDeviceInfo(m_hInterface, m_deviceId.c_str(),
                                         gentl::DEVICE_INFO_DISPLAYNAME, &type, displayName, &size);
     if (result != gentl::GC_ERR_SUCCESS) {
-        __RecordFailure(result, "CU3VDevice::__GetUpdateInfo", 421);
+        __RecordFailure(result, U3VDeviceSite::kDisplayNameInfo);
         return false;
     }
     return true;
@@ -118,7 +119,7 @@ void CU3VDevice::__GetVersionInfo(std::uint64_t address, char* field, std::size_
         std::memcpy(field, scratch, std::min(size, width));
         return;
     }
-    __RecordFailure(result, "CU3VDevice::__GetVersionInfo", 366);
+    __RecordFailure(result, U3VDeviceSite::kVersionRead);
     __PutInvalid(field, width);
 }
 
@@ -158,7 +159,7 @@ void CU3VDevice::__GetDevGUIDInfo() {
         std::memcpy(m_deviceInfo.guid, m_cameraInfo + kGuidOffset, sizeof(m_deviceInfo.guid));
         return;
     }
-    __RecordFailure(result, "CU3VDevice::__GetDevGUIDInfo", 1082);
+    __RecordFailure(result, U3VDeviceSite::kCameraInfoRead);
     __PutInvalid(m_deviceInfo.guid, sizeof(m_deviceInfo.guid));
 }
 

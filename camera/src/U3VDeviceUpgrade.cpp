@@ -2,6 +2,7 @@
 #include <cstring>
 #include <memory>
 
+#include "FailureSites.h"
 #include "camera/U3VDevice.h"
 #include "package/BurnPlans.h"
 #include "package/PackageConfig.h"
@@ -130,9 +131,9 @@ bool CU3VDevice::__EnterUpgradeMode() {
         m_inUpgradeMode = true;
         return true;
     }
-    __RecordFailure(result, "CU3VDevice::__EnterUpgradeMode", 558);
+    __RecordFailure(result, U3VDeviceSite::kEnterUpgradeMode);
     platform::OutputDebugText(
-        FormatFailureText(result, "CU3VDevice::__EnterUpgradeMode", 564, __GetProducerError()));
+        FormatFailureText(result, U3VDeviceSite::kEnterUpgradeModeDebug, __GetProducerError()));
     __SetStatus(StatusCode::kEnterUpgradeModeError);
     return false;
 }

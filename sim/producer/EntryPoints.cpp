@@ -1,4 +1,11 @@
 // The exported GenTL 1.6 entry points and the three upgrade extensions.
+//
+// Every entry point runs its body through Run(): nothing leaves it as an
+// exception, and the call is recorded once in the event record with its result,
+// whether it was carried out or refused (library not initialised, a handle that
+// is not open now, a bad argument). The record can so show that an entry point
+// was never called. Handles are checked by one helper, Call, in the same words
+// for every entry point.
 #include <dlfcn.h>
 
 #include <algorithm>
@@ -9,6 +16,7 @@
 #include "Producer.h"
 #include "zvsim/CameraModel.h"
 #include "zvsim/Clock.h"
+#include "zvsim/StateStore.h"
 
 #define ZV_EXPORT extern "C" __attribute__((visibility("default")))
 
@@ -34,6 +42,145 @@ GC_ERROR Guard(const char* call, const std::function<GC_ERROR()>& body) {
     }
 }
 
+// A caller's text argument for the record; a null pointer stays null.
+nlohmann::json Text(const char* text) { return text != nullptr ? nlohmann::json(text) : nlohmann::json(); }
+
+enum class Module { None, System, Interface, LocalDevice, RemoteDevice };
+
+struct PortTarget {
+    Module module = Module::None;
+    std::shared_ptr<Device> remote;
+    const InterfaceDescription* interface = nullptr;
+    std::shared_ptr<Device> local;
+};
+
+PortTarget ResolvePort(Context& context, PORT_HANDLE handle) {
+    PortTarget target;
+    if ((target.remote = context.FindPort(handle))) {
+        target.module = Module::RemoteDevice;
+    } else if ((target.local = context.FindDevice(handle))) {
+        target.module = Module::LocalDevice;
+    } else if (Interface* interface = context.OpenInterface(handle)) {
+        target.module = Module::Interface;
+        target.interface = interface->description;
+    } else if (context.IsOpenTl(handle)) {
+        target.module = Module::System;
+    }
+    return target;
+}
+
+// One call of an entry point: its handle checks, what it found, and its entry
+// in the event record.
+class Call {
+public:
+    explicit Call(const char* name) : m_name(name) {}
+
+    const std::string& Name() const { return m_name; }
+
+    // Refuses the call; GCGetLastError then gives the text after the entry point's name.
+    GC_ERROR Refuse(GC_ERROR code, const std::string& why) const { return Fail(code, m_name + ": " + why); }
+
+    // The checked handles. Each needs the initialised library first
+    // (GC_ERR_NOT_INITIALIZED before GCInitLib), then a handle of its kind that
+    // is open now (GC_ERR_INVALID_HANDLE otherwise), and keeps what it found.
+    GC_ERROR Library() {
+        context = CurrentContext();
+        return context ? GC_ERR_SUCCESS : Refuse(GC_ERR_NOT_INITIALIZED, "GCInitLib has not been called");
+    }
+    GC_ERROR System(TL_HANDLE handle) {
+        if (GC_ERROR result = Library()) {
+            return result;
+        }
+        return context->IsOpenTl(handle) ? GC_ERR_SUCCESS
+                                         : Refuse(GC_ERR_INVALID_HANDLE, "not an open transport-layer handle");
+    }
+    GC_ERROR OpenInterface(IF_HANDLE handle) {
+        if (GC_ERROR result = Library()) {
+            return result;
+        }
+        interface = context->OpenInterface(handle);
+        return interface != nullptr ? GC_ERR_SUCCESS : Refuse(GC_ERR_INVALID_HANDLE, "not an open interface handle");
+    }
+    GC_ERROR OpenDevice(DEV_HANDLE handle) {
+        if (GC_ERROR result = Library()) {
+            return result;
+        }
+        device = context->FindDevice(handle);
+        if (!device) {
+            return Refuse(GC_ERR_INVALID_HANDLE, "not an open device handle");
+        }
+        deviceId = device->camera->description.deviceId;
+        return GC_ERR_SUCCESS;
+    }
+    // A port of any module: the transport layer, an interface, a device or a remote device.
+    GC_ERROR AnyPort(PORT_HANDLE handle) {
+        if (GC_ERROR result = Library()) {
+            return result;
+        }
+        port = ResolvePort(*context, handle);
+        if (port.module == Module::None) {
+            return Refuse(GC_ERR_INVALID_HANDLE, "not a port of this producer");
+        }
+        if (port.remote) {
+            deviceId = port.remote->camera->description.deviceId;
+        } else if (port.local) {
+            deviceId = port.local->camera->description.deviceId;
+        }
+        return GC_ERR_SUCCESS;
+    }
+    // The port of a remote device, the only module with registers and flash.
+    GC_ERROR RemotePort(PORT_HANDLE handle) {
+        if (GC_ERROR result = Library()) {
+            return result;
+        }
+        device = context->FindPort(handle);
+        if (!device) {
+            return Refuse(GC_ERR_INVALID_HANDLE, "not a remote-device port of this producer");
+        }
+        deviceId = device->camera->description.deviceId;
+        return GC_ERR_SUCCESS;
+    }
+
+    // Appends the call to the event record of the library's state folder; before
+    // GCInitLib (or after GCCloseLib) to the one the environment names. A record
+    // that cannot be written never changes the call's outcome.
+    void Record(GC_ERROR result) const noexcept {
+        try {
+            const std::shared_ptr<Context> into = context ? context : CurrentContext();
+            if (into) {
+                into->log.Record(m_name, deviceId, result, extra);
+            } else {
+                EventLog(ResolveStateFolder(), "producer").Record(m_name, deviceId, result, extra);
+            }
+        } catch (...) {
+        }
+    }
+
+    std::shared_ptr<Context> context;
+    Interface* interface = nullptr;
+    std::shared_ptr<Device> device;
+    PortTarget port;
+
+    // What the record says besides the call's name and result.
+    std::string deviceId;
+    nlohmann::json extra = nlohmann::json::object();
+
+private:
+    std::string m_name;
+};
+
+// The frame of every entry point: the body gets the call, the call is recorded.
+GC_ERROR Run(const char* name, const std::function<GC_ERROR(Call&)>& body) {
+    Call call(name);
+    const GC_ERROR result = Guard(name, [&] { return body(call); });
+    call.Record(result);
+    return result;
+}
+
+GC_ERROR NotImplemented(const char* name) {
+    return Run(name, [](Call& call) { return call.Refuse(GC_ERR_NOT_IMPLEMENTED, "not supported by this producer"); });
+}
+
 struct Info {
     INFO_DATATYPE type = INFO_DATATYPE_UNKNOWN;
     std::vector<uint8_t> bytes;
@@ -54,9 +201,9 @@ struct Info {
     static Info Bool8(bool value) { return Value<uint8_t>(INFO_DATATYPE_BOOL8, value ? 1 : 0); }
 };
 
-GC_ERROR Deliver(const Info& info, INFO_DATATYPE* type, void* buffer, size_t* size, const char* call) {
+GC_ERROR Deliver(const Info& info, INFO_DATATYPE* type, void* buffer, size_t* size, const Call& call) {
     if (size == nullptr) {
-        return Fail(GC_ERR_INVALID_PARAMETER, std::string(call) + ": the size pointer is null");
+        return call.Refuse(GC_ERR_INVALID_PARAMETER, "the size pointer is null");
     }
     if (type != nullptr) {
         *type = info.type;
@@ -68,34 +215,35 @@ GC_ERROR Deliver(const Info& info, INFO_DATATYPE* type, void* buffer, size_t* si
     if (*size < info.bytes.size()) {
         const size_t given = *size;
         *size = info.bytes.size();
-        return Fail(GC_ERR_BUFFER_TOO_SMALL, std::string(call) + ": " + std::to_string(info.bytes.size()) +
-                                                 " bytes needed, " + std::to_string(given) + " given");
+        return call.Refuse(GC_ERR_BUFFER_TOO_SMALL,
+                           std::to_string(info.bytes.size()) + " bytes needed, " + std::to_string(given) + " given");
     }
     std::memcpy(buffer, info.bytes.data(), info.bytes.size());
     *size = info.bytes.size();
     return GC_ERR_SUCCESS;
 }
 
-GC_ERROR NotImplemented(const char* call) {
-    return Fail(GC_ERR_NOT_IMPLEMENTED, std::string(call) + ": not supported by this producer");
+// Delivers an info answer, or refuses an unknown command.
+GC_ERROR DeliverOrRefuse(const std::optional<Info>& info, int32_t command, INFO_DATATYPE* type, void* buffer,
+                         size_t* size, Call& call) {
+    call.extra["command"] = command;
+    if (!info) {
+        return call.Refuse(GC_ERR_INVALID_PARAMETER, "unknown command " + std::to_string(command));
+    }
+    return Deliver(*info, type, buffer, size, call);
 }
 
-GC_ERROR Context_(const char* call, std::shared_ptr<Context>& context) {
-    context = CurrentContext();
-    if (!context) {
-        return Fail(GC_ERR_NOT_INITIALIZED, std::string(call) + ": GCInitLib has not been called");
-    }
-    return GC_ERR_SUCCESS;
+GC_ERROR CopyString(const std::string& text, char* buffer, size_t* size, const Call& call) {
+    return Deliver(Info::String(text), nullptr, buffer, size, call);
 }
 
 std::string ProducerPath() {
     Dl_info info{};
-    if (::dladdr(reinterpret_cast<void*>(&Deliver), &info) != 0 && info.dli_fname != nullptr) {
+    if (::dladdr(reinterpret_cast<void*>(&ResolvePort), &info) != 0 && info.dli_fname != nullptr) {
         return info.dli_fname;
     }
     return "";
 }
-
 std::optional<Info> TransportLayerInfo(TL_INFO_CMD command) {
     switch (command) {
     case TL_INFO_ID: return Info::String(kProducerId);
@@ -147,10 +295,6 @@ std::optional<Info> DeviceInfo(const Camera& camera, DEVICE_INFO_CMD command) {
     }
 }
 
-GC_ERROR CopyString(const std::string& text, char* buffer, size_t* size, const char* call) {
-    return Deliver(Info::String(text), nullptr, buffer, size, call);
-}
-
 // The remote device behind a port handle, checked under the camera's mutex:
 // still open, and the camera has not rebooted since it was opened.
 GC_ERROR CheckReachable(const Device& device, const CameraState& state, const std::string& call) {
@@ -164,96 +308,125 @@ GC_ERROR CheckReachable(const Device& device, const CameraState& state, const st
     return GC_ERR_SUCCESS;
 }
 
-enum class Module { None, System, Interface, LocalDevice, RemoteDevice };
-
-struct PortTarget {
-    Module module = Module::None;
-    std::shared_ptr<Device> remote;
-    const InterfaceDescription* interface = nullptr;
-    std::shared_ptr<Device> local;
-};
-
-PortTarget ResolvePort(Context& context, PORT_HANDLE handle) {
-    PortTarget target;
-    if ((target.remote = context.FindPort(handle))) {
-        target.module = Module::RemoteDevice;
-    } else if ((target.local = context.FindDevice(handle))) {
-        target.module = Module::LocalDevice;
-    } else if (Interface* interface = context.OpenInterface(handle)) {
-        target.module = Module::Interface;
-        target.interface = interface->description;
-    } else if (context.IsOpenTl(handle)) {
-        target.module = Module::System;
-    }
-    return target;
-}
-
-GC_ERROR ReadOne(Context& context, const Device& device, uint64_t address, void* buffer, size_t* size) {
-    const std::string call = "GCReadPort";
+// One register read of a remote device.
+GC_ERROR ReadOne(const Call& entry, const Device& device, uint64_t address, void* buffer, size_t size) {
+    const std::string& call = entry.Name();
     const CameraDescription& camera = device.camera->description;
-    GC_ERROR result = GC_ERR_SUCCESS;
-    {
-        std::lock_guard lock(device.camera->mutex);
-        const CameraState state = device.camera->store.Read();
-        result = CheckReachable(device, state, call);
-        if (result == GC_ERR_SUCCESS) {
-            const auto& fails = camera.faults.readFails;
-            if (std::find(fails.begin(), fails.end(), address) != fails.end()) {
-                result = Fail(GC_ERR_IO, call + ": reading " + HexString(address) + " of " + camera.deviceId +
-                                             " failed (simulated fault)");
-            } else if (address == kFlashVendorRegister && camera.faults.vendorRead &&
-                       *camera.faults.vendorRead != GC_ERR_SUCCESS) {
-                result = Fail(*camera.faults.vendorRead,
-                              call + ": the flash vendor of " + camera.deviceId + " could not be read (simulated fault)");
-            } else {
-                result = ReadRegisters(camera, state, address, buffer, *size);
-                if (result != GC_ERR_SUCCESS) {
-                    result = Fail(result, call + ": " + camera.deviceId + " has no register for " +
-                                              std::to_string(*size) + " bytes at " + HexString(address) +
-                                              " (status 0x8003)");
-                }
-            }
-        }
-    }
-    context.log.Record(call, camera.deviceId, result, {{"address", HexString(address)}, {"size", *size}});
-    return result;
-}
-
-GC_ERROR WriteOne(Context& context, const Device& device, uint64_t address, const void* buffer, size_t* size) {
-    const std::string call = "GCWritePort";
-    const CameraDescription& camera = device.camera->description;
-    GC_ERROR result = GC_ERR_SUCCESS;
-    {
-        std::lock_guard lock(device.camera->mutex);
-        CameraState state = device.camera->store.Read();
-        result = CheckReachable(device, state, call);
-        if (result == GC_ERR_SUCCESS) {
-            bool changed = false;
-            result = WriteRegisters(camera, state, address, buffer, *size, changed);
-            if (result != GC_ERR_SUCCESS) {
-                result = Fail(result, call + ": " + HexString(address) + " of " + camera.deviceId +
-                                          (result == GENCP_WRITE_PROTECT ? " is read-only" : " does not exist"));
-            } else if (changed) {
-                const std::string name = state.userDefinedName;
-                device.camera->store.Modify([&](CameraState& s) { s.userDefinedName = name; });
-            }
-        }
-    }
-    context.log.Record(call, camera.deviceId, result, {{"address", HexString(address)}, {"size", *size}});
-    return result;
-}
-
-// The remote device of an upgrade call, with the camera's mutex held by the caller.
-[[maybe_unused]] GC_ERROR UpgradeTarget(const char* call, PORT_HANDLE port, std::shared_ptr<Context>& context,
-                       std::shared_ptr<Device>& device) {
-    if (GC_ERROR result = Context_(call, context)) {
+    std::lock_guard lock(device.camera->mutex);
+    const CameraState state = device.camera->store.Read();
+    GC_ERROR result = CheckReachable(device, state, call);
+    if (result != GC_ERR_SUCCESS) {
         return result;
     }
-    device = context->FindPort(port);
-    if (!device) {
-        return Fail(GC_ERR_INVALID_HANDLE, std::string(call) + ": not a remote-device port of this producer");
+    const auto& fails = camera.faults.readFails;
+    if (std::find(fails.begin(), fails.end(), address) != fails.end()) {
+        return Fail(GC_ERR_IO,
+                    call + ": reading " + HexString(address) + " of " + camera.deviceId + " failed (simulated fault)");
+    }
+    if (address == kFlashVendorRegister && camera.faults.vendorRead && *camera.faults.vendorRead != GC_ERR_SUCCESS) {
+        return Fail(*camera.faults.vendorRead,
+                    call + ": the flash vendor of " + camera.deviceId + " could not be read (simulated fault)");
+    }
+    result = ReadRegisters(camera, state, address, buffer, size);
+    if (result != GC_ERR_SUCCESS) {
+        return Fail(result, call + ": " + camera.deviceId + " has no register for " + std::to_string(size) +
+                                " bytes at " + HexString(address) + " (status 0x8003)");
     }
     return GC_ERR_SUCCESS;
+}
+
+// One register write of a remote device.
+GC_ERROR WriteOne(const Call& entry, const Device& device, uint64_t address, const void* buffer, size_t size) {
+    const std::string& call = entry.Name();
+    const CameraDescription& camera = device.camera->description;
+    std::lock_guard lock(device.camera->mutex);
+    CameraState state = device.camera->store.Read();
+    GC_ERROR result = CheckReachable(device, state, call);
+    if (result != GC_ERR_SUCCESS) {
+        return result;
+    }
+    bool changed = false;
+    result = WriteRegisters(camera, state, address, buffer, size, changed);
+    if (result != GC_ERR_SUCCESS) {
+        return Fail(result, call + ": " + HexString(address) + " of " + camera.deviceId +
+                                (result == GENCP_WRITE_PROTECT ? " is read-only" : " does not exist"));
+    }
+    if (changed) {
+        const std::string name = state.userDefinedName;
+        device.camera->store.Modify([&](CameraState& s) { s.userDefinedName = name; });
+    }
+    return GC_ERR_SUCCESS;
+}
+
+// A register access through any port: only a remote device has registers.
+GC_ERROR CheckRegisterPort(Call& call, PORT_HANDLE port, const void* buffer, const size_t* size) {
+    if (GC_ERROR result = call.Library()) {
+        return result;
+    }
+    if (buffer == nullptr || size == nullptr) {
+        return call.Refuse(GC_ERR_INVALID_PARAMETER, "null buffer or size");
+    }
+    if (GC_ERROR result = call.AnyPort(port)) {
+        return result;
+    }
+    if (call.port.module != Module::RemoteDevice) {
+        return call.Refuse(GC_ERR_INVALID_ADDRESS, "this module has no registers");
+    }
+    return GC_ERR_SUCCESS;
+}
+
+// The answer of GCGetPortURLInfo, also given by GCGetPortURL.
+GC_ERROR PortUrlInfo(Call& call, PORT_HANDLE hPort, uint32_t index, URL_INFO_CMD command, INFO_DATATYPE* type,
+                     void* buffer, size_t* size) {
+    call.extra["command"] = command;
+    if (GC_ERROR result = call.AnyPort(hPort)) {
+        return result;
+    }
+    if (call.port.module != Module::RemoteDevice || index != 0) {
+        return call.Refuse(GC_ERR_INVALID_INDEX, "no URL " + std::to_string(index));
+    }
+    const Device& device = *call.port.remote;
+    const CameraDescription& camera = device.camera->description;
+    std::lock_guard lock(device.camera->mutex);
+    const CameraState state = device.camera->store.Read();
+    if (GC_ERROR result = CheckReachable(device, state, call.Name())) {
+        return result;
+    }
+    if (camera.faults.urlInfo) {
+        return call.Refuse(GC_ERR_IO, "the URL of " + camera.deviceId + " cannot be read (simulated fault)");
+    }
+    std::optional<Info> info;
+    switch (command) {
+    case URL_INFO_URL: info = Info::String(XmlUrl(camera, state)); break;
+    case URL_INFO_SCHEMA_VER_MAJOR: info = Info::Int32(1); break;
+    case URL_INFO_SCHEMA_VER_MINOR: info = Info::Int32(1); break;
+    case URL_INFO_FILE_VER_MAJOR: info = Info::Int32(state.versions.xmlVersion[0]); break;
+    case URL_INFO_FILE_VER_MINOR: info = Info::Int32(state.versions.xmlVersion[1]); break;
+    case URL_INFO_FILE_VER_SUBMINOR: info = Info::Int32(state.versions.xmlVersion[2]); break;
+    case URL_INFO_FILE_REGISTER_ADDRESS: info = Info::UInt64(kXmlAddress); break;
+    case URL_INFO_FILE_SIZE: info = Info::UInt64(DeviceXml(camera, state).size()); break;
+    case URL_INFO_SCHEME: info = Info::Int32(URL_SCHEME_LOCAL); break;
+    case URL_INFO_FILENAME: info = Info::String(XmlFileName(camera)); break;
+    default: break;
+    }
+    if (!info) {
+        return call.Refuse(GC_ERR_NOT_AVAILABLE, "command " + std::to_string(command) + " is not available");
+    }
+    return Deliver(*info, type, buffer, size, call);
+}
+
+// The camera of the interface's last device list with this id, or null.
+Camera* ListedCamera(Context& context, const Interface& interface, const char* deviceId) {
+    if (deviceId == nullptr) {
+        return nullptr;
+    }
+    std::lock_guard lock(context.mutex);
+    for (Camera* camera : interface.devices) {
+        if (camera->description.deviceId == deviceId) {
+            return camera;
+        }
+    }
+    return nullptr;
 }
 
 }  // namespace
@@ -261,83 +434,79 @@ GC_ERROR WriteOne(Context& context, const Device& device, uint64_t address, cons
 // ---- Library ---------------------------------------------------------------
 
 ZV_EXPORT GC_ERROR GCGetInfo(TL_INFO_CMD iInfoCmd, INFO_DATATYPE* piType, void* pBuffer, size_t* piSize) {
-    return Guard("GCGetInfo", [&] {
-        std::optional<Info> info = TransportLayerInfo(iInfoCmd);
-        if (!info) {
-            return Fail(GC_ERR_INVALID_PARAMETER, "GCGetInfo: unknown command " + std::to_string(iInfoCmd));
-        }
-        return Deliver(*info, piType, pBuffer, piSize, "GCGetInfo");
+    return Run("GCGetInfo", [&](Call& call) {
+        return DeliverOrRefuse(TransportLayerInfo(iInfoCmd), iInfoCmd, piType, pBuffer, piSize, call);
     });
 }
 
 ZV_EXPORT GC_ERROR GCGetLastError(GC_ERROR* piErrorCode, char* sErrText, size_t* piSize) {
-    if (!LastErrorEnabled()) {
-        return GC_ERR_ERROR;  // simulated: the producer cannot say what went wrong
-    }
-    return ReadLastError(piErrorCode, sErrText, piSize);
+    // Reads the calling thread's last failure and never replaces it.
+    return Run("GCGetLastError", [&](Call&) {
+        if (!LastErrorEnabled()) {
+            return GC_ERR_ERROR;  // simulated: the producer cannot say what went wrong
+        }
+        return ReadLastError(piErrorCode, sErrText, piSize);
+    });
 }
 
 ZV_EXPORT GC_ERROR GCInitLib() {
-    return Guard("GCInitLib", [] { return InitContext(); });
+    return Run("GCInitLib", [](Call& call) {
+        const GC_ERROR result = InitContext();
+        if (result == GC_ERR_SUCCESS) {
+            call.context = CurrentContext();
+            call.extra["description"] = call.context->description.source;
+        }
+        return result;
+    });
 }
 
 ZV_EXPORT GC_ERROR GCCloseLib() {
-    return Guard("GCCloseLib", [] { return CloseContext(); });
+    return Run("GCCloseLib", [](Call& call) {
+        call.context = CurrentContext();  // recorded in the state folder of the library it closes
+        return CloseContext();
+    });
 }
 
 // ---- Ports -----------------------------------------------------------------
 
 ZV_EXPORT GC_ERROR GCReadPort(PORT_HANDLE hPort, uint64_t iAddress, void* pBuffer, size_t* piSize) {
-    return Guard("GCReadPort", [&] {
-        std::shared_ptr<Context> context;
-        if (GC_ERROR result = Context_("GCReadPort", context)) {
+    return Run("GCReadPort", [&](Call& call) {
+        call.extra = {{"address", HexString(iAddress)}, {"size", piSize != nullptr ? nlohmann::json(*piSize) : nullptr}};
+        if (GC_ERROR result = CheckRegisterPort(call, hPort, pBuffer, piSize)) {
             return result;
         }
-        if (pBuffer == nullptr || piSize == nullptr) {
-            return Fail(GC_ERR_INVALID_PARAMETER, "GCReadPort: null buffer or size");
-        }
-        const PortTarget target = ResolvePort(*context, hPort);
-        if (target.module == Module::None) {
-            return Fail(GC_ERR_INVALID_HANDLE, "GCReadPort: not a port of this producer");
-        }
-        if (target.module != Module::RemoteDevice) {
-            return Fail(GC_ERR_INVALID_ADDRESS, "GCReadPort: this module has no registers");
-        }
-        return ReadOne(*context, *target.remote, iAddress, pBuffer, piSize);
+        return ReadOne(call, *call.port.remote, iAddress, pBuffer, *piSize);
     });
 }
 
 ZV_EXPORT GC_ERROR GCWritePort(PORT_HANDLE hPort, uint64_t iAddress, const void* pBuffer, size_t* piSize) {
-    return Guard("GCWritePort", [&] {
-        std::shared_ptr<Context> context;
-        if (GC_ERROR result = Context_("GCWritePort", context)) {
+    return Run("GCWritePort", [&](Call& call) {
+        call.extra = {{"address", HexString(iAddress)}, {"size", piSize != nullptr ? nlohmann::json(*piSize) : nullptr}};
+        if (GC_ERROR result = CheckRegisterPort(call, hPort, pBuffer, piSize)) {
             return result;
         }
-        if (pBuffer == nullptr || piSize == nullptr) {
-            return Fail(GC_ERR_INVALID_PARAMETER, "GCWritePort: null buffer or size");
-        }
-        const PortTarget target = ResolvePort(*context, hPort);
-        if (target.module == Module::None) {
-            return Fail(GC_ERR_INVALID_HANDLE, "GCWritePort: not a port of this producer");
-        }
-        if (target.module != Module::RemoteDevice) {
-            return Fail(GC_ERR_INVALID_ADDRESS, "GCWritePort: this module has no registers");
-        }
-        return WriteOne(*context, *target.remote, iAddress, pBuffer, piSize);
+        return WriteOne(call, *call.port.remote, iAddress, pBuffer, *piSize);
     });
 }
 
+// The stacked forms do one access after the other and stop at the first
+// failure; *piNumEntries then counts the accesses done. One record for all.
 ZV_EXPORT GC_ERROR GCReadPortStacked(PORT_HANDLE hPort, PORT_REGISTER_STACK_ENTRY* pEntries, size_t* piNumEntries) {
-    return Guard("GCReadPortStacked", [&] {
+    return Run("GCReadPortStacked", [&](Call& call) {
         if (pEntries == nullptr || piNumEntries == nullptr) {
-            return Fail(GC_ERR_INVALID_PARAMETER, "GCReadPortStacked: null entries or count");
+            return call.Refuse(GC_ERR_INVALID_PARAMETER, "null entries or count");
         }
         const size_t count = *piNumEntries;
+        call.extra["entries"] = count;
         for (size_t i = 0; i < count; ++i) {
             PORT_REGISTER_STACK_ENTRY entry;
             std::memcpy(&entry, &pEntries[i], sizeof entry);
-            size_t size = entry.Size;
-            if (GC_ERROR result = GCReadPort(hPort, entry.Address, entry.pBuffer, &size)) {
+            GC_ERROR result = CheckRegisterPort(call, hPort, entry.pBuffer, &entry.Size);
+            if (result == GC_ERR_SUCCESS) {
+                result = ReadOne(call, *call.port.remote, entry.Address, entry.pBuffer, entry.Size);
+            }
+            if (result != GC_ERR_SUCCESS) {
+                call.extra["address"] = HexString(entry.Address);
                 *piNumEntries = i;
                 return result;
             }
@@ -347,16 +516,21 @@ ZV_EXPORT GC_ERROR GCReadPortStacked(PORT_HANDLE hPort, PORT_REGISTER_STACK_ENTR
 }
 
 ZV_EXPORT GC_ERROR GCWritePortStacked(PORT_HANDLE hPort, PORT_REGISTER_STACK_ENTRY* pEntries, size_t* piNumEntries) {
-    return Guard("GCWritePortStacked", [&] {
+    return Run("GCWritePortStacked", [&](Call& call) {
         if (pEntries == nullptr || piNumEntries == nullptr) {
-            return Fail(GC_ERR_INVALID_PARAMETER, "GCWritePortStacked: null entries or count");
+            return call.Refuse(GC_ERR_INVALID_PARAMETER, "null entries or count");
         }
         const size_t count = *piNumEntries;
+        call.extra["entries"] = count;
         for (size_t i = 0; i < count; ++i) {
             PORT_REGISTER_STACK_ENTRY entry;
             std::memcpy(&entry, &pEntries[i], sizeof entry);
-            size_t size = entry.Size;
-            if (GC_ERROR result = GCWritePort(hPort, entry.Address, entry.pBuffer, &size)) {
+            GC_ERROR result = CheckRegisterPort(call, hPort, entry.pBuffer, &entry.Size);
+            if (result == GC_ERR_SUCCESS) {
+                result = WriteOne(call, *call.port.remote, entry.Address, entry.pBuffer, entry.Size);
+            }
+            if (result != GC_ERR_SUCCESS) {
+                call.extra["address"] = HexString(entry.Address);
                 *piNumEntries = i;
                 return result;
             }
@@ -366,93 +540,49 @@ ZV_EXPORT GC_ERROR GCWritePortStacked(PORT_HANDLE hPort, PORT_REGISTER_STACK_ENT
 }
 
 ZV_EXPORT GC_ERROR GCGetNumPortURLs(PORT_HANDLE hPort, uint32_t* piNumURLs) {
-    return Guard("GCGetNumPortURLs", [&] {
-        std::shared_ptr<Context> context;
-        if (GC_ERROR result = Context_("GCGetNumPortURLs", context)) {
+    return Run("GCGetNumPortURLs", [&](Call& call) {
+        if (GC_ERROR result = call.Library()) {
             return result;
         }
         if (piNumURLs == nullptr) {
-            return Fail(GC_ERR_INVALID_PARAMETER, "GCGetNumPortURLs: null count");
+            return call.Refuse(GC_ERR_INVALID_PARAMETER, "null count");
         }
-        const PortTarget target = ResolvePort(*context, hPort);
-        if (target.module == Module::None) {
-            return Fail(GC_ERR_INVALID_HANDLE, "GCGetNumPortURLs: not a port of this producer");
+        if (GC_ERROR result = call.AnyPort(hPort)) {
+            return result;
         }
-        *piNumURLs = target.module == Module::RemoteDevice ? 1 : 0;
+        *piNumURLs = call.port.module == Module::RemoteDevice ? 1 : 0;
         return GC_ERR_SUCCESS;
     });
 }
 
 ZV_EXPORT GC_ERROR GCGetPortURLInfo(PORT_HANDLE hPort, uint32_t iURLIndex, URL_INFO_CMD iInfoCmd,
                                     INFO_DATATYPE* piType, void* pBuffer, size_t* piSize) {
-    return Guard("GCGetPortURLInfo", [&] {
-        const std::string call = "GCGetPortURLInfo";
-        std::shared_ptr<Context> context;
-        if (GC_ERROR result = Context_(call.c_str(), context)) {
-            return result;
-        }
-        const PortTarget target = ResolvePort(*context, hPort);
-        if (target.module == Module::None) {
-            return Fail(GC_ERR_INVALID_HANDLE, call + ": not a port of this producer");
-        }
-        if (target.module != Module::RemoteDevice || iURLIndex != 0) {
-            return Fail(GC_ERR_INVALID_INDEX, call + ": no URL " + std::to_string(iURLIndex));
-        }
-        const Device& device = *target.remote;
-        const CameraDescription& camera = device.camera->description;
-        GC_ERROR result = GC_ERR_SUCCESS;
-        {
-            std::lock_guard lock(device.camera->mutex);
-            const CameraState state = device.camera->store.Read();
-            result = CheckReachable(device, state, call);
-            if (result == GC_ERR_SUCCESS && camera.faults.urlInfo) {
-                result = Fail(GC_ERR_IO, call + ": the URL of " + camera.deviceId + " cannot be read (simulated fault)");
-            }
-            if (result == GC_ERR_SUCCESS) {
-                std::optional<Info> info;
-                switch (iInfoCmd) {
-                case URL_INFO_URL: info = Info::String(XmlUrl(camera, state)); break;
-                case URL_INFO_SCHEMA_VER_MAJOR: info = Info::Int32(1); break;
-                case URL_INFO_SCHEMA_VER_MINOR: info = Info::Int32(1); break;
-                case URL_INFO_FILE_VER_MAJOR: info = Info::Int32(state.versions.xmlVersion[0]); break;
-                case URL_INFO_FILE_VER_MINOR: info = Info::Int32(state.versions.xmlVersion[1]); break;
-                case URL_INFO_FILE_VER_SUBMINOR: info = Info::Int32(state.versions.xmlVersion[2]); break;
-                case URL_INFO_FILE_REGISTER_ADDRESS: info = Info::UInt64(kXmlAddress); break;
-                case URL_INFO_FILE_SIZE: info = Info::UInt64(DeviceXml(camera, state).size()); break;
-                case URL_INFO_SCHEME: info = Info::Int32(URL_SCHEME_LOCAL); break;
-                case URL_INFO_FILENAME: info = Info::String(XmlFileName(camera)); break;
-                default: break;
-                }
-                result = info ? Deliver(*info, piType, pBuffer, piSize, call.c_str())
-                              : Fail(GC_ERR_NOT_AVAILABLE, call + ": command " + std::to_string(iInfoCmd) +
-                                                               " is not available");
-            }
-        }
-        context->log.Record(call, camera.deviceId, result, {{"command", iInfoCmd}});
-        return result;
+    return Run("GCGetPortURLInfo", [&](Call& call) {
+        call.extra["index"] = iURLIndex;
+        return PortUrlInfo(call, hPort, iURLIndex, iInfoCmd, piType, pBuffer, piSize);
     });
 }
 
 ZV_EXPORT GC_ERROR GCGetPortURL(PORT_HANDLE hPort, char* sURL, size_t* piSize) {
-    return Guard("GCGetPortURL", [&] {
+    return Run("GCGetPortURL", [&](Call& call) {
         INFO_DATATYPE type = INFO_DATATYPE_UNKNOWN;
-        return GCGetPortURLInfo(hPort, 0, URL_INFO_URL, &type, sURL, piSize);
+        return PortUrlInfo(call, hPort, 0, URL_INFO_URL, &type, sURL, piSize);
     });
 }
 
 ZV_EXPORT GC_ERROR GCGetPortInfo(PORT_HANDLE hPort, PORT_INFO_CMD iInfoCmd, INFO_DATATYPE* piType, void* pBuffer,
                                  size_t* piSize) {
-    return Guard("GCGetPortInfo", [&] {
-        std::shared_ptr<Context> context;
-        if (GC_ERROR result = Context_("GCGetPortInfo", context)) {
+    return Run("GCGetPortInfo", [&](Call& call) {
+        call.extra["command"] = iInfoCmd;
+        if (GC_ERROR result = call.AnyPort(hPort)) {
             return result;
         }
-        const PortTarget target = ResolvePort(*context, hPort);
+        const PortTarget& target = call.port;
         std::string id;
         std::string module;
         std::string model = "ZvU3VTL";
         switch (target.module) {
-        case Module::None: return Fail(GC_ERR_INVALID_HANDLE, "GCGetPortInfo: not a port of this producer");
+        case Module::None: break;  // refused by AnyPort
         case Module::System: id = kProducerId; module = "TLSystem"; break;
         case Module::Interface: id = target.interface->id; module = "TLInterface"; break;
         case Module::LocalDevice:
@@ -480,9 +610,9 @@ ZV_EXPORT GC_ERROR GCGetPortInfo(PORT_HANDLE hPort, PORT_INFO_CMD iInfoCmd, INFO
         case PORT_INFO_ACCESS_NI: info = Info::Bool8(false); break;
         case PORT_INFO_VERSION: info = Info::String("1.0"); break;
         case PORT_INFO_PORTNAME: info = Info::String(target.module == Module::RemoteDevice ? "Device" : module); break;
-        default: return Fail(GC_ERR_INVALID_PARAMETER, "GCGetPortInfo: unknown command " + std::to_string(iInfoCmd));
+        default: break;
         }
-        return Deliver(*info, piType, pBuffer, piSize, "GCGetPortInfo");
+        return DeliverOrRefuse(info, iInfoCmd, piType, pBuffer, piSize, call);
     });
 }
 
@@ -504,458 +634,356 @@ ZV_EXPORT GC_ERROR EventKill(EVENT_HANDLE) { return NotImplemented("EventKill");
 // ---- Transport layer -------------------------------------------------------
 
 ZV_EXPORT GC_ERROR TLOpen(TL_HANDLE* phSystem) {
-    return Guard("TLOpen", [&] {
-        std::shared_ptr<Context> context;
-        if (GC_ERROR result = Context_("TLOpen", context)) {
+    return Run("TLOpen", [&](Call& call) {
+        if (GC_ERROR result = call.Library()) {
             return result;
         }
+        Context& context = *call.context;
         if (phSystem == nullptr) {
-            return Fail(GC_ERR_INVALID_PARAMETER, "TLOpen: null handle pointer");
+            return call.Refuse(GC_ERR_INVALID_PARAMETER, "null handle pointer");
         }
-        GC_ERROR result = GC_ERR_SUCCESS;
-        const std::optional<int32_t> fault = context->description.producer.tlOpen;
+        const std::optional<int32_t> fault = context.description.producer.tlOpen;
         if (fault && *fault != GC_ERR_SUCCESS) {
-            result = Fail(*fault, "TLOpen: the transport layer could not be opened (simulated fault)");
-        } else {
-            std::lock_guard lock(context->mutex);
-            if (context->tlOpen) {
-                result = Fail(GC_ERR_RESOURCE_IN_USE, "TLOpen: the transport layer is already open");
-            } else {
-                context->tlOpen = true;
-                context->interfacesReported = false;
-                *phSystem = context->TlHandle();
-            }
+            return call.Refuse(*fault, "the transport layer could not be opened (simulated fault)");
         }
-        context->log.Record("TLOpen", "", result);
-        return result;
+        std::lock_guard lock(context.mutex);
+        if (context.tlOpen) {
+            return call.Refuse(GC_ERR_RESOURCE_IN_USE, "the transport layer is already open");
+        }
+        context.tlOpen = true;
+        context.interfacesReported = false;
+        *phSystem = context.TlHandle();
+        return GC_ERR_SUCCESS;
     });
 }
 
 ZV_EXPORT GC_ERROR TLClose(TL_HANDLE hSystem) {
-    return Guard("TLClose", [&] {
-        std::shared_ptr<Context> context;
-        if (GC_ERROR result = Context_("TLClose", context)) {
+    return Run("TLClose", [&](Call& call) {
+        if (GC_ERROR result = call.System(hSystem)) {
             return result;
         }
-        if (!context->IsOpenTl(hSystem)) {
-            return Fail(GC_ERR_INVALID_HANDLE, "TLClose: not an open transport-layer handle");
+        Context& context = *call.context;
+        context.CloseDevices(nullptr);
+        std::lock_guard lock(context.mutex);
+        for (const auto& interface : context.interfaces) {
+            interface->open = false;
+            interface->devices.clear();
         }
-        context->CloseDevices(nullptr);
-        {
-            std::lock_guard lock(context->mutex);
-            for (const auto& interface : context->interfaces) {
-                interface->open = false;
-                interface->devices.clear();
-            }
-            context->tlOpen = false;
-        }
-        context->log.Record("TLClose", "", GC_ERR_SUCCESS);
+        context.tlOpen = false;
         return GC_ERR_SUCCESS;
     });
 }
 
 ZV_EXPORT GC_ERROR TLGetInfo(TL_HANDLE hSystem, TL_INFO_CMD iInfoCmd, INFO_DATATYPE* piType, void* pBuffer,
                              size_t* piSize) {
-    return Guard("TLGetInfo", [&] {
-        std::shared_ptr<Context> context;
-        if (GC_ERROR result = Context_("TLGetInfo", context)) {
+    return Run("TLGetInfo", [&](Call& call) {
+        call.extra["command"] = iInfoCmd;
+        if (GC_ERROR result = call.System(hSystem)) {
             return result;
         }
-        if (!context->IsOpenTl(hSystem)) {
-            return Fail(GC_ERR_INVALID_HANDLE, "TLGetInfo: not an open transport-layer handle");
-        }
-        std::optional<Info> info = TransportLayerInfo(iInfoCmd);
-        if (!info) {
-            return Fail(GC_ERR_INVALID_PARAMETER, "TLGetInfo: unknown command " + std::to_string(iInfoCmd));
-        }
-        return Deliver(*info, piType, pBuffer, piSize, "TLGetInfo");
+        return DeliverOrRefuse(TransportLayerInfo(iInfoCmd), iInfoCmd, piType, pBuffer, piSize, call);
     });
 }
 
 ZV_EXPORT GC_ERROR TLGetNumInterfaces(TL_HANDLE hSystem, uint32_t* piNumIfaces) {
-    return Guard("TLGetNumInterfaces", [&] {
-        std::shared_ptr<Context> context;
-        if (GC_ERROR result = Context_("TLGetNumInterfaces", context)) {
+    return Run("TLGetNumInterfaces", [&](Call& call) {
+        if (GC_ERROR result = call.System(hSystem)) {
             return result;
         }
-        if (!context->IsOpenTl(hSystem)) {
-            return Fail(GC_ERR_INVALID_HANDLE, "TLGetNumInterfaces: not an open transport-layer handle");
-        }
         if (piNumIfaces == nullptr) {
-            return Fail(GC_ERR_INVALID_PARAMETER, "TLGetNumInterfaces: null count");
+            return call.Refuse(GC_ERR_INVALID_PARAMETER, "null count");
         }
-        *piNumIfaces = static_cast<uint32_t>(context->interfaces.size());
+        *piNumIfaces = static_cast<uint32_t>(call.context->interfaces.size());
+        call.extra["interfaces"] = *piNumIfaces;
         return GC_ERR_SUCCESS;
     });
 }
 
 ZV_EXPORT GC_ERROR TLGetInterfaceID(TL_HANDLE hSystem, uint32_t iIndex, char* sIfaceID, size_t* piSize) {
-    return Guard("TLGetInterfaceID", [&] {
-        std::shared_ptr<Context> context;
-        if (GC_ERROR result = Context_("TLGetInterfaceID", context)) {
+    return Run("TLGetInterfaceID", [&](Call& call) {
+        call.extra["index"] = iIndex;
+        if (GC_ERROR result = call.System(hSystem)) {
             return result;
         }
-        if (!context->IsOpenTl(hSystem)) {
-            return Fail(GC_ERR_INVALID_HANDLE, "TLGetInterfaceID: not an open transport-layer handle");
+        const auto& interfaces = call.context->interfaces;
+        if (iIndex >= interfaces.size()) {
+            return call.Refuse(GC_ERR_INVALID_INDEX, "no interface " + std::to_string(iIndex));
         }
-        if (iIndex >= context->interfaces.size()) {
-            return Fail(GC_ERR_INVALID_INDEX, "TLGetInterfaceID: no interface " + std::to_string(iIndex));
-        }
-        return CopyString(context->interfaces[iIndex]->description->id, sIfaceID, piSize, "TLGetInterfaceID");
+        call.extra["interface"] = interfaces[iIndex]->description->id;
+        return CopyString(interfaces[iIndex]->description->id, sIfaceID, piSize, call);
     });
 }
 
 ZV_EXPORT GC_ERROR TLGetInterfaceInfo(TL_HANDLE hSystem, const char* sIfaceID, INTERFACE_INFO_CMD iInfoCmd,
                                       INFO_DATATYPE* piType, void* pBuffer, size_t* piSize) {
-    return Guard("TLGetInterfaceInfo", [&] {
-        std::shared_ptr<Context> context;
-        if (GC_ERROR result = Context_("TLGetInterfaceInfo", context)) {
+    return Run("TLGetInterfaceInfo", [&](Call& call) {
+        call.extra = {{"interface", Text(sIfaceID)}, {"command", iInfoCmd}};
+        if (GC_ERROR result = call.System(hSystem)) {
             return result;
         }
-        if (!context->IsOpenTl(hSystem)) {
-            return Fail(GC_ERR_INVALID_HANDLE, "TLGetInterfaceInfo: not an open transport-layer handle");
-        }
-        for (const auto& interface : context->interfaces) {
+        for (const auto& interface : call.context->interfaces) {
             if (sIfaceID != nullptr && interface->description->id == sIfaceID) {
-                std::optional<Info> info = InterfaceInfo(*interface->description, iInfoCmd);
-                if (!info) {
-                    return Fail(GC_ERR_INVALID_PARAMETER, "TLGetInterfaceInfo: unknown command " + std::to_string(iInfoCmd));
-                }
-                return Deliver(*info, piType, pBuffer, piSize, "TLGetInterfaceInfo");
+                return DeliverOrRefuse(InterfaceInfo(*interface->description, iInfoCmd), iInfoCmd, piType, pBuffer,
+                                       piSize, call);
             }
         }
-        return Fail(GC_ERR_INVALID_ID, "TLGetInterfaceInfo: no such interface");
+        return call.Refuse(GC_ERR_INVALID_ID, "no such interface");
     });
 }
 
 ZV_EXPORT GC_ERROR TLOpenInterface(TL_HANDLE hSystem, const char* sIfaceID, IF_HANDLE* phIface) {
-    return Guard("TLOpenInterface", [&] {
-        std::shared_ptr<Context> context;
-        if (GC_ERROR result = Context_("TLOpenInterface", context)) {
+    return Run("TLOpenInterface", [&](Call& call) {
+        call.extra["interface"] = Text(sIfaceID);
+        if (GC_ERROR result = call.System(hSystem)) {
             return result;
         }
-        if (!context->IsOpenTl(hSystem)) {
-            return Fail(GC_ERR_INVALID_HANDLE, "TLOpenInterface: not an open transport-layer handle");
-        }
         if (sIfaceID == nullptr || phIface == nullptr) {
-            return Fail(GC_ERR_INVALID_PARAMETER, "TLOpenInterface: null id or handle pointer");
+            return call.Refuse(GC_ERR_INVALID_PARAMETER, "null id or handle pointer");
         }
+        Context& context = *call.context;
         Interface* found = nullptr;
-        for (const auto& interface : context->interfaces) {
+        for (const auto& interface : context.interfaces) {
             if (interface->description->id == sIfaceID) {
                 found = interface.get();
             }
         }
+        if (found == nullptr) {
+            return call.Refuse(GC_ERR_INVALID_ID, std::string("no interface \"") + sIfaceID + "\"");
+        }
+        if (found->description->openFails) {
+            return call.Refuse(GC_ERR_IO, found->description->id + " cannot be opened (simulated fault)");
+        }
         // An interface comes up with the devices that are there now.
         std::vector<Camera*> present;
         const int64_t now = NowMicros();
-        for (const auto& camera : context->cameras) {
-            if (found != nullptr && camera->description.interfaceId == found->description->id &&
-                camera->store.Read().IsPresent(now)) {
+        for (const auto& camera : context.cameras) {
+            if (camera->description.interfaceId == found->description->id && camera->store.Read().IsPresent(now)) {
                 present.push_back(camera.get());
             }
         }
-        GC_ERROR result = GC_ERR_SUCCESS;
-        if (found == nullptr) {
-            result = Fail(GC_ERR_INVALID_ID, std::string("TLOpenInterface: no interface \"") + sIfaceID + "\"");
-        } else if (found->description->openFails) {
-            result = Fail(GC_ERR_IO, "TLOpenInterface: " + found->description->id + " cannot be opened (simulated fault)");
-        } else {
-            std::lock_guard lock(context->mutex);
-            if (found->open) {
-                result = Fail(GC_ERR_RESOURCE_IN_USE, "TLOpenInterface: " + found->description->id + " is already open");
-            } else {
-                found->open = true;
-                found->devices = present;
-                *phIface = found;
-            }
+        std::lock_guard lock(context.mutex);
+        if (found->open) {
+            return call.Refuse(GC_ERR_RESOURCE_IN_USE, found->description->id + " is already open");
         }
-        context->log.Record("TLOpenInterface", "", result, {{"interface", sIfaceID}});
-        return result;
+        found->open = true;
+        found->devices = present;
+        *phIface = found;
+        return GC_ERR_SUCCESS;
     });
 }
 
 ZV_EXPORT GC_ERROR TLUpdateInterfaceList(TL_HANDLE hSystem, bool8_t* pbChanged, uint64_t iTimeout) {
-    return Guard("TLUpdateInterfaceList", [&] {
-        std::shared_ptr<Context> context;
-        if (GC_ERROR result = Context_("TLUpdateInterfaceList", context)) {
+    return Run("TLUpdateInterfaceList", [&](Call& call) {
+        call.extra["timeout_ms"] = iTimeout;
+        if (GC_ERROR result = call.System(hSystem)) {
             return result;
         }
-        if (!context->IsOpenTl(hSystem)) {
-            return Fail(GC_ERR_INVALID_HANDLE, "TLUpdateInterfaceList: not an open transport-layer handle");
-        }
-        GC_ERROR result = GC_ERR_SUCCESS;
-        const std::optional<int32_t> fault = context->description.producer.updateInterfaces;
+        Context& context = *call.context;
+        const std::optional<int32_t> fault = context.description.producer.updateInterfaces;
         if (fault && *fault != GC_ERR_SUCCESS) {
-            result = Fail(*fault, "TLUpdateInterfaceList: the interface list could not be updated (simulated fault)");
-        } else {
-            std::lock_guard lock(context->mutex);
-            if (pbChanged != nullptr) {
-                *pbChanged = context->interfacesReported ? 0 : 1;
-            }
-            context->interfacesReported = true;
+            return call.Refuse(*fault, "the interface list could not be updated (simulated fault)");
         }
-        context->log.Record("TLUpdateInterfaceList", "", result, {{"timeout_ms", iTimeout}});
-        return result;
+        std::lock_guard lock(context.mutex);
+        if (pbChanged != nullptr) {
+            *pbChanged = context.interfacesReported ? 0 : 1;
+        }
+        context.interfacesReported = true;
+        return GC_ERR_SUCCESS;
     });
 }
 
 // ---- Interfaces ------------------------------------------------------------
 
 ZV_EXPORT GC_ERROR IFClose(IF_HANDLE hIface) {
-    return Guard("IFClose", [&] {
-        std::shared_ptr<Context> context;
-        if (GC_ERROR result = Context_("IFClose", context)) {
+    return Run("IFClose", [&](Call& call) {
+        if (GC_ERROR result = call.OpenInterface(hIface)) {
             return result;
         }
-        Interface* interface = context->OpenInterface(hIface);
-        if (interface == nullptr) {
-            return Fail(GC_ERR_INVALID_HANDLE, "IFClose: not an open interface handle");
-        }
-        context->CloseDevices(interface);
-        {
-            std::lock_guard lock(context->mutex);
-            interface->open = false;
-            interface->devices.clear();
-        }
-        context->log.Record("IFClose", "", GC_ERR_SUCCESS, {{"interface", interface->description->id}});
+        call.extra["interface"] = call.interface->description->id;
+        call.context->CloseDevices(call.interface);
+        std::lock_guard lock(call.context->mutex);
+        call.interface->open = false;
+        call.interface->devices.clear();
         return GC_ERR_SUCCESS;
     });
 }
 
 ZV_EXPORT GC_ERROR IFGetInfo(IF_HANDLE hIface, INTERFACE_INFO_CMD iInfoCmd, INFO_DATATYPE* piType, void* pBuffer,
                              size_t* piSize) {
-    return Guard("IFGetInfo", [&] {
-        std::shared_ptr<Context> context;
-        if (GC_ERROR result = Context_("IFGetInfo", context)) {
+    return Run("IFGetInfo", [&](Call& call) {
+        call.extra["command"] = iInfoCmd;
+        if (GC_ERROR result = call.OpenInterface(hIface)) {
             return result;
         }
-        Interface* interface = context->OpenInterface(hIface);
-        if (interface == nullptr) {
-            return Fail(GC_ERR_INVALID_HANDLE, "IFGetInfo: not an open interface handle");
-        }
-        std::optional<Info> info = InterfaceInfo(*interface->description, iInfoCmd);
-        if (!info) {
-            return Fail(GC_ERR_INVALID_PARAMETER, "IFGetInfo: unknown command " + std::to_string(iInfoCmd));
-        }
-        return Deliver(*info, piType, pBuffer, piSize, "IFGetInfo");
+        call.extra["interface"] = call.interface->description->id;
+        return DeliverOrRefuse(InterfaceInfo(*call.interface->description, iInfoCmd), iInfoCmd, piType, pBuffer, piSize,
+                               call);
     });
 }
 
 ZV_EXPORT GC_ERROR IFUpdateDeviceList(IF_HANDLE hIface, bool8_t* pbChanged, uint64_t iTimeout) {
-    return Guard("IFUpdateDeviceList", [&] {
-        std::shared_ptr<Context> context;
-        if (GC_ERROR result = Context_("IFUpdateDeviceList", context)) {
+    return Run("IFUpdateDeviceList", [&](Call& call) {
+        call.extra["timeout_ms"] = iTimeout;
+        if (GC_ERROR result = call.OpenInterface(hIface)) {
             return result;
         }
-        Interface* interface = context->OpenInterface(hIface);
-        if (interface == nullptr) {
-            return Fail(GC_ERR_INVALID_HANDLE, "IFUpdateDeviceList: not an open interface handle");
-        }
+        Context& context = *call.context;
+        Interface& interface = *call.interface;
+        call.extra["interface"] = interface.description->id;
         // Asking the bus takes a moment, as on a real one; no lock is held meanwhile.
-        SleepSeconds(context->description.producer.enumerationSeconds);
+        SleepSeconds(context.description.producer.enumerationSeconds);
         std::vector<Camera*> present;
         const int64_t now = NowMicros();
-        for (const auto& camera : context->cameras) {
-            if (camera->description.interfaceId == interface->description->id && camera->store.Read().IsPresent(now)) {
+        for (const auto& camera : context.cameras) {
+            if (camera->description.interfaceId == interface.description->id && camera->store.Read().IsPresent(now)) {
                 present.push_back(camera.get());
             }
         }
         {
-            std::lock_guard lock(context->mutex);
+            std::lock_guard lock(context.mutex);
             if (pbChanged != nullptr) {
-                *pbChanged = present != interface->devices ? 1 : 0;
+                *pbChanged = present != interface.devices ? 1 : 0;
             }
-            interface->devices = present;
+            interface.devices = present;
         }
-        context->log.Record("IFUpdateDeviceList", "", GC_ERR_SUCCESS,
-                            {{"interface", interface->description->id}, {"devices", present.size()}, {"timeout_ms", iTimeout}});
+        call.extra["devices"] = present.size();
         return GC_ERR_SUCCESS;
     });
 }
 
 ZV_EXPORT GC_ERROR IFGetNumDevices(IF_HANDLE hIface, uint32_t* piNumDevices) {
-    return Guard("IFGetNumDevices", [&] {
-        std::shared_ptr<Context> context;
-        if (GC_ERROR result = Context_("IFGetNumDevices", context)) {
+    return Run("IFGetNumDevices", [&](Call& call) {
+        if (GC_ERROR result = call.Library()) {
             return result;
         }
         if (piNumDevices == nullptr) {
-            return Fail(GC_ERR_INVALID_PARAMETER, "IFGetNumDevices: null count");
+            return call.Refuse(GC_ERR_INVALID_PARAMETER, "null count");
         }
-        std::lock_guard lock(context->mutex);
-        for (const auto& interface : context->interfaces) {
-            if (interface.get() == hIface && interface->open && context->tlOpen) {
-                *piNumDevices = static_cast<uint32_t>(interface->devices.size());
-                return GC_ERR_SUCCESS;
-            }
+        if (GC_ERROR result = call.OpenInterface(hIface)) {
+            return result;
         }
-        return Fail(GC_ERR_INVALID_HANDLE, "IFGetNumDevices: not an open interface handle");
+        call.extra["interface"] = call.interface->description->id;
+        std::lock_guard lock(call.context->mutex);
+        *piNumDevices = static_cast<uint32_t>(call.interface->devices.size());
+        call.extra["devices"] = *piNumDevices;
+        return GC_ERR_SUCCESS;
     });
 }
 
-namespace {
-
-// The camera of the interface's last device list with this id, or null.
-Camera* ListedCamera(Context& context, IF_HANDLE handle, const char* deviceId, Interface** interfaceOut) {
-    std::lock_guard lock(context.mutex);
-    for (const auto& interface : context.interfaces) {
-        if (interface.get() == handle && interface->open && context.tlOpen) {
-            *interfaceOut = interface.get();
-            for (Camera* camera : interface->devices) {
-                if (deviceId != nullptr && camera->description.deviceId == deviceId) {
-                    return camera;
-                }
-            }
-            return nullptr;
-        }
-    }
-    *interfaceOut = nullptr;
-    return nullptr;
-}
-
-}  // namespace
-
 ZV_EXPORT GC_ERROR IFGetDeviceID(IF_HANDLE hIface, uint32_t iIndex, char* sIDeviceID, size_t* piSize) {
-    return Guard("IFGetDeviceID", [&] {
-        std::shared_ptr<Context> context;
-        if (GC_ERROR result = Context_("IFGetDeviceID", context)) {
+    return Run("IFGetDeviceID", [&](Call& call) {
+        call.extra["index"] = iIndex;
+        if (GC_ERROR result = call.OpenInterface(hIface)) {
             return result;
         }
-        std::string id;
+        call.extra["interface"] = call.interface->description->id;
         {
-            std::lock_guard lock(context->mutex);
-            Interface* found = nullptr;
-            for (const auto& interface : context->interfaces) {
-                if (interface.get() == hIface && interface->open && context->tlOpen) {
-                    found = interface.get();
-                }
+            std::lock_guard lock(call.context->mutex);
+            if (iIndex >= call.interface->devices.size()) {
+                return call.Refuse(GC_ERR_INVALID_INDEX, "no device " + std::to_string(iIndex));
             }
-            if (found == nullptr) {
-                return Fail(GC_ERR_INVALID_HANDLE, "IFGetDeviceID: not an open interface handle");
-            }
-            if (iIndex >= found->devices.size()) {
-                return Fail(GC_ERR_INVALID_INDEX, "IFGetDeviceID: no device " + std::to_string(iIndex));
-            }
-            id = found->devices[iIndex]->description.deviceId;
+            call.deviceId = call.interface->devices[iIndex]->description.deviceId;
         }
-        return CopyString(id, sIDeviceID, piSize, "IFGetDeviceID");
+        return CopyString(call.deviceId, sIDeviceID, piSize, call);
     });
 }
 
 ZV_EXPORT GC_ERROR IFGetDeviceInfo(IF_HANDLE hIface, const char* sDeviceID, DEVICE_INFO_CMD iInfoCmd,
                                    INFO_DATATYPE* piType, void* pBuffer, size_t* piSize) {
-    return Guard("IFGetDeviceInfo", [&] {
-        std::shared_ptr<Context> context;
-        if (GC_ERROR result = Context_("IFGetDeviceInfo", context)) {
+    return Run("IFGetDeviceInfo", [&](Call& call) {
+        call.deviceId = sDeviceID != nullptr ? sDeviceID : "";
+        call.extra["command"] = iInfoCmd;
+        if (GC_ERROR result = call.OpenInterface(hIface)) {
             return result;
         }
-        Interface* interface = nullptr;
-        Camera* camera = ListedCamera(*context, hIface, sDeviceID, &interface);
-        if (interface == nullptr) {
-            return Fail(GC_ERR_INVALID_HANDLE, "IFGetDeviceInfo: not an open interface handle");
-        }
+        Camera* camera = ListedCamera(*call.context, *call.interface, sDeviceID);
         if (camera == nullptr) {
-            return Fail(GC_ERR_INVALID_ID, "IFGetDeviceInfo: the interface lists no such device");
+            return call.Refuse(GC_ERR_INVALID_ID, "the interface lists no such device");
         }
         const CameraFaults& faults = camera->description.faults;
-        GC_ERROR result = GC_ERR_SUCCESS;
         if (iInfoCmd == DEVICE_INFO_MODEL && faults.modelInfo) {
-            result = Fail(GC_ERR_IO, "IFGetDeviceInfo: the model of " + camera->description.deviceId +
-                                         " cannot be read (simulated fault)");
-        } else if (iInfoCmd == DEVICE_INFO_DISPLAYNAME && faults.displayName) {
-            result = Fail(GC_ERR_IO, "IFGetDeviceInfo: the display name of " + camera->description.deviceId +
-                                         " cannot be read (simulated fault)");
-        } else {
-            std::optional<Info> info = DeviceInfo(*camera, iInfoCmd);
-            result = info ? Deliver(*info, piType, pBuffer, piSize, "IFGetDeviceInfo")
-                          : Fail(GC_ERR_INVALID_PARAMETER, "IFGetDeviceInfo: unknown command " + std::to_string(iInfoCmd));
+            return call.Refuse(GC_ERR_IO,
+                               "the model of " + camera->description.deviceId + " cannot be read (simulated fault)");
         }
-        context->log.Record("IFGetDeviceInfo", camera->description.deviceId, result, {{"command", iInfoCmd}});
-        return result;
+        if (iInfoCmd == DEVICE_INFO_DISPLAYNAME && faults.displayName) {
+            return call.Refuse(GC_ERR_IO, "the display name of " + camera->description.deviceId +
+                                              " cannot be read (simulated fault)");
+        }
+        return DeliverOrRefuse(DeviceInfo(*camera, iInfoCmd), iInfoCmd, piType, pBuffer, piSize, call);
     });
 }
 
 ZV_EXPORT GC_ERROR IFOpenDevice(IF_HANDLE hIface, const char* sDeviceID, DEVICE_ACCESS_FLAGS iOpenFlags,
                                 DEV_HANDLE* phDevice) {
-    return Guard("IFOpenDevice", [&] {
-        const std::string call = "IFOpenDevice";
-        std::shared_ptr<Context> context;
-        if (GC_ERROR result = Context_(call.c_str(), context)) {
+    return Run("IFOpenDevice", [&](Call& call) {
+        call.deviceId = sDeviceID != nullptr ? sDeviceID : "";
+        call.extra["access"] = iOpenFlags;
+        if (GC_ERROR result = call.OpenInterface(hIface)) {
             return result;
         }
-        Interface* interface = nullptr;
-        Camera* camera = ListedCamera(*context, hIface, sDeviceID, &interface);
-        if (interface == nullptr) {
-            return Fail(GC_ERR_INVALID_HANDLE, call + ": not an open interface handle");
-        }
+        Context& context = *call.context;
+        Camera* camera = ListedCamera(context, *call.interface, sDeviceID);
         if (camera == nullptr) {
-            return Fail(GC_ERR_INVALID_ID, call + ": the interface lists no such device");
+            return call.Refuse(GC_ERR_INVALID_ID, "the interface lists no such device");
         }
         const CameraDescription& description = camera->description;
-        GC_ERROR result = GC_ERR_SUCCESS;
         const std::optional<int32_t> fault = description.faults.open;
         if (phDevice == nullptr) {
-            result = Fail(GC_ERR_INVALID_PARAMETER, call + ": null handle pointer");
-        } else if (iOpenFlags != DEVICE_ACCESS_READONLY && iOpenFlags != DEVICE_ACCESS_CONTROL &&
-                   iOpenFlags != DEVICE_ACCESS_EXCLUSIVE) {
-            result = Fail(GC_ERR_INVALID_PARAMETER, call + ": access flags " + std::to_string(iOpenFlags) + " not supported");
-        } else if (fault && *fault != GC_ERR_SUCCESS && *fault != ZV_ERR_ALREADY_OPEN) {
-            result = Fail(*fault, call + ": " + description.deviceId + " cannot be opened (simulated fault)");
-        } else {
-            std::lock_guard cameraLock(camera->mutex);
-            const CameraState state = camera->store.Read();
-            if (!state.IsPresent(NowMicros())) {
-                result = Fail(GC_ERR_IO, call + ": " + description.deviceId + " is not reachable");
-            } else {
-                std::string holder;
-                if (camera->openHandles == 0) {
-                    camera->access = AccessLock::TryAcquire(camera->store.Directory(), "producer", holder);
-                }
-                if (camera->openHandles == 0 && !camera->access) {
-                    result = Fail(GC_ERR_RESOURCE_IN_USE, call + ": " + description.deviceId + " is held by " + holder);
-                    if (holder.rfind("sdk", 0) == 0) {
-                        context->log.Record("violation", description.deviceId, result,
-                                            {{"detail", "the producer opened a camera that the SDK holds (" + holder + ")"}});
-                    }
-                } else {
-                    auto device = std::make_shared<Device>();
-                    device->parent = interface;
-                    device->camera = camera;
-                    device->bootCount = state.bootCount;
-                    result = camera->openHandles > 0 || (fault && *fault == ZV_ERR_ALREADY_OPEN) ? ZV_ERR_ALREADY_OPEN
-                                                                                                : GC_ERR_SUCCESS;
-                    if (result != GC_ERR_SUCCESS) {
-                        Fail(result, call + ": " + description.deviceId + " is already open; the new handle works too");
-                    }
-                    ++camera->openHandles;
-                    camera->openCount = camera->openHandles;
-                    {
-                        std::lock_guard lock(context->mutex);
-                        context->devices[device.get()] = device;
-                    }
-                    *phDevice = device.get();
-                }
-            }
+            return call.Refuse(GC_ERR_INVALID_PARAMETER, "null handle pointer");
         }
-        context->log.Record(call, description.deviceId, result, {{"access", iOpenFlags}});
+        if (iOpenFlags != DEVICE_ACCESS_READONLY && iOpenFlags != DEVICE_ACCESS_CONTROL &&
+            iOpenFlags != DEVICE_ACCESS_EXCLUSIVE) {
+            return call.Refuse(GC_ERR_INVALID_PARAMETER, "access flags " + std::to_string(iOpenFlags) + " not supported");
+        }
+        if (fault && *fault != GC_ERR_SUCCESS && *fault != ZV_ERR_ALREADY_OPEN) {
+            return call.Refuse(*fault, description.deviceId + " cannot be opened (simulated fault)");
+        }
+        std::lock_guard cameraLock(camera->mutex);
+        const CameraState state = camera->store.Read();
+        if (!state.IsPresent(NowMicros())) {
+            return call.Refuse(GC_ERR_IO, description.deviceId + " is not reachable");
+        }
+        std::string holder;
+        if (camera->openHandles == 0) {
+            camera->access = AccessLock::TryAcquire(camera->store.Directory(), "producer", holder);
+        }
+        if (camera->openHandles == 0 && !camera->access) {
+            const GC_ERROR result = call.Refuse(GC_ERR_RESOURCE_IN_USE, description.deviceId + " is held by " + holder);
+            if (holder.rfind("sdk", 0) == 0) {
+                context.log.Record("violation", description.deviceId, result,
+                                   {{"detail", "the producer opened a camera that the SDK holds (" + holder + ")"}});
+            }
+            return result;
+        }
+        auto device = std::make_shared<Device>();
+        device->parent = call.interface;
+        device->camera = camera;
+        device->bootCount = state.bootCount;
+        const GC_ERROR result =
+            camera->openHandles > 0 || (fault && *fault == ZV_ERR_ALREADY_OPEN) ? ZV_ERR_ALREADY_OPEN : GC_ERR_SUCCESS;
+        if (result != GC_ERR_SUCCESS) {
+            call.Refuse(result, description.deviceId + " is already open; the new handle works too");
+        }
+        ++camera->openHandles;
+        camera->openCount = camera->openHandles;
+        {
+            std::lock_guard lock(context.mutex);
+            context.devices[device.get()] = device;
+        }
+        *phDevice = device.get();
         return result;
     });
 }
 
 ZV_EXPORT GC_ERROR IFGetParentTL(IF_HANDLE hIface, TL_HANDLE* phSystem) {
-    return Guard("IFGetParentTL", [&] {
-        std::shared_ptr<Context> context;
-        if (GC_ERROR result = Context_("IFGetParentTL", context)) {
+    return Run("IFGetParentTL", [&](Call& call) {
+        if (GC_ERROR result = call.OpenInterface(hIface)) {
             return result;
         }
-        if (context->OpenInterface(hIface) == nullptr) {
-            return Fail(GC_ERR_INVALID_HANDLE, "IFGetParentTL: not an open interface handle");
-        }
         if (phSystem == nullptr) {
-            return Fail(GC_ERR_INVALID_PARAMETER, "IFGetParentTL: null handle pointer");
+            return call.Refuse(GC_ERR_INVALID_PARAMETER, "null handle pointer");
         }
-        *phSystem = context->TlHandle();
+        *phSystem = call.context->TlHandle();
         return GC_ERR_SUCCESS;
     });
 }
@@ -963,46 +991,36 @@ ZV_EXPORT GC_ERROR IFGetParentTL(IF_HANDLE hIface, TL_HANDLE* phSystem) {
 // ---- Devices ---------------------------------------------------------------
 
 ZV_EXPORT GC_ERROR DevGetPort(DEV_HANDLE hDevice, PORT_HANDLE* phRemoteDevice) {
-    return Guard("DevGetPort", [&] {
-        std::shared_ptr<Context> context;
-        if (GC_ERROR result = Context_("DevGetPort", context)) {
+    return Run("DevGetPort", [&](Call& call) {
+        if (GC_ERROR result = call.OpenDevice(hDevice)) {
             return result;
         }
-        std::shared_ptr<Device> device = context->FindDevice(hDevice);
-        if (!device) {
-            return Fail(GC_ERR_INVALID_HANDLE, "DevGetPort: not an open device handle");
-        }
+        const std::shared_ptr<Device>& device = call.device;
         const CameraDescription& description = device->camera->description;
-        GC_ERROR result = GC_ERR_SUCCESS;
         if (phRemoteDevice == nullptr) {
-            result = Fail(GC_ERR_INVALID_PARAMETER, "DevGetPort: null handle pointer");
-        } else if (description.faults.port) {
-            result = Fail(GC_ERR_IO, "DevGetPort: the port of " + description.deviceId + " cannot be opened (simulated fault)");
-        } else {
-            std::lock_guard lock(context->mutex);
-            if (context->devices.count(device.get()) == 0) {
-                result = Fail(GC_ERR_INVALID_HANDLE, "DevGetPort: the device has been closed");
-            } else {
-                context->ports[&device->port] = device;
-                *phRemoteDevice = &device->port;
-            }
+            return call.Refuse(GC_ERR_INVALID_PARAMETER, "null handle pointer");
         }
-        context->log.Record("DevGetPort", description.deviceId, result);
-        return result;
+        if (description.faults.port) {
+            return call.Refuse(GC_ERR_IO, "the port of " + description.deviceId + " cannot be opened (simulated fault)");
+        }
+        Context& context = *call.context;
+        std::lock_guard lock(context.mutex);
+        if (context.devices.count(device.get()) == 0) {
+            return call.Refuse(GC_ERR_INVALID_HANDLE, "the device has been closed");
+        }
+        context.ports[&device->port] = device;
+        *phRemoteDevice = &device->port;
+        return GC_ERR_SUCCESS;
     });
 }
 
 ZV_EXPORT GC_ERROR DevGetNumDataStreams(DEV_HANDLE hDevice, uint32_t* piNumDataStreams) {
-    return Guard("DevGetNumDataStreams", [&] {
-        std::shared_ptr<Context> context;
-        if (GC_ERROR result = Context_("DevGetNumDataStreams", context)) {
+    return Run("DevGetNumDataStreams", [&](Call& call) {
+        if (GC_ERROR result = call.OpenDevice(hDevice)) {
             return result;
         }
-        if (!context->FindDevice(hDevice)) {
-            return Fail(GC_ERR_INVALID_HANDLE, "DevGetNumDataStreams: not an open device handle");
-        }
         if (piNumDataStreams == nullptr) {
-            return Fail(GC_ERR_INVALID_PARAMETER, "DevGetNumDataStreams: null count");
+            return call.Refuse(GC_ERR_INVALID_PARAMETER, "null count");
         }
         *piNumDataStreams = 0;  // the upgrade path needs no image stream
         return GC_ERR_SUCCESS;
@@ -1010,69 +1028,54 @@ ZV_EXPORT GC_ERROR DevGetNumDataStreams(DEV_HANDLE hDevice, uint32_t* piNumDataS
 }
 
 ZV_EXPORT GC_ERROR DevGetDataStreamID(DEV_HANDLE, uint32_t iIndex, char*, size_t*) {
-    return Fail(GC_ERR_INVALID_INDEX, "DevGetDataStreamID: no data stream " + std::to_string(iIndex));
+    return Run("DevGetDataStreamID", [&](Call& call) {
+        call.extra["index"] = iIndex;
+        return call.Refuse(GC_ERR_INVALID_INDEX, "no data stream " + std::to_string(iIndex));
+    });
 }
 
-ZV_EXPORT GC_ERROR DevOpenDataStream(DEV_HANDLE, const char*, DS_HANDLE*) {
-    return Fail(GC_ERR_INVALID_ID, "DevOpenDataStream: this producer has no data streams");
+ZV_EXPORT GC_ERROR DevOpenDataStream(DEV_HANDLE, const char* sDataStreamID, DS_HANDLE*) {
+    return Run("DevOpenDataStream", [&](Call& call) {
+        call.extra["stream"] = Text(sDataStreamID);
+        return call.Refuse(GC_ERR_INVALID_ID, "this producer has no data streams");
+    });
 }
 
 ZV_EXPORT GC_ERROR DevGetInfo(DEV_HANDLE hDevice, DEVICE_INFO_CMD iInfoCmd, INFO_DATATYPE* piType, void* pBuffer,
                               size_t* piSize) {
-    return Guard("DevGetInfo", [&] {
-        std::shared_ptr<Context> context;
-        if (GC_ERROR result = Context_("DevGetInfo", context)) {
+    return Run("DevGetInfo", [&](Call& call) {
+        call.extra["command"] = iInfoCmd;
+        if (GC_ERROR result = call.OpenDevice(hDevice)) {
             return result;
         }
-        std::shared_ptr<Device> device = context->FindDevice(hDevice);
-        if (!device) {
-            return Fail(GC_ERR_INVALID_HANDLE, "DevGetInfo: not an open device handle");
-        }
-        std::optional<Info> info = DeviceInfo(*device->camera, iInfoCmd);
-        if (!info) {
-            return Fail(GC_ERR_INVALID_PARAMETER, "DevGetInfo: unknown command " + std::to_string(iInfoCmd));
-        }
-        return Deliver(*info, piType, pBuffer, piSize, "DevGetInfo");
+        return DeliverOrRefuse(DeviceInfo(*call.device->camera, iInfoCmd), iInfoCmd, piType, pBuffer, piSize, call);
     });
 }
 
 ZV_EXPORT GC_ERROR DevClose(DEV_HANDLE hDevice) {
-    return Guard("DevClose", [&] {
-        std::shared_ptr<Context> context;
-        if (GC_ERROR result = Context_("DevClose", context)) {
+    return Run("DevClose", [&](Call& call) {
+        if (GC_ERROR result = call.OpenDevice(hDevice)) {
             return result;
         }
-        std::shared_ptr<Device> device = context->FindDevice(hDevice);
-        if (!device) {
-            return Fail(GC_ERR_INVALID_HANDLE, "DevClose: not an open device handle");
-        }
-        const CameraDescription& description = device->camera->description;
-        GC_ERROR result = GC_ERR_SUCCESS;
+        const CameraDescription& description = call.device->camera->description;
         if (description.faults.close) {
             // The camera stays open; closing the transport layer still releases it.
-            result = Fail(GC_ERR_IO, "DevClose: " + description.deviceId + " did not close (simulated fault)");
-        } else {
-            context->ReleaseDevice(device);
+            return call.Refuse(GC_ERR_IO, description.deviceId + " did not close (simulated fault)");
         }
-        context->log.Record("DevClose", description.deviceId, result);
-        return result;
+        call.context->ReleaseDevice(call.device);
+        return GC_ERR_SUCCESS;
     });
 }
 
 ZV_EXPORT GC_ERROR DevGetParentIF(DEV_HANDLE hDevice, IF_HANDLE* phIface) {
-    return Guard("DevGetParentIF", [&] {
-        std::shared_ptr<Context> context;
-        if (GC_ERROR result = Context_("DevGetParentIF", context)) {
+    return Run("DevGetParentIF", [&](Call& call) {
+        if (GC_ERROR result = call.OpenDevice(hDevice)) {
             return result;
         }
-        std::shared_ptr<Device> device = context->FindDevice(hDevice);
-        if (!device) {
-            return Fail(GC_ERR_INVALID_HANDLE, "DevGetParentIF: not an open device handle");
-        }
         if (phIface == nullptr) {
-            return Fail(GC_ERR_INVALID_PARAMETER, "DevGetParentIF: null handle pointer");
+            return call.Refuse(GC_ERR_INVALID_PARAMETER, "null handle pointer");
         }
-        *phIface = device->parent;
+        *phIface = call.device->parent;
         return GC_ERR_SUCCESS;
     });
 }
@@ -1127,159 +1130,136 @@ ZV_EXPORT GC_ERROR DSGetBufferSegmentInfo(DS_HANDLE, BUFFER_HANDLE, uint32_t, SE
 #ifndef ZVSIM_WITHOUT_UPGRADE_EXTENSIONS
 
 ZV_EXPORT GC_ERROR DPEnterUpgradeMode(PORT_HANDLE hPort, uint32_t timeoutMs, uint32_t mode, uint32_t retries) {
-    return Guard("DPEnterUpgradeMode", [&] {
-        const std::string call = "DPEnterUpgradeMode";
-        std::shared_ptr<Context> context;
-        std::shared_ptr<Device> device;
-        if (GC_ERROR result = UpgradeTarget(call.c_str(), hPort, context, device)) {
+    return Run("DPEnterUpgradeMode", [&](Call& call) {
+        call.extra = {{"timeout_ms", timeoutMs}, {"mode", mode}, {"retries", retries}};
+        if (GC_ERROR result = call.RemotePort(hPort)) {
             return result;
         }
-        Camera& camera = *device->camera;
-        GC_ERROR result = GC_ERR_SUCCESS;
-        {
-            std::lock_guard lock(camera.mutex);
-            result = CheckReachable(*device, camera.store.Read(), call);
-            if (result != GC_ERR_SUCCESS) {
-            } else if (mode != 0) {
-                result = Fail(GC_ERR_INVALID_PARAMETER, call + ": unknown mode " + std::to_string(mode));
-            } else if (camera.description.faults.enter) {
-                result = Fail(GC_ERR_IO, call + ": " + camera.description.deviceId + " did not acknowledge after " +
-                                             std::to_string(retries) + " tries (simulated fault)");
-            } else {
-                camera.store.Modify([](CameraState& state) {
-                    if (!state.upgradeMode) {
-                        state.upgradeMode = true;
-                        state.sessionWrites = 0;
-                        state.sessionFailed = false;
-                    }
-                });
-            }
+        Camera& camera = *call.device->camera;
+        std::lock_guard lock(camera.mutex);
+        if (GC_ERROR result = CheckReachable(*call.device, camera.store.Read(), call.Name())) {
+            return result;
         }
-        context->log.Record(call, camera.description.deviceId, result,
-                            {{"timeout_ms", timeoutMs}, {"mode", mode}, {"retries", retries}});
-        return result;
+        if (mode != 0) {
+            return call.Refuse(GC_ERR_INVALID_PARAMETER, "unknown mode " + std::to_string(mode));
+        }
+        if (camera.description.faults.enter) {
+            return call.Refuse(GC_ERR_IO, camera.description.deviceId + " did not acknowledge after " +
+                                              std::to_string(retries) + " tries (simulated fault)");
+        }
+        camera.store.Modify([](CameraState& state) {
+            if (!state.upgradeMode) {
+                state.upgradeMode = true;
+                state.sessionWrites = 0;
+                state.sessionFailed = false;
+            }
+        });
+        return GC_ERR_SUCCESS;
     });
 }
 
 ZV_EXPORT GC_ERROR DPWriteUpgradeFile(PORT_HANDLE hPort, uint64_t flashAddress, const void* pBuffer, size_t* piSize,
                                       uint32_t blockSize, uint32_t packetCount, uint32_t reserved, uint32_t verify) {
-    return Guard("DPWriteUpgradeFile", [&] {
-        const std::string call = "DPWriteUpgradeFile";
-        std::shared_ptr<Context> context;
-        std::shared_ptr<Device> device;
-        if (GC_ERROR result = UpgradeTarget(call.c_str(), hPort, context, device)) {
+    return Run("DPWriteUpgradeFile", [&](Call& call) {
+        const size_t size = piSize != nullptr ? *piSize : 0;
+        call.extra = {{"address", HexString(flashAddress)}, {"size", size},           {"start_us", NowMicros()},
+                      {"block_size", blockSize},            {"packet_count", packetCount}, {"reserved", reserved},
+                      {"verify", verify}};
+        if (GC_ERROR result = call.RemotePort(hPort)) {
             return result;
         }
-        Camera& camera = *device->camera;
+        Camera& camera = *call.device->camera;
         const CameraDescription& description = camera.description;
-        const int64_t start = NowMicros();
-        const size_t size = piSize != nullptr ? *piSize : 0;
+        // Only this camera waits while its flash is written.
+        std::lock_guard lock(camera.mutex);
+        const CameraState state = camera.store.Read();
+        if (GC_ERROR result = CheckReachable(*call.device, state, call.Name())) {
+            return result;
+        }
+        if (piSize == nullptr || (pBuffer == nullptr && size > 0)) {
+            return call.Refuse(GC_ERR_INVALID_PARAMETER, "null buffer or size");
+        }
+        if (blockSize == 0 || packetCount == 0) {
+            return call.Refuse(GC_ERR_INVALID_PARAMETER, "block size and packet count must not be 0");
+        }
+        if (!state.upgradeMode) {
+            return call.Refuse(GC_ERR_ACCESS_DENIED, description.deviceId + " is not in upgrade mode");
+        }
+        if (flashAddress < kBootAreaEnd) {
+            return call.Refuse(GC_ERR_ACCESS_DENIED, HexString(flashAddress) + " lies in the boot area");
+        }
+        if (flashAddress > kFlashSize || size > kFlashSize - flashAddress) {
+            return call.Refuse(GC_ERR_INVALID_ADDRESS,
+                               std::to_string(size) + " bytes at " + HexString(flashAddress) + " do not fit the flash");
+        }
+        if (description.faults.writeFailsAt && *description.faults.writeFailsAt == flashAddress) {
+            camera.store.Modify([](CameraState& s) { s.sessionFailed = true; });
+            *piSize = 0;
+            return call.Refuse(GC_ERR_IO, "writing " + HexString(flashAddress) + " of " + description.deviceId +
+                                              " failed (simulated fault)");
+        }
+        SleepSeconds(static_cast<double>(size) / description.writeBytesPerSecond);
+        camera.store.WriteFlash(flashAddress, pBuffer, size);
         GC_ERROR result = GC_ERR_SUCCESS;
-        {
-            // Only this camera waits while its flash is written.
-            std::lock_guard lock(camera.mutex);
-            const CameraState state = camera.store.Read();
-            result = CheckReachable(*device, state, call);
-            if (result != GC_ERR_SUCCESS) {
-            } else if (piSize == nullptr || (pBuffer == nullptr && size > 0)) {
-                result = Fail(GC_ERR_INVALID_PARAMETER, call + ": null buffer or size");
-            } else if (blockSize == 0 || packetCount == 0) {
-                result = Fail(GC_ERR_INVALID_PARAMETER, call + ": block size and packet count must not be 0");
-            } else if (!state.upgradeMode) {
-                result = Fail(GC_ERR_ACCESS_DENIED, call + ": " + description.deviceId + " is not in upgrade mode");
-            } else if (flashAddress < kBootAreaEnd) {
-                result = Fail(GC_ERR_ACCESS_DENIED, call + ": " + HexString(flashAddress) + " lies in the boot area");
-            } else if (flashAddress > kFlashSize || size > kFlashSize - flashAddress) {
-                result = Fail(GC_ERR_INVALID_ADDRESS, call + ": " + std::to_string(size) + " bytes at " +
-                                                          HexString(flashAddress) + " do not fit the flash");
-            } else if (description.faults.writeFailsAt && *description.faults.writeFailsAt == flashAddress) {
-                camera.store.Modify([](CameraState& s) { s.sessionFailed = true; });
-                *piSize = 0;
-                result = Fail(GC_ERR_IO, call + ": writing " + HexString(flashAddress) + " of " + description.deviceId +
-                                             " failed (simulated fault)");
-            } else {
-                SleepSeconds(static_cast<double>(size) / description.writeBytesPerSecond);
-                camera.store.WriteFlash(flashAddress, pBuffer, size);
-                if (verify != 0) {
-                    const std::optional<std::vector<uint8_t>> written = camera.store.ReadFlash(flashAddress);
-                    if (!written || written->size() != size ||
-                        (size > 0 && std::memcmp(written->data(), pBuffer, size) != 0)) {
-                        result = Fail(GC_ERR_IO, call + ": verifying " + HexString(flashAddress) + " failed");
-                    }
-                }
-                camera.store.Modify([&](CameraState& s) {
-                    if (result == GC_ERR_SUCCESS) {
-                        ++s.sessionWrites;
-                    } else {
-                        s.sessionFailed = true;
-                    }
-                });
+        if (verify != 0) {
+            const std::optional<std::vector<uint8_t>> written = camera.store.ReadFlash(flashAddress);
+            if (!written || written->size() != size || (size > 0 && std::memcmp(written->data(), pBuffer, size) != 0)) {
+                result = call.Refuse(GC_ERR_IO, "verifying " + HexString(flashAddress) + " failed");
             }
         }
-        context->log.Record(call, description.deviceId, result,
-                            {{"address", HexString(flashAddress)},
-                             {"size", size},
-                             {"start_us", start},
-                             {"block_size", blockSize},
-                             {"packet_count", packetCount},
-                             {"reserved", reserved},
-                             {"verify", verify}});
+        camera.store.Modify([&](CameraState& s) {
+            if (result == GC_ERR_SUCCESS) {
+                ++s.sessionWrites;
+            } else {
+                s.sessionFailed = true;
+            }
+        });
         return result;
     });
 }
 
 ZV_EXPORT GC_ERROR DPLeaveUpgradeMode(PORT_HANDLE hPort) {
-    return Guard("DPLeaveUpgradeMode", [&] {
-        const std::string call = "DPLeaveUpgradeMode";
-        std::shared_ptr<Context> context;
-        std::shared_ptr<Device> device;
-        if (GC_ERROR result = UpgradeTarget(call.c_str(), hPort, context, device)) {
+    return Run("DPLeaveUpgradeMode", [&](Call& call) {
+        call.extra["reboot"] = false;
+        if (GC_ERROR result = call.RemotePort(hPort)) {
             return result;
         }
-        Camera& camera = *device->camera;
+        Camera& camera = *call.device->camera;
         const CameraDescription& description = camera.description;
-        GC_ERROR result = GC_ERR_SUCCESS;
-        bool reboots = false;
-        int64_t deadline = 0;
-        {
-            std::lock_guard lock(camera.mutex);
-            const CameraState state = camera.store.Read();
-            result = CheckReachable(*device, state, call);
-            if (result != GC_ERR_SUCCESS) {
-            } else if (!state.upgradeMode) {
-                result = Fail(GC_ERR_ACCESS_DENIED, call + ": " + description.deviceId + " is not in upgrade mode");
-            } else if (description.faults.leave) {
-                result = Fail(GC_ERR_IO, call + ": " + description.deviceId + " did not leave upgrade mode (simulated fault)");
-            } else {
-                camera.store.Modify([&](CameraState& s) {
-                    s.upgradeMode = false;
-                    if (s.sessionWrites > 0) {
-                        // New flash contents take effect at the reboot; a camera whose
-                        // write failed boots its old firmware again.
-                        reboots = true;
-                        deadline = NowMicros() + static_cast<int64_t>(description.rebootSeconds * 1e6);
-                        s.rebootUntilUs = deadline;
-                        ++s.bootCount;
-                        if (!s.sessionFailed) {
-                            ++s.upgrades;
-                            if (description.afterUpgrade) {
-                                s.versions = *description.afterUpgrade;
-                            }
-                        }
-                        camera.store.ResetParametersToFactory(s);
-                        s.gone = !description.faults.returns;
+        std::lock_guard lock(camera.mutex);
+        const CameraState state = camera.store.Read();
+        if (GC_ERROR result = CheckReachable(*call.device, state, call.Name())) {
+            return result;
+        }
+        if (!state.upgradeMode) {
+            return call.Refuse(GC_ERR_ACCESS_DENIED, description.deviceId + " is not in upgrade mode");
+        }
+        if (description.faults.leave) {
+            return call.Refuse(GC_ERR_IO, description.deviceId + " did not leave upgrade mode (simulated fault)");
+        }
+        camera.store.Modify([&](CameraState& s) {
+            s.upgradeMode = false;
+            if (s.sessionWrites > 0) {
+                // New flash contents take effect at the reboot; a camera whose
+                // write failed boots its old firmware again.
+                const int64_t deadline = NowMicros() + static_cast<int64_t>(description.rebootSeconds * 1e6);
+                call.extra["reboot"] = true;
+                call.extra["reboot_until_us"] = deadline;
+                s.rebootUntilUs = deadline;
+                ++s.bootCount;
+                if (!s.sessionFailed) {
+                    ++s.upgrades;
+                    if (description.afterUpgrade) {
+                        s.versions = *description.afterUpgrade;
                     }
-                    s.sessionWrites = 0;
-                    s.sessionFailed = false;
-                });
+                }
+                camera.store.ResetParametersToFactory(s);
+                s.gone = !description.faults.returns;
             }
-        }
-        nlohmann::json extra{{"reboot", reboots}};
-        if (reboots) {
-            extra["reboot_until_us"] = deadline;
-        }
-        context->log.Record(call, description.deviceId, result, extra);
-        return result;
+            s.sessionWrites = 0;
+            s.sessionFailed = false;
+        });
+        return GC_ERR_SUCCESS;
     });
 }
 

@@ -164,10 +164,8 @@ GC_ERROR InitContext() {
     auto context = std::make_shared<Context>(std::move(description), std::move(stateRoot));
     const std::optional<int32_t> fault = context->description.producer.init;
     if (fault && *fault != GC_ERR_SUCCESS) {
-        context->log.Record("GCInitLib", "", *fault);
         return Fail(*fault, "GCInitLib: the transport layer could not be initialised (simulated fault)");
     }
-    context->log.Record("GCInitLib", "", GC_ERR_SUCCESS, {{"description", context->description.source}});
     g_context = std::move(context);
     return GC_ERR_SUCCESS;
 }
@@ -190,7 +188,6 @@ GC_ERROR CloseContext() {
         }
         context->tlOpen = false;
     }
-    context->log.Record("GCCloseLib", "", GC_ERR_SUCCESS);
     return GC_ERR_SUCCESS;
 }
 

@@ -98,6 +98,7 @@ public:
 
 // The context of the initialised library, or null.
 std::shared_ptr<Context> CurrentContext();
+// The entry points GCInitLib and GCCloseLib record these calls themselves.
 GC_ERROR InitContext();
 GC_ERROR CloseContext();
 

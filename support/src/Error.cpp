@@ -6,3 +6,8 @@ std::wstring FormatFailureText(std::int32_t code, const char* operation, int lin
                                const std::wstring& detail) {
     return FormatString(L"{%d}{%S:line[%d]}{%s}", code, operation, line, detail.c_str());
 }
+
+std::wstring FormatFailureText(std::int32_t code, const FailureSite& site,
+                               const std::wstring& detail) {
+    return FormatFailureText(code, site.operation, site.line, detail);
+}

@@ -49,15 +49,17 @@ std::filesystem::path RunConfigFile() {
     return std::filesystem::path(platform::ToNativePath(package::GetTempDirectoryPath())) / "Config.ini";
 }
 
-// The producer's last events are the release: the transport layer (recorded
-// by the simulator only when it was open), then the library.
+// The producer's last events are the release: the transport layer (refused by
+// the simulator when it never opened), then the library.
 void ExpectProducerReleased(const SimulatedCameras& sim, bool transportLayerOpened = true) {
-    std::vector<std::string> calls;
+    std::vector<json> calls;
     for (const json& e : sim.Events())
-        if (e.value("source", "") == "producer") calls.push_back(e["call"]);
+        if (e.value("source", "") == "producer") calls.push_back(e);
     ASSERT_GE(calls.size(), 2u);
-    EXPECT_EQ(calls.back(), "GCCloseLib");
-    EXPECT_EQ(calls[calls.size() - 2], transportLayerOpened ? "TLClose" : "TLOpen");
+    EXPECT_EQ(calls.back()["call"], "GCCloseLib");
+    EXPECT_EQ(calls.back()["result"], 0);
+    EXPECT_EQ(calls[calls.size() - 2]["call"], "TLClose");
+    EXPECT_EQ(calls[calls.size() - 2]["result"], transportLayerOpened ? 0 : -1006);  // GC_ERR_INVALID_HANDLE
 }
 
 TEST(CameraCliTest, ListShowsIdentityEligibilityAndStatus) {

@@ -123,7 +123,7 @@ TEST(Producer, EnumeratesAndReadsEveryRegisterTheToolReads) {
     size = length;
     ASSERT_EQ(p.GCReadPort(cam.port, address, xml.data(), &size), GC_ERR_SUCCESS);
     EXPECT_EQ(xml.rfind("<?xml", 0), 0u);
-    EXPECT_NE(xml.find("ModelName=\"ORV-2C\""), std::string::npos);
+    EXPECT_NE(xml.find("ModelName=\"ORV_2C\""), std::string::npos) << xml;
     EXPECT_NE(xml.find("SubMinorVersion=\"3\""), std::string::npos);
     uint64_t manifest = 0;
     size = 8;
@@ -509,4 +509,268 @@ TEST(Producer, UnusualDeviceIdsStayInsideTheStateFolder) {
         flashFiles += entry.path().extension() == ".bin";
     }
     EXPECT_EQ(flashFiles, 1u);
+}
+
+namespace {
+
+// Calls an entry point by name with the argument types of its GenTL signature;
+// for the entry points the test's Producer does not resolve.
+template <typename... Args>
+GC_ERROR CallByName(const Producer& p, const char* name, Args... args) {
+    const auto entry = p.library.Get<GC_ERROR (*)(Args...)>(name);
+    if (entry == nullptr) {
+        ADD_FAILURE() << name << " is not exported";
+        return GC_ERR_ERROR;
+    }
+    return entry(args...);
+}
+
+std::vector<std::pair<std::string, int>> RecordedCalls(const SimFolder& sim) {
+    std::vector<std::pair<std::string, int>> calls;
+    for (const json& event : sim.Events()) {
+        calls.emplace_back(event["call"].get<std::string>(), event["result"].get<int>());
+    }
+    return calls;
+}
+
+}  // namespace
+
+// The record shows every call, so it can also show that an entry point was never called.
+TEST(Producer, EveryEntryPointRecordsEveryCallRefusedOnesWithTheirResult) {
+    SimFolder sim(Description({Camera("SN0001")}));
+    Producer p;
+    void* const h = nullptr;  // no handle of this producer
+    INFO_DATATYPE* const type = nullptr;
+    void* const buffer = nullptr;
+    char* const text = nullptr;
+    size_t* const size = nullptr;
+    uint32_t* const count = nullptr;
+    void** const handleOut = nullptr;
+    const int32_t command = 0;
+    const uint32_t index = 0;
+    struct EntryCall {
+        const char* name;
+        std::function<GC_ERROR()> call;
+    };
+    const std::vector<EntryCall> calls = {
+        {"GCGetInfo", [&] { return CallByName(p, "GCGetInfo", command, type, buffer, size); }},
+        {"GCGetLastError", [&] { return CallByName(p, "GCGetLastError", static_cast<GC_ERROR*>(nullptr), text, size); }},
+        {"GCInitLib", [&] { return CallByName(p, "GCInitLib"); }},  // a second time
+        {"GCReadPort", [&] { return CallByName(p, "GCReadPort", h, uint64_t{0x144}, buffer, size); }},
+        {"GCWritePort", [&] { return CallByName(p, "GCWritePort", h, uint64_t{0x184}, static_cast<const void*>(buffer), size); }},
+        {"GCGetPortURL", [&] { return CallByName(p, "GCGetPortURL", h, text, size); }},
+        {"GCGetPortInfo", [&] { return CallByName(p, "GCGetPortInfo", h, command, type, buffer, size); }},
+        {"GCRegisterEvent", [&] { return CallByName(p, "GCRegisterEvent", h, command, handleOut); }},
+        {"GCUnregisterEvent", [&] { return CallByName(p, "GCUnregisterEvent", h, command); }},
+        {"EventGetData", [&] { return CallByName(p, "EventGetData", h, buffer, size, uint64_t{0}); }},
+        {"EventGetDataInfo",
+         [&] { return CallByName(p, "EventGetDataInfo", h, static_cast<const void*>(buffer), size_t{0}, command, type, buffer, size); }},
+        {"EventGetInfo", [&] { return CallByName(p, "EventGetInfo", h, command, type, buffer, size); }},
+        {"EventFlush", [&] { return CallByName(p, "EventFlush", h); }},
+        {"EventKill", [&] { return CallByName(p, "EventKill", h); }},
+        {"TLOpen", [&] { return CallByName(p, "TLOpen", handleOut); }},
+        {"TLClose", [&] { return CallByName(p, "TLClose", h); }},
+        {"TLGetInfo", [&] { return CallByName(p, "TLGetInfo", h, command, type, buffer, size); }},
+        {"TLGetNumInterfaces", [&] { return CallByName(p, "TLGetNumInterfaces", h, count); }},
+        {"TLGetInterfaceID", [&] { return CallByName(p, "TLGetInterfaceID", h, index, text, size); }},
+        {"TLGetInterfaceInfo",
+         [&] { return CallByName(p, "TLGetInterfaceInfo", h, static_cast<const char*>(nullptr), command, type, buffer, size); }},
+        {"TLOpenInterface", [&] { return CallByName(p, "TLOpenInterface", h, "IF-0", handleOut); }},
+        {"TLUpdateInterfaceList", [&] { return CallByName(p, "TLUpdateInterfaceList", h, static_cast<bool8_t*>(nullptr), uint64_t{0}); }},
+        {"IFClose", [&] { return CallByName(p, "IFClose", h); }},
+        {"IFGetInfo", [&] { return CallByName(p, "IFGetInfo", h, command, type, buffer, size); }},
+        {"IFGetNumDevices", [&] { return CallByName(p, "IFGetNumDevices", h, count); }},
+        {"IFGetDeviceID", [&] { return CallByName(p, "IFGetDeviceID", h, index, text, size); }},
+        {"IFUpdateDeviceList", [&] { return CallByName(p, "IFUpdateDeviceList", h, static_cast<bool8_t*>(nullptr), uint64_t{0}); }},
+        {"IFGetDeviceInfo", [&] { return CallByName(p, "IFGetDeviceInfo", h, "DEV-SN0001", command, type, buffer, size); }},
+        {"IFOpenDevice", [&] { return CallByName(p, "IFOpenDevice", h, "DEV-SN0001", int32_t{DEVICE_ACCESS_EXCLUSIVE}, handleOut); }},
+        {"DevGetPort", [&] { return CallByName(p, "DevGetPort", h, handleOut); }},
+        {"DevGetNumDataStreams", [&] { return CallByName(p, "DevGetNumDataStreams", h, count); }},
+        {"DevGetDataStreamID", [&] { return CallByName(p, "DevGetDataStreamID", h, index, text, size); }},
+        {"DevOpenDataStream", [&] { return CallByName(p, "DevOpenDataStream", h, "Stream0", handleOut); }},
+        {"DevGetInfo", [&] { return CallByName(p, "DevGetInfo", h, command, type, buffer, size); }},
+        {"DevClose", [&] { return CallByName(p, "DevClose", h); }},
+        {"DSAnnounceBuffer", [&] { return CallByName(p, "DSAnnounceBuffer", h, buffer, size_t{0}, buffer, handleOut); }},
+        {"DSAllocAndAnnounceBuffer", [&] { return CallByName(p, "DSAllocAndAnnounceBuffer", h, size_t{0}, buffer, handleOut); }},
+        {"DSFlushQueue", [&] { return CallByName(p, "DSFlushQueue", h, command); }},
+        {"DSStartAcquisition", [&] { return CallByName(p, "DSStartAcquisition", h, command, uint64_t{0}); }},
+        {"DSStopAcquisition", [&] { return CallByName(p, "DSStopAcquisition", h, command); }},
+        {"DSGetInfo", [&] { return CallByName(p, "DSGetInfo", h, command, type, buffer, size); }},
+        {"DSGetBufferID", [&] { return CallByName(p, "DSGetBufferID", h, index, handleOut); }},
+        {"DSClose", [&] { return CallByName(p, "DSClose", h); }},
+        {"DSRevokeBuffer", [&] { return CallByName(p, "DSRevokeBuffer", h, h, handleOut, handleOut); }},
+        {"DSQueueBuffer", [&] { return CallByName(p, "DSQueueBuffer", h, h); }},
+        {"DSGetBufferInfo", [&] { return CallByName(p, "DSGetBufferInfo", h, h, command, type, buffer, size); }},
+        {"GCGetNumPortURLs", [&] { return CallByName(p, "GCGetNumPortURLs", h, count); }},
+        {"GCGetPortURLInfo", [&] { return CallByName(p, "GCGetPortURLInfo", h, index, command, type, buffer, size); }},
+        {"GCReadPortStacked",
+         [&] { return CallByName(p, "GCReadPortStacked", h, static_cast<PORT_REGISTER_STACK_ENTRY*>(nullptr), size); }},
+        {"GCWritePortStacked",
+         [&] { return CallByName(p, "GCWritePortStacked", h, static_cast<PORT_REGISTER_STACK_ENTRY*>(nullptr), size); }},
+        {"DSGetBufferChunkData",
+         [&] { return CallByName(p, "DSGetBufferChunkData", h, h, static_cast<SINGLE_CHUNK_DATA*>(nullptr), size); }},
+        {"IFGetParentTL", [&] { return CallByName(p, "IFGetParentTL", h, handleOut); }},
+        {"DevGetParentIF", [&] { return CallByName(p, "DevGetParentIF", h, handleOut); }},
+        {"DSGetParentDev", [&] { return CallByName(p, "DSGetParentDev", h, handleOut); }},
+        {"DSGetNumBufferParts", [&] { return CallByName(p, "DSGetNumBufferParts", h, h, count); }},
+        {"DSGetBufferPartInfo", [&] { return CallByName(p, "DSGetBufferPartInfo", h, h, index, command, type, buffer, size); }},
+        {"DSAnnounceCompositeBuffer",
+         [&] { return CallByName(p, "DSAnnounceCompositeBuffer", h, size_t{0}, handleOut, size, buffer, handleOut); }},
+        {"DSGetBufferInfoStacked", [&] { return CallByName(p, "DSGetBufferInfoStacked", h, h, buffer, size_t{0}); }},
+        {"DSGetBufferPartInfoStacked", [&] { return CallByName(p, "DSGetBufferPartInfoStacked", h, h, buffer, size_t{0}); }},
+        {"DSGetNumFlows", [&] { return CallByName(p, "DSGetNumFlows", h, count); }},
+        {"DSGetFlowInfo", [&] { return CallByName(p, "DSGetFlowInfo", h, index, command, type, buffer, size); }},
+        {"DSGetNumBufferSegments", [&] { return CallByName(p, "DSGetNumBufferSegments", h, h, count); }},
+        {"DSGetBufferSegmentInfo",
+         [&] { return CallByName(p, "DSGetBufferSegmentInfo", h, h, index, command, type, buffer, size); }},
+        {"DPEnterUpgradeMode", [&] { return CallByName(p, "DPEnterUpgradeMode", h, uint32_t{1000}, uint32_t{0}, uint32_t{20}); }},
+        {"DPWriteUpgradeFile",
+         [&] {
+             return CallByName(p, "DPWriteUpgradeFile", h, uint64_t{0x1200000}, static_cast<const void*>(buffer), size,
+                               uint32_t{4096}, uint32_t{32}, uint32_t{0}, uint32_t{1});
+         }},
+        {"DPLeaveUpgradeMode", [&] { return CallByName(p, "DPLeaveUpgradeMode", h); }},
+    };
+    // The table holds every exported entry point but GCCloseLib, which ends the test.
+    std::set<std::string> names{"GCCloseLib"};
+    for (const EntryCall& c : calls) {
+        names.insert(c.name);
+    }
+    ASSERT_EQ(names, ExportedSymbols(BinDir() / "ZvU3VTL.cti"));
+
+    std::vector<std::pair<std::string, int>> expected;
+    TL_HANDLE tl = nullptr;
+    expected.emplace_back("TLOpen", p.TLOpen(&tl));  // before GCInitLib
+    expected.emplace_back("GCInitLib", p.GCInitLib());
+    ASSERT_EQ(expected.back().second, GC_ERR_SUCCESS) << p.LastErrorText();
+    for (const EntryCall& c : calls) {
+        const GC_ERROR result = c.call();
+        EXPECT_NE(result, GC_ERR_SUCCESS) << c.name << " accepted a call without a valid handle or argument";
+        expected.emplace_back(c.name, result);
+    }
+    expected.emplace_back("GCCloseLib", p.GCCloseLib());
+    uint32_t n = 0;
+    expected.emplace_back("TLGetNumInterfaces", p.TLGetNumInterfaces(tl, &n));  // after GCCloseLib
+    EXPECT_EQ(expected.front().second, GC_ERR_NOT_INITIALIZED);
+    EXPECT_EQ(expected.back().second, GC_ERR_NOT_INITIALIZED);
+
+    EXPECT_EQ(RecordedCalls(sim), expected);
+}
+
+TEST(Producer, TheGettersOfAnEnumerationAreRecordedWithTheirAnswers) {
+    SimFolder sim(Description({Camera("SN0001"), Camera("SN0002")}));
+    Producer p;
+    {
+        Session s(p);
+        ASSERT_EQ(s.DeviceIds(), (std::vector<std::string>{"DEV-SN0001", "DEV-SN0002"}));
+        uint32_t interfaces = 0;
+        ASSERT_EQ(p.TLGetNumInterfaces(s.tl, &interfaces), GC_ERR_SUCCESS);
+        char name[64] = {};
+        size_t size = sizeof name;
+        INFO_DATATYPE type = 0;
+        ASSERT_EQ(p.TLGetInfo(s.tl, TL_INFO_VENDOR, &type, name, &size), GC_ERR_SUCCESS);
+        size = sizeof name;
+        ASSERT_EQ(p.TLGetInterfaceInfo(s.tl, "IF-0", INTERFACE_INFO_DISPLAYNAME, &type, name, &size), GC_ERR_SUCCESS);
+    }
+    const std::vector<std::pair<std::string, int>> expected = {
+        {"GCInitLib", 0},       {"TLOpen", 0},          {"TLUpdateInterfaceList", 0}, {"TLGetInterfaceID", 0},
+        {"TLGetInterfaceID", 0}, {"TLOpenInterface", 0}, {"IFUpdateDeviceList", 0},    {"IFGetNumDevices", 0},
+        {"IFGetDeviceID", 0},   {"IFGetDeviceID", 0},   {"TLGetNumInterfaces", 0},    {"TLGetInfo", 0},
+        {"TLGetInterfaceInfo", 0}, {"TLClose", 0},      {"GCCloseLib", 0}};
+    EXPECT_EQ(RecordedCalls(sim), expected);
+    const std::vector<json> ids = sim.Events("IFGetDeviceID");
+    ASSERT_EQ(ids.size(), 2u);
+    EXPECT_EQ(ids[0]["device_id"], "DEV-SN0001");
+    EXPECT_EQ(ids[1]["index"], 1);
+    EXPECT_EQ(ids[1]["device_id"], "DEV-SN0002");
+    EXPECT_EQ(sim.Events("IFGetNumDevices")[0]["devices"], 2);
+    EXPECT_EQ(sim.Events("TLGetNumInterfaces")[0]["interfaces"], 1);
+    EXPECT_EQ(sim.Events("TLGetInfo")[0]["command"], TL_INFO_VENDOR);
+    EXPECT_EQ(sim.Events("TLGetInterfaceInfo")[0]["interface"], "IF-0");
+}
+
+namespace {
+
+// xmllint's verdict on a file against the restated GenApi rules: exit status and messages.
+std::pair<int, std::string> CheckAgainstGenApiRules(const fs::path& file) {
+    const std::string command =
+        "xmllint --noout --schema '" + std::string(ZVSIM_XML_RULES) + "' '" + file.string() + "' 2>&1";
+    FILE* pipe = ::popen(command.c_str(), "r");
+    if (pipe == nullptr) {
+        return {-1, "popen failed"};
+    }
+    std::string output;
+    char chunk[512];
+    size_t n = 0;
+    while ((n = std::fread(chunk, 1, sizeof chunk, pipe)) > 0) {
+        output.append(chunk, n);
+    }
+    const int status = ::pclose(pipe);
+    return {WIFEXITED(status) ? WEXITSTATUS(status) : -1, output};
+}
+
+// The device XML as a GenICam consumer gets it: URL from the port, then the bytes it names.
+std::string ReadDeviceXml(const Producer& p, PORT_HANDLE port) {
+    char url[256] = {};
+    size_t size = sizeof url;
+    EXPECT_EQ(p.GCGetPortURL(port, url, &size), GC_ERR_SUCCESS) << p.LastErrorText();
+    const char* tail = std::strchr(url, ';');
+    unsigned long long address = 0;
+    unsigned long long length = 0;
+    if (tail == nullptr || std::sscanf(tail, ";%llx;%llx", &address, &length) != 2) {
+        ADD_FAILURE() << "not a local URL: " << url;
+        return "";
+    }
+    std::string xml(length, '\0');
+    size = length;
+    EXPECT_EQ(p.GCReadPort(port, address, xml.data(), &size), GC_ERR_SUCCESS) << p.LastErrorText();
+    return xml;
+}
+
+}  // namespace
+
+TEST(Producer, DeviceXmlFollowsTheGenApiSchemaRules) {
+    json awkward = Camera("SN0003", "2X cam/\xC3\xA9\x01");
+    awkward["vendor"] = "Zorvan & Co.";
+    SimFolder sim(Description({Camera("SN0001"), Camera("SN0002", "ORV-2M-L"), awkward}));
+    Producer p;
+    Session s(p);
+    ASSERT_EQ(s.DeviceIds().size(), 3u);
+    struct Case {
+        const char* deviceId;
+        const char* modelName;
+        const char* vendorName;
+        const char* toolTip;
+    };
+    const Case cases[] = {
+        {"DEV-SN0001", "ORV_2C", "Zorvan", "Zorvan ORV-2C"},
+        {"DEV-SN0002", "ORV_2M_L", "Zorvan", "Zorvan ORV-2M-L"},
+        {"DEV-SN0003", "Model_2X_cam____", "Zorvan___Co_", "Zorvan &amp; Co. 2X cam/\xC3\xA9?"},
+    };
+    std::string firstXml;
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.deviceId);
+        const std::string xml = ReadDeviceXml(p, s.Open(c.deviceId).port);
+        if (firstXml.empty()) {
+            firstXml = xml;
+        }
+        EXPECT_NE(xml.find("ModelName=\"" + std::string(c.modelName) + "\""), std::string::npos) << xml;
+        EXPECT_NE(xml.find("VendorName=\"" + std::string(c.vendorName) + "\""), std::string::npos) << xml;
+        EXPECT_NE(xml.find("ToolTip=\"" + std::string(c.toolTip) + "\""), std::string::npos) << xml;
+        const fs::path file = sim.Root() / (std::string(c.deviceId) + ".xml");
+        std::ofstream(file, std::ios::binary) << xml;
+        const auto [status, output] = CheckAgainstGenApiRules(file);
+        EXPECT_EQ(status, 0) << output;
+    }
+
+    // The rules do catch the raw model name.
+    std::string raw = firstXml;
+    const std::string valid = "ModelName=\"ORV_2C\"";
+    ASSERT_NE(raw.find(valid), std::string::npos);
+    raw.replace(raw.find(valid), valid.size(), "ModelName=\"ORV-2C\"");
+    const fs::path file = sim.Root() / "raw-model-name.xml";
+    std::ofstream(file, std::ios::binary) << raw;
+    const auto [status, output] = CheckAgainstGenApiRules(file);
+    EXPECT_NE(status, 0) << output;
+    EXPECT_NE(output.find("ModelName"), std::string::npos) << output;
 }

@@ -12,6 +12,8 @@
 #include "camera/U3VDevice.h"
 #include "support/Error.h"
 
+struct EnumerationSites;
+
 class CDeviceManager {
 public:
     static CDeviceManager* GetInstance();
@@ -57,22 +59,15 @@ private:
     gentl::IF_HANDLE __OpenInterface(std::uint32_t index);
     bool __ReUpdateDeviceList();
     std::wstring __GetProducerError() const { return GetProducerErrorText(m_binding.get()); }
-    void __RecordFailure(std::int32_t code, const char* operation, int line);
+    void __RecordFailure(std::int32_t code, const FailureSite& site);
 
     using DeviceList = std::vector<std::unique_ptr<CU3VDevice>>;
-    // Enumerates every camera of every interface into the list; lines gives
-    // the failure-text line of each step, in the order they are called.
-    struct EnumerationLines {
-        const char* operation;
-        int updateInterfaces, numInterfaces, updateDevices, numDevices, deviceId;
-    };
-    // The watcher's enumerations, both kinds of poll.
-    static constexpr EnumerationLines kReUpdateLines{"CDeviceManager::__ReUpdateDeviceList", 213, 226,
-                                                     248, 260, 284};
-    // Calls found for every camera listed, in interface order.
+    // Enumerates every camera of every interface; sites names the failure
+    // text of each step. Calls found for every camera listed, in interface order.
     using DeviceVisitor = std::function<void(gentl::IF_HANDLE hInterface, const std::string& deviceId)>;
-    bool __Enumerate(const EnumerationLines& lines, bool useWrappers, const DeviceVisitor& found);
-    bool __Enumerate(DeviceList& list, const EnumerationLines& lines, bool useWrappers);
+    bool __Enumerate(const EnumerationSites& sites, bool useWrappers, const DeviceVisitor& found);
+    // Into the list, every camera opened.
+    bool __Enumerate(DeviceList& list, const EnumerationSites& sites, bool useWrappers);
     // Copies what a fresh record found into the upgraded record of the same id.
     void __TakeOverFreshRecord(const CU3VDevice& fresh);
 

@@ -121,7 +121,7 @@ private:
     void __RunUpgrade();
 
     std::wstring __GetProducerError() const { return GetProducerErrorText(m_binding); }
-    void __RecordFailure(std::int32_t code, const char* operation, int line);
+    void __RecordFailure(std::int32_t code, const FailureSite& site);
     static void __PutInvalid(char* field, std::size_t width);
 
     gentl::IF_HANDLE m_hInterface = nullptr;

@@ -1,6 +1,7 @@
 #include "zvsim/CameraModel.h"
 
 #include <algorithm>
+#include <cctype>
 #include <cstdio>
 #include <cstring>
 
@@ -34,10 +35,29 @@ std::string XmlEscape(const std::string& text) {
         case '>': escaped += "&gt;"; break;
         case '"': escaped += "&quot;"; break;
         case '\'': escaped += "&apos;"; break;
-        default: escaped += c; break;
+        default:
+            // XML 1.0 has no way to write the other control characters.
+            escaped += (static_cast<unsigned char>(c) < 0x20 && c != '\t' && c != '\n' && c != '\r') ? '?' : c;
+            break;
         }
     }
     return escaped;
+}
+
+// A name as the GenApi schema wants it in ModelName and VendorName: a letter,
+// then letters, digits and underscores. Other bytes become "_" ("ORV-2C" gives
+// "ORV_2C"), and a name that would not start with a letter gets the prefix.
+std::string XmlName(const std::string& text, const std::string& prefix) {
+    std::string name;
+    for (char c : text) {
+        const unsigned char u = static_cast<unsigned char>(c);
+        name += (u < 0x80 && (std::isalnum(u) || c == '_')) ? c : '_';
+    }
+    const unsigned char first = name.empty() ? 0 : static_cast<unsigned char>(name[0]);
+    if (!(first < 0x80 && std::isalpha(first))) {
+        name = prefix + name;
+    }
+    return name;
 }
 
 std::string GuidFrom(const std::string& seed) {
@@ -137,8 +157,9 @@ std::string DeviceXml(const CameraDescription& camera, const CameraState& state)
     const std::string versionText = std::to_string(v[0]) + "." + std::to_string(v[1]) + "." + std::to_string(v[2]);
     std::string xml;
     xml += "<?xml version=\"1.0\" encoding=\"utf-8\"?>\n";
-    xml += "<RegisterDescription ModelName=\"" + XmlEscape(camera.model) + "\" VendorName=\"" +
-           XmlEscape(camera.vendor) + "\" ToolTip=\"" + XmlEscape(camera.vendor + " " + camera.model) +
+    // The raw model and vendor, which may hold any character, are in the ToolTip.
+    xml += "<RegisterDescription ModelName=\"" + XmlName(camera.model, "Model_") + "\" VendorName=\"" +
+           XmlName(camera.vendor, "Vendor_") + "\" ToolTip=\"" + XmlEscape(camera.vendor + " " + camera.model) +
            "\" StandardNameSpace=\"None\" SchemaMajorVersion=\"1\" SchemaMinorVersion=\"1\" "
            "SchemaSubMinorVersion=\"0\" MajorVersion=\"" +
            std::to_string(v[0]) + "\" MinorVersion=\"" + std::to_string(v[1]) + "\" SubMinorVersion=\"" +

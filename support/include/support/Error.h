@@ -18,6 +18,18 @@ private:
     std::wstring m_errorText;
 };
 
+// Where a failure text comes from: the operation and its number, written as
+// {Class::Operation:line[n]}. The numbers are stable message identifiers, not
+// source lines: users and scripts already know the texts by them, so they stay
+// as they are when the code around them changes. Each class keeps its sites in
+// one table of named constants.
+struct FailureSite {
+    const char* operation;
+    int line;
+};
+
 // {code}{Class::Operation:line[n]}{detail}
 std::wstring FormatFailureText(std::int32_t code, const char* operation, int line,
+                               const std::wstring& detail);
+std::wstring FormatFailureText(std::int32_t code, const FailureSite& site,
                                const std::wstring& detail);
