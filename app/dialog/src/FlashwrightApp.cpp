@@ -11,6 +11,8 @@ void CFlashwrightApp::PumpEvents() { QCoreApplication::processEvents(QEventLoop:
 
 int CFlashwrightApp::Run(int argc, char** argv) {
     QApplication application(argc, argv);
+    // Lets the desktop match the window with the installed desktop entry and its icon.
+    QGuiApplication::setDesktopFileName(QStringLiteral("flashwright"));
     platform::SetMessagePumpHook(&CFlashwrightApp::PumpEvents);
     {
         auto dialog = std::make_unique<CFlashwrightDlg>();
