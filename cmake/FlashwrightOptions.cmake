@@ -26,6 +26,10 @@ elseif(FLASHWRIGHT_SANITIZE STREQUAL "thread")
   add_link_options(-fsanitize=thread)
 elseif(NOT FLASHWRIGHT_SANITIZE STREQUAL "")
   message(FATAL_ERROR "FLASHWRIGHT_SANITIZE must be empty, 'address' or 'thread'")
+else()
+  # Relocations resolved at start-up and then made read-only, as in Debian's
+  # own packages.
+  add_link_options(-Wl,-z,relro -Wl,-z,now)
 endif()
 
 # Test executables get the environment they need from one place.

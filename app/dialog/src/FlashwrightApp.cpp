@@ -12,6 +12,8 @@ void CFlashwrightApp::PumpEvents() { QCoreApplication::processEvents(QEventLoop:
 
 int CFlashwrightApp::Run(int argc, char** argv) {
     QApplication application(argc, argv);
+    // Lets the desktop match the window with the installed desktop entry and its icon.
+    QGuiApplication::setDesktopFileName(QStringLiteral("flashwright"));
     platform::IgnoreBrokenPipe();
     // One Flashwright per user: a second one touches nothing and ends.
     std::wstring refusal;

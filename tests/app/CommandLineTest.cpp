@@ -1,0 +1,87 @@
+#include <gtest/gtest.h>
+
+#include <sys/wait.h>
+
+#include <cstdio>
+#include <sstream>
+#include <string>
+#include <vector>
+
+#include "SimulatedCameras.h"
+#include "dialog/CommandLine.h"
+#include "run/Version.h"
+
+// The dialog program's --help and --version: answered on the terminal, before
+// any window or display exists.
+namespace apptest {
+namespace {
+
+const std::string kVersionLine = std::string("flashwright ") + version::kProgramVersion + "\n";
+
+TEST(CommandLineTest, InformationOptionsAreAnsweredAndEverythingElseIsLeftToTheWindow) {
+    struct Case {
+        std::vector<const char*> arguments;
+        bool answered;
+        std::string startOfOutput;
+    };
+    const Case cases[] = {
+        {{}, false, ""},
+        {{"--version"}, true, kVersionLine},
+        {{"--help"}, true, "Usage: flashwright [OPTION]...\n"},
+        {{"-h"}, true, "Usage: flashwright [OPTION]...\n"},
+        // The first information option wins, wherever it stands.
+        {{"-platform", "offscreen", "--version", "--help"}, true, kVersionLine},
+        {{"--help", "--version"}, true, "Usage: "},
+        // The toolkit's own options and anything after "--" are not ours.
+        {{"-platform", "offscreen", "-style", "fusion"}, false, ""},
+        {{"--", "--version"}, false, ""},
+        {{"--versions", "-help"}, false, ""},
+    };
+    for (const Case& c : cases) {
+        std::vector<const char*> argv{"flashwright"};
+        argv.insert(argv.end(), c.arguments.begin(), c.arguments.end());
+        std::string shown;
+        for (const char* argument : c.arguments) shown += std::string(argument) + " ";
+        SCOPED_TRACE(shown);
+
+        std::ostringstream out;
+        const std::optional<int> status = AnswerInformationOption(static_cast<int>(argv.size()), argv.data(), out);
+        EXPECT_EQ(status.has_value(), c.answered);
+        if (c.answered) {
+            EXPECT_EQ(*status, 0);
+            EXPECT_EQ(out.str().rfind(c.startOfOutput, 0), 0u) << out.str();
+        } else {
+            EXPECT_EQ(out.str(), "");
+        }
+    }
+}
+
+// With the X11 platform and no display, creating the application object would
+// end the program with an error: a clean answer proves no window was started.
+TEST(CommandLineTest, TheProgramAnswersWithoutADisplay) {
+    ScopedEnvironment environment;
+    environment.Unset("DISPLAY");
+    environment.Unset("WAYLAND_DISPLAY");
+    environment.Set("QT_QPA_PLATFORM", "xcb");
+    const std::string program = (BinDir() / "flashwright").string();
+    for (const std::string option : {"--version", "--help"}) {
+        SCOPED_TRACE(option);
+        std::FILE* pipe = ::popen(("'" + program + "' " + option + " 2>&1").c_str(), "r");
+        ASSERT_NE(pipe, nullptr);
+        std::string output;
+        char buffer[4096];
+        std::size_t n;
+        while ((n = std::fread(buffer, 1, sizeof buffer, pipe)) > 0) output.append(buffer, n);
+        const int status = ::pclose(pipe);
+        ASSERT_TRUE(WIFEXITED(status)) << output;
+        EXPECT_EQ(WEXITSTATUS(status), 0) << output;
+        if (option == "--version") {
+            EXPECT_EQ(output, kVersionLine);
+        } else {
+            EXPECT_NE(output.find("--version"), std::string::npos) << output;
+        }
+    }
+}
+
+}  // namespace
+}  // namespace apptest
