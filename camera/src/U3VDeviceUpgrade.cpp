@@ -47,6 +47,22 @@ void CU3VDevice::StartUpgrade() {
     __SetStatus(StatusCode::kThreadStartFailed);
 }
 
+bool CU3VDevice::CheckWithoutWriting(bool preparePlan) {
+    if (!m_opened || m_running) return false;
+    m_upgradeFile = boost::make_shared<CUpgradeFile>();
+    const std::wstring model = platform::AnsiToWide(FieldText(m_deviceInfo.modelName));
+    bool passed = false;
+    if (!m_upgradeFile->LoadBurnList(model, m_deviceId.c_str()) ||
+        (preparePlan && !m_upgradeFile->PrepareBurnFiles())) {
+        __SetStatus(StatusCode::kUpgradeFileParsingFailure);
+    } else {
+        passed = __CheckFlashVendor() && __CheckFileVersion();
+    }
+    // The plan is built again by the worker of a real run.
+    m_upgradeFile->ClearRegions();
+    return passed;
+}
+
 unsigned int CU3VDevice::__UpgradeProc(void* camera) {
     static_cast<CU3VDevice*>(camera)->__RunUpgrade();
     return 0;

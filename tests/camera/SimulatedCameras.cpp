@@ -78,6 +78,9 @@ SimulatedCameras::SimulatedCameras(const json& description, bool withUpgradeExte
     std::filesystem::create_directories(runtime);
     std::filesystem::permissions(runtime, std::filesystem::perms::owner_all);
     ::setenv("XDG_RUNTIME_DIR", runtime.c_str(), 1);
+    // The parameter copies and the upgrade history of the runs stay in the test's folder too.
+    Save("XDG_STATE_HOME");
+    ::setenv("XDG_STATE_HOME", (m_state / "xdg-state").c_str(), 1);
     const std::filesystem::path producerDir = withUpgradeExtensions ? BinDir() : BinDir() / "noext";
     ::setenv(variable.c_str(), producerDir.c_str(), 1);
     ::setenv("FLASHWRIGHT_SIM_CONFIG", config.c_str(), 1);
