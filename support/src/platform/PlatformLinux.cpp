@@ -425,7 +425,7 @@ bool CreatePrivateDirectories(const std::wstring& path, std::wstring& error) {
 
 bool AppendLocked(const std::wstring& path, std::string_view text, std::wstring& error) {
     const std::string native = ToNativePath(path);
-    FileDescriptor file(::open(native.c_str(), O_WRONLY | O_APPEND | O_CREAT | O_CLOEXEC | O_NOFOLLOW, 0600));
+    FileDescriptor file(::open(native.c_str(), O_RDWR | O_APPEND | O_CREAT | O_CLOEXEC | O_NOFOLLOW, 0600));
     if (file.Get() < 0) {
         error = ErrnoText("cannot open", native, errno);
         return false;
@@ -437,6 +437,7 @@ bool AppendLocked(const std::wstring& path, std::string_view text, std::wstring&
     std::string buffer;
     struct stat info {};
     if (::fstat(file.Get(), &info) == 0 && info.st_size > 0) {
+        // Read and write: the last byte is looked at before the record goes in.
         char last = '\n';
         if (::pread(file.Get(), &last, 1, info.st_size - 1) == 1 && last != '\n') buffer.push_back('\n');
     }
