@@ -17,6 +17,7 @@
 
 #include "dialog/AboutDlg.h"
 #include "dialog/DialogUnits.h"
+#include "dialog/HistoryDlg.h"
 #include "dialog/SignalBridge.h"
 #include "camera/BurnTime.h"
 #include "camera/DeviceManager.h"
@@ -24,6 +25,7 @@
 #include "package/TempFiles.h"
 #include "run/AppText.h"
 #include "run/CameraSession.h"
+#include "run/History.h"
 #include "sdk/APIDeviceManager.h"
 #include "support/FormatString.h"
 #include "support/Platform.h"
@@ -379,11 +381,15 @@ void CFlashwrightDlg::OnBeginUpgrade() {
     for (const auto& entry : m_selection) cameras.push_back(entry.second);
 
     m_lastRun = std::make_unique<CUpgradeRun>(*m_deviceManager, *m_parameterManager, m_watcherTiming);
-    switch (m_lastRun->Run(cameras, *this)) {
+    // The run's record for the upgrade history, taken around the window's own hooks.
+    CHistoryRecorder recorder("dialog", cameras, m_models, *this);
+    switch (m_lastRun->Run(cameras, recorder)) {
         case CUpgradeRun::EResult::kCompleted: break;
         case CUpgradeRun::EResult::kConfigMissing: __MessageBox(AppText::kParseResourceFailed); return;
         case CUpgradeRun::EResult::kConfigWriteFailed: __MessageBox(AppText::kCreateTempFileFailed); return;
     }
+    std::wstring historyError;
+    if (!recorder.Append(historyError)) __MessageBox(AppText::kHistoryNotWritten + historyError);
     RestoreFocus(focus);
 }
 
@@ -437,6 +443,7 @@ QMenu* CFlashwrightDlg::CreateSystemMenu(QWidget* parent) {
     const QString aboutText = Text(AppText::kAboutMenuItem);
     if (!aboutText.isEmpty()) {
         menu->addSeparator();
+        menu->addAction(Text(AppText::kHistoryMenuItem), this, &CFlashwrightDlg::ShowHistory);
         menu->addAction(aboutText, this, &CFlashwrightDlg::ShowAboutBox);
     }
     return menu;
@@ -445,6 +452,11 @@ QMenu* CFlashwrightDlg::CreateSystemMenu(QWidget* parent) {
 void CFlashwrightDlg::contextMenuEvent(QContextMenuEvent* event) {
     std::unique_ptr<QMenu> menu(CreateSystemMenu(this));
     menu->exec(event->globalPos());
+}
+
+void CFlashwrightDlg::ShowHistory() {
+    CHistoryDlg history(this);
+    history.exec();
 }
 
 void CFlashwrightDlg::ShowAboutBox() {

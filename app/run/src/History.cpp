@@ -163,6 +163,57 @@ bool ReadHistory(const std::wstring& path, const HistoryQuery& query, std::vecto
     return true;
 }
 
+// ---- Tables -------------------------------------------------------------------
+
+namespace {
+
+std::string YesNo(const std::optional<bool>& value) { return value ? (*value ? "yes" : "no") : ""; }
+
+std::string CsvField(const std::string& text) {
+    if (text.find_first_of(",\"\r\n") == std::string::npos) return text;
+    std::string quoted = "\"";
+    for (const char c : text) {
+        if (c == '"') quoted += '"';
+        quoted += c;
+    }
+    return quoted + "\"";
+}
+
+}  // namespace
+
+std::vector<std::string> HistoryColumnNames() {
+    return {"Started (UTC)", "Ended (UTC)", "From", "SN", "Model", "Device ID", "Firmware before", "Firmware after",
+            "Status code", "Status", "Time(s)", "Back", "Verified", "Parameters saved", "Parameters restored",
+            "Parameter copy", "Failure text"};
+}
+
+std::vector<std::vector<std::string>> HistoryRows(const std::vector<HistoryRecord>& records) {
+    std::vector<std::vector<std::string>> rows;
+    for (const HistoryRecord& record : records) {
+        for (const HistoryCamera& camera : record.cameras) {
+            char seconds[32];
+            std::snprintf(seconds, sizeof seconds, "%.3f", camera.burnSeconds);
+            rows.push_back({record.started, record.ended, record.frontEnd, camera.serial, camera.model,
+                            camera.deviceId, camera.versionBefore, camera.versionAfter,
+                            std::to_string(camera.statusCode), camera.status, seconds, camera.back ? "yes" : "no",
+                            YesNo(camera.verified), YesNo(camera.parametersSaved), YesNo(camera.parametersRestored),
+                            camera.parameterCopy, camera.failureText});
+        }
+    }
+    return rows;
+}
+
+std::string HistoryCsv(const std::vector<HistoryRecord>& records) {
+    std::string csv;
+    const auto addLine = [&csv](const std::vector<std::string>& fields) {
+        for (std::size_t i = 0; i < fields.size(); ++i) csv += (i == 0 ? "" : ",") + CsvField(fields[i]);
+        csv += "\r\n";
+    };
+    addLine(HistoryColumnNames());
+    for (const auto& row : HistoryRows(records)) addLine(row);
+    return csv;
+}
+
 // ---- CHistoryRecorder ---------------------------------------------------------
 
 CHistoryRecorder::CHistoryRecorder(std::string frontEnd, const std::vector<CU3VDevice*>& cameras,

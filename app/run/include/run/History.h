@@ -64,6 +64,13 @@ struct HistoryQuery {
 bool ReadHistory(const std::wstring& path, const HistoryQuery& query, std::vector<HistoryRecord>& records,
                  std::size_t& skippedLines, std::wstring& error);
 
+// The columns a history table shows, one row per camera of each record.
+std::vector<std::string> HistoryColumnNames();
+std::vector<std::vector<std::string>> HistoryRows(const std::vector<HistoryRecord>& records);
+// The same as CSV (RFC 4180: comma-separated, quoted where needed, CRLF), with
+// the column names as the first line.
+std::string HistoryCsv(const std::vector<HistoryRecord>& records);
+
 // Collects a run's history record around the front end's observer: the
 // cameras' identity before the workers start, their results once they are
 // back, and the record appended when the run is over. Each hook is passed on
