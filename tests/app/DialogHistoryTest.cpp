@@ -91,7 +91,7 @@ TEST_F(DialogHistoryTest, RunIsRecordedAndShownBesideAboutAndSavedAsCsv) {
         title = shown->windowTitle();
         QTableWidget* table = shown->GetTable();
         for (int row = 0; row < table->rowCount(); ++row)
-            cells << table->item(row, 3)->text() + " " + table->item(row, 9)->text();
+            cells << table->item(row, 1)->text() + " " + table->item(row, 3)->text();
         shown->GetSaveButton()->click();
         shown->close();
     });
@@ -103,8 +103,8 @@ TEST_F(DialogHistoryTest, RunIsRecordedAndShownBesideAboutAndSavedAsCsv) {
     const std::string saved{std::istreambuf_iterator<char>(csv), {}};
     EXPECT_EQ(saved, HistoryCsv(records));
     EXPECT_EQ(saved.substr(0, saved.find("\r\n")),
-              "Started (UTC),Ended (UTC),From,SN,Model,Device ID,Firmware before,Firmware after,Status code,Status,"
-              "Time(s),Back,Verified,Parameters saved,Parameters restored,Parameter copy,Failure text");
+              "Started (UTC),SN,Model,Status,Time(s),Back,Firmware before,Firmware after,Verified,Parameters saved,"
+              "Parameters restored,From,Device ID,Status code,Ended (UTC),Parameter copy,Failure text");
 }
 
 TEST(HistoryCsvTest, FieldsWithCommasQuotesOrLineBreaksAreQuoted) {
@@ -118,7 +118,7 @@ TEST(HistoryCsvTest, FieldsWithCommasQuotesOrLineBreaksAreQuoted) {
     record.cameras.push_back(camera);
     const std::string csv = HistoryCsv({record});
     const std::string row = csv.substr(csv.find("\r\n") + 2);
-    EXPECT_EQ(row, "2026-01-01T00:00:00.000Z,,cli,\"A,1\",,,,,-1,\"say \"\"hi\"\"\",0.000,no,,,,,\"two\nlines\"\r\n");
+    EXPECT_EQ(row, "2026-01-01T00:00:00.000Z,\"A,1\",,\"say \"\"hi\"\"\",0.000,no,,,,,,cli,,-1,,,\"two\nlines\"\r\n");
 }
 
 }  // namespace

@@ -181,10 +181,11 @@ std::string CsvField(const std::string& text) {
 
 }  // namespace
 
+// What a person looks for first comes first: when, which camera, how it went.
 std::vector<std::string> HistoryColumnNames() {
-    return {"Started (UTC)", "Ended (UTC)", "From", "SN", "Model", "Device ID", "Firmware before", "Firmware after",
-            "Status code", "Status", "Time(s)", "Back", "Verified", "Parameters saved", "Parameters restored",
-            "Parameter copy", "Failure text"};
+    return {"Started (UTC)", "SN", "Model", "Status", "Time(s)", "Back", "Firmware before", "Firmware after",
+            "Verified", "Parameters saved", "Parameters restored", "From", "Device ID", "Status code",
+            "Ended (UTC)", "Parameter copy", "Failure text"};
 }
 
 std::vector<std::vector<std::string>> HistoryRows(const std::vector<HistoryRecord>& records) {
@@ -193,10 +194,10 @@ std::vector<std::vector<std::string>> HistoryRows(const std::vector<HistoryRecor
         for (const HistoryCamera& camera : record.cameras) {
             char seconds[32];
             std::snprintf(seconds, sizeof seconds, "%.3f", camera.burnSeconds);
-            rows.push_back({record.started, record.ended, record.frontEnd, camera.serial, camera.model,
-                            camera.deviceId, camera.versionBefore, camera.versionAfter,
-                            std::to_string(camera.statusCode), camera.status, seconds, camera.back ? "yes" : "no",
+            rows.push_back({record.started, camera.serial, camera.model, camera.status, seconds,
+                            camera.back ? "yes" : "no", camera.versionBefore, camera.versionAfter,
                             YesNo(camera.verified), YesNo(camera.parametersSaved), YesNo(camera.parametersRestored),
+                            record.frontEnd, camera.deviceId, std::to_string(camera.statusCode), record.ended,
                             camera.parameterCopy, camera.failureText});
         }
     }
