@@ -7,6 +7,7 @@
 #include <cstdio>
 #include <filesystem>
 #include <fstream>
+#include <sstream>
 #include <string>
 
 #include "SimulatedCameras.h"
@@ -208,6 +209,91 @@ TEST(CliHistoryTest, EachRunLeavesOneRecordWithEveryCameraAndItsVersions) {
     EXPECT_NE(table.out.find("A1  ORV-2C  V01.03.001.002:V01.05  V01.03.002.001:V01.06  Success"),
               std::string::npos)
         << table.out;
+}
+
+}  // namespace
+
+namespace camtest {
+// A scratch folder of the test's own.
+class TempFolderForCompletion {
+public:
+    TempFolderForCompletion() {
+        std::string pattern = (std::filesystem::temp_directory_path() / "flashwright-completion-XXXXXX").string();
+        if (::mkdtemp(pattern.data()) != nullptr) m_path = pattern;
+    }
+    ~TempFolderForCompletion() {
+        std::error_code ignored;
+        std::filesystem::remove_all(m_path, ignored);
+    }
+    const std::filesystem::path& Path() const { return m_path; }
+
+private:
+    std::filesystem::path m_path;
+};
+}  // namespace camtest
+
+namespace {
+
+// What bash offers after the words typed so far (the last one may be partial).
+std::string Complete(const std::filesystem::path& scratch, const std::string& words) {
+    const std::filesystem::path script = scratch / "complete.sh";
+    std::ofstream(script) << "source <(\"" << (camtest::BinDir() / "flashwright-cli").string()
+                          << "\" completion bash)\n"
+                          << "COMP_WORDS=(" << words << ")\n"
+                          << "COMP_CWORD=$(( ${#COMP_WORDS[@]} - 1 ))\n"
+                          << "[[ \"" << words << "\" == *\" \" ]] && { COMP_WORDS+=(\"\"); COMP_CWORD=$(( COMP_CWORD + 1 )); }\n"
+                          << "_flashwright_cli\n"
+                          << "echo \"${COMPREPLY[*]}\"\n";
+    const std::string command = "bash " + script.string();
+    std::string out;
+    FILE* pipe = ::popen(command.c_str(), "r");
+    if (pipe == nullptr) return out;
+    char buffer[4096];
+    std::size_t n = 0;
+    while ((n = std::fread(buffer, 1, sizeof buffer, pipe)) > 0) out.append(buffer, n);
+    ::pclose(pipe);
+    if (!out.empty() && out.back() == '\n') out.pop_back();
+    return out;
+}
+
+TEST(CliCompletionTest, OffersTheCommandsAndOptionsTheProgramHas) {
+    camtest::TempFolderForCompletion scratch;
+    const struct {
+        const char* words;
+        const char* offered;
+    } cases[] = {
+        {"flashwright-cli up", "upgrade"},
+        {"flashwright-cli h", "history"},
+        {"flashwright-cli upgrade --d", "--dry-run"},
+        {"flashwright-cli upgrade --re", "--reinstall"},
+        {"flashwright-cli package p", "plan"},
+        {"flashwright-cli package plan --o", "--output-dir"},
+        {"flashwright-cli history --s", "--since"},
+        {"flashwright-cli list --verb", "--verbose"},
+        {"flashwright-cli --vers", "--version"},
+    };
+    for (const auto& c : cases) EXPECT_EQ(Complete(scratch.Path(), c.words), c.offered) << c.words;
+
+    // Every command the help lists is offered, and nothing else.
+    const std::string top = Complete(scratch.Path(), "flashwright-cli ");
+    for (const char* command : {"package", "params", "list", "upgrade", "history", "completion"})
+        EXPECT_NE((" " + top + " ").find(std::string(" ") + command + " "), std::string::npos) << top;
+    const CliResult help = RunCli(scratch.Path(), "--help");
+    std::istringstream lines(help.out.substr(help.out.find("Subcommands:")));
+    std::string line;
+    std::getline(lines, line);
+    int listed = 0;
+    while (std::getline(lines, line) && line.rfind("  ", 0) == 0) {
+        const std::string command = line.substr(2, line.find(' ', 2) - 2);
+        EXPECT_NE((" " + top + " ").find(" " + command + " "), std::string::npos) << command;
+        ++listed;
+    }
+    EXPECT_EQ(listed, 6);
+
+    // The script the build installs is the one the program writes.
+    const CliResult script = RunCli(scratch.Path(), "completion bash");
+    std::ifstream installed(camtest::BinDir().parent_path() / "share" / "bash-completion" / "completions" / "flashwright-cli");
+    EXPECT_EQ(std::string(std::istreambuf_iterator<char>(installed), {}), script.out);
 }
 
 }  // namespace
