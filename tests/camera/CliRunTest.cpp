@@ -109,7 +109,6 @@ TEST(CliDryRunTest, DryRunChecksWithoutUpgradeModeFlashOrParameterPass) {
     json tooNew = Camera("B2");
     tooNew["firmware_version"] = "V01.04.001.002:V01.05";
     SimulatedCameras sim(Description({Camera("A1", "ORV-2M"), tooNew}));
-
     const CliResult result = RunCli(sim, "upgrade --all --dry-run --json");
     EXPECT_EQ(result.status, 1) << result.err;
     const json rows = json::parse(result.out);

@@ -1,7 +1,10 @@
 #include "run/CameraState.h"
 
+#include <unistd.h>
+
 #include "camera/GenTLTypes.h"
 #include "camera/U3VDevice.h"
+#include "package/Resources.h"
 #include "package/TempFiles.h"
 #include "run/CameraSession.h"
 #include "support/Platform.h"
@@ -46,13 +49,30 @@ ECameraState AssessCamera(CU3VDevice& camera, const std::vector<std::wstring>& m
     return camera.CheckWithoutWriting(preparePlan) ? ECameraState::kUpgradable : ECameraState::kIncompatible;
 }
 
+namespace {
+
+// A name of this process's own: a run of another process of the same user
+// shares the temporary folder, and its Config.ini must not be replaced or
+// removed under its workers.
+std::wstring CheckConfigName() { return L"Config-check-" + std::to_wstring(::getpid()); }
+
+}  // namespace
+
 CRunPackageConfig::CRunPackageConfig() {
-    std::wstring path;
-    m_result = package::WriteRunPackageConfig(path);
+    CUserParamFile file(CheckConfigName());
+    CSourceFile resource;
+    if (!GetResourceData(package::kConfigResourceType, package::kConfigResourceId, resource)) {
+        m_result = package::ERunConfigResult::kResourceMissing;
+    } else if (!file.WriteData(resource.GetData(), resource.GetSize())) {
+        m_result = package::ERunConfigResult::kWriteFailed;
+    } else {
+        m_result = package::ERunConfigResult::kWritten;
+        package::SetPackageConfigPath(file.GetFilePath());
+    }
 }
 
 CRunPackageConfig::~CRunPackageConfig() {
     if (m_result != package::ERunConfigResult::kWritten) return;
-    CUserParamFile(L"Config").RemoveFile();
+    CUserParamFile(CheckConfigName()).RemoveFile();
     package::SetPackageConfigPath(std::wstring());
 }

@@ -34,8 +34,9 @@ std::string TargetVersion(const CU3VDevice& camera, const std::vector<std::wstri
 ECameraState AssessCamera(CU3VDevice& camera, const std::vector<std::wstring>& models,
                           const package::ReleaseInfo& release, bool preparePlan);
 
-// The run's Config.ini for as long as the object lives, for the checks that
-// need it outside an upgrade run.
+// The package configuration for the checks outside an upgrade run, written
+// under a name of this process's own and published as the run's path for as
+// long as the object lives.
 class CRunPackageConfig {
 public:
     CRunPackageConfig();
