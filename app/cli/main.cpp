@@ -1,6 +1,7 @@
 #include <CLI/CLI.hpp>
 
 #include <iostream>
+#include <memory>
 #include <string>
 #include <vector>
 
@@ -20,6 +21,15 @@ constexpr const char* kExitStatusText =
 
 bool g_verbose = false;
 
+// --help-all shows every command at every depth with its options, so the
+// manual page made from it is complete.
+class ExpandingFormatter : public CLI::Formatter {
+public:
+    std::string make_subcommands(const CLI::App* app, CLI::AppFormatMode mode) const override {
+        return CLI::Formatter::make_subcommands(app, mode == CLI::AppFormatMode::Sub ? CLI::AppFormatMode::All : mode);
+    }
+};
+
 }  // namespace
 
 bool IsVerbose() { return g_verbose; }
@@ -29,6 +39,7 @@ int main(int argc, char** argv) {
     CLI::App app{"Lists the attached cameras and upgrades their firmware from the embedded package; "
                  "inspects the package and keeps a history of the upgrade runs.",
                  "flashwright-cli"};
+    app.formatter(std::make_shared<ExpandingFormatter>());
     // Options of the program (-v) are accepted after a command too.
     app.fallthrough();
     app.require_subcommand(1);

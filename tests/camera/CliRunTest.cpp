@@ -296,3 +296,41 @@ TEST(CliCompletionTest, OffersTheCommandsAndOptionsTheProgramHas) {
 }
 
 }  // namespace
+
+namespace {
+
+// The manual pages the build makes from the programs' help hold every command
+// and option the help shows, and the files the programs keep.
+TEST(CliManualPageTest, PagesHoldEveryCommandAndOptionOfTheHelp) {
+    const std::filesystem::path man = camtest::BinDir().parent_path() / "share" / "man" / "man1";
+    std::ifstream cliPage(man / "flashwright-cli.1");
+    ASSERT_TRUE(cliPage) << man;
+    std::string page{std::istreambuf_iterator<char>(cliPage), {}};
+    // help2man writes "-" as "\-".
+    std::string plain;
+    for (std::size_t i = 0; i < page.size(); ++i)
+        if (!(page[i] == '\\' && i + 1 < page.size() && page[i + 1] == '-')) plain += page[i];
+
+    camtest::TempFolderForCompletion scratch;
+    const CliResult help = RunCli(scratch.Path(), "--help-all");
+    ASSERT_EQ(help.status, 0);
+    std::istringstream words(help.out);
+    std::string word;
+    int options = 0;
+    while (words >> word) {
+        if (word.rfind("--", 0) != 0 || word.size() < 4) continue;
+        word = word.substr(0, word.find_first_of(",:"));
+        EXPECT_NE(plain.find(word), std::string::npos) << word;
+        ++options;
+    }
+    EXPECT_GE(options, 12);  // every long option, each place it appears
+    for (const char* text : {"history.jsonl", "usage error", "upgrade", "completion", ".SH FILES", ".SH ENVIRONMENT"})
+        EXPECT_NE(plain.find(text), std::string::npos) << text;
+
+    std::ifstream dialogPage(man / "flashwright.1");
+    const std::string dialog{std::istreambuf_iterator<char>(dialogPage), {}};
+    EXPECT_NE(dialog.find("\\-\\-version"), std::string::npos);
+    EXPECT_NE(dialog.find("history.jsonl"), std::string::npos);
+}
+
+}  // namespace
