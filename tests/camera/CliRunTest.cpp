@@ -191,7 +191,6 @@ TEST(CliHistoryTest, EachRunLeavesOneRecordWithEveryCameraAndItsVersions) {
     // It came back with its old firmware, which is not the package's.
     EXPECT_EQ(c3["version_after"], "V01.03.001.002:V01.05");
     EXPECT_EQ(c3["verified"], false);
-    EXPECT_GT(records[1]["cameras"][0]["burn_seconds"].get<double>(), 0.0);
 
     // One camera's history, by serial or device id; --since filters by start.
     for (const char* name : {"C3", "SIM-C3"}) {
