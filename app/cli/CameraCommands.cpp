@@ -18,18 +18,18 @@
 #include "CommandGroups.h"
 #include "camera/DeviceManager.h"
 #include "run/AppText.h"
+#include "camera/GenTLTypes.h"
+#include "package/BurnPlans.h"
+#include "package/Release.h"
 #include "run/CameraSession.h"
+#include "run/CameraState.h"
+#include "run/History.h"
 #include "run/UpgradeRun.h"
 #include "package/TempFiles.h"
 #include "sdk/APIDeviceManager.h"
 #include "support/Platform.h"
 
 namespace {
-
-[[noreturn]] void Fail(int status, const std::string& message) {
-    std::cerr << "flashwright-cli: " << message << '\n';
-    throw CLI::RuntimeError(status);
-}
 
 std::string Narrow(const std::wstring& text) { return platform::WideToAnsi(text); }
 
@@ -65,18 +65,16 @@ public:
     // left alone, as listing changes nothing.
     void OpenForListing() {
         std::wstring error;
-        if (!m_session.LoadProducer(error) || !m_session.LoadModelList(error)) Fail(1, Narrow(error));
+        if (!m_session.LoadProducer(error) || !m_session.LoadModelList(error)) Fail(ExitStatus::kFailure, Narrow(error));
         StopIfRequested();
         m_session.Enumerate();
         StopIfRequested();
     }
-    // The dialog's start-up: the parameter export pass first, then the rest.
-    void OpenForUpgrade() {
+    // Before a run, as "Update Devices" does: the producer let go, the
+    // parameter export pass, then the producer and the cameras again.
+    void RefreshForUpgrade() {
         std::wstring error;
-        if (!m_session.RunExportPass(error)) Fail(1, Narrow(error));
-        StopIfRequested();
-        if (!m_session.LoadProducer(error) || !m_session.LoadModelList(error)) Fail(1, Narrow(error));
-        m_session.Enumerate();
+        if (!m_session.Refresh(error)) Fail(ExitStatus::kFailure, Narrow(error));
         StopIfRequested();
     }
     EParameterBackup BackupOf(CU3VDevice& camera) const { return m_session.BackupOf(camera); }
@@ -96,38 +94,52 @@ private:
     CCameraSession m_session;
 };
 
-void PrintTable(std::vector<std::vector<std::string>> rows) {
-    for (auto& row : rows)
-        for (std::string& cell : row) cell = EscapeControls(cell);
-    std::vector<std::size_t> widths;
-    for (const auto& row : rows) {
-        widths.resize(std::max(widths.size(), row.size()));
-        for (std::size_t i = 0; i < row.size(); ++i)
-            widths[i] = std::max(widths[i], platform::AnsiToWide(row[i]).size());
-    }
-    for (const auto& row : rows) {
-        std::string line;
-        for (std::size_t i = 0; i < row.size(); ++i) {
-            line += row[i];
-            if (i + 1 < row.size())
-                line += std::string(widths[i] - platform::AnsiToWide(row[i]).size() + 2, ' ');
-        }
-        line.erase(line.find_last_not_of(' ') + 1);
-        std::cout << line << '\n';
-    }
+// The serial number, or the device id when the serial cannot be read (a
+// camera that did not open, or whose register read failed).
+std::string DisplayName(const CU3VDevice& camera) {
+    const std::string serial = FieldText(camera.GetDeviceInfo().serialNumber);
+    if (camera.IsOpened() && !serial.empty() && serial != Narrow(CameraText::kInvalid)) return Clean(camera.GetDeviceInfo().serialNumber);
+    return Narrow(platform::AnsiToWide(camera.GetDeviceID()));
+}
+
+package::ReleaseInfo LoadRelease() {
+    package::ReleaseInfo release;
+    std::string error;
+    if (!package::LoadReleaseInfo(release, error)) Fail(ExitStatus::kFailure, error);
+    return release;
+}
+
+// With -v, the error record of each camera named, as the producer worded it.
+void PrintFailureTexts(const std::vector<std::pair<std::string, std::string>>& texts) {
+    if (!IsVerbose()) return;
+    for (const auto& [name, text] : texts)
+        if (!text.empty()) std::cerr << name << ": " << text << '\n';
 }
 
 void ListCameras(bool asJson) {
     CameraSession session("list");
     session.OpenForListing();
+    const package::ReleaseInfo release = LoadRelease();
+    // The version rule reads the package configuration; nothing is written to
+    // a camera.
+    CRunPackageConfig config;
+    if (config.Result() != package::ERunConfigResult::kWritten) Fail(ExitStatus::kFailure, Narrow(AppText::kCreateTempFileFailed));
+
     nlohmann::json list = nlohmann::json::array();
-    std::vector<std::vector<std::string>> rows = {{"MODEL", "SN", "GUID", "DEVICE", "FIRMWARE",
-                                                   "FACTORY", "XML", "OPENED", "ELIGIBLE",
-                                                   "STATUS"}};
+    std::vector<std::vector<std::string>> rows = {{"MODEL", "SN", "GUID", "DEVICE", "FIRMWARE", "FACTORY", "XML",
+                                                   "TARGET", "STATE", "STATUS"}};
+    std::vector<std::pair<std::string, std::string>> failures;
     for (CU3VDevice* camera : session.Cameras()) {
+        const ECameraState state = AssessCamera(*camera, session.Models(), release, false);
         const bool eligible = session.IsEligible(*camera);
         const DeviceInfo info = camera->GetDeviceInfo();
-        const std::string status = Narrow(camera->GetStatusText());
+        std::int32_t code = 0;
+        std::wstring statusText;
+        camera->GetStatus(code, statusText);
+        const std::string status = Narrow(statusText);
+        const std::string target = TargetVersion(*camera, session.Models(), release);
+        if (state == ECameraState::kNotOpened || state == ECameraState::kInUse || state == ECameraState::kIncompatible)
+            failures.emplace_back(DisplayName(*camera), Narrow(camera->GetErrorText()));
         if (asJson) {
             list.push_back({{"device_id", Narrow(platform::AnsiToWide(camera->GetDeviceID()))},
                             {"model", Clean(info.modelName)},
@@ -139,18 +151,21 @@ void ListCameras(bool asJson) {
                             {"xml_version", Clean(info.xmlVersion)},
                             {"opened", camera->IsOpened()},
                             {"eligible", eligible},
-                            {"status", status}});
+                            {"status_code", code},
+                            {"status", status},
+                            {"target_version", target},
+                            {"state", CameraStateName(state)}});
         } else {
-            rows.push_back({Clean(info.modelName), Clean(info.serialNumber), Clean(info.guid),
-                            Clean(info.deviceVersion), Clean(info.firmwareVersion),
-                            Clean(info.factoryVersion), Clean(info.xmlVersion),
-                            camera->IsOpened() ? "yes" : "no", eligible ? "yes" : "no", status});
+            rows.push_back({Clean(info.modelName), DisplayName(*camera), Clean(info.guid), Clean(info.deviceVersion),
+                            Clean(info.firmwareVersion), Clean(info.factoryVersion), Clean(info.xmlVersion), target,
+                            CameraStateName(state), status});
         }
     }
     if (asJson)
         std::cout << list.dump(2) << '\n';
     else
         PrintTable(rows);
+    PrintFailureTexts(failures);
 }
 
 struct UpgradeOptions {
@@ -160,32 +175,19 @@ struct UpgradeOptions {
     bool allowParameterLoss = false;
     // How long to wait at most for the upgraded cameras to come back.
     double rebootTimeoutSeconds = std::chrono::duration<double>(RunTiming{}.rebootTimeout).count();
+    bool dryRun = false;
+    bool reinstall = false;
 };
 
-constexpr const char* kParametersNotSaved = "User parameters not saved";
-
 // The command line's part of the run: the burn time advanced and each status
-// change printed while the workers run (the dialog's 20 ms refresh), and the
-// results taken while the camera records still exist.
+// change printed while the workers run (the dialog's 20 ms refresh).
 class CliRunObserver : public IUpgradeRunObserver {
 public:
-    struct Result {
-        std::string deviceId;
-        std::string serial;     // shown: valid UTF-8
-        std::string serialRaw;  // as the camera reports it, for matching
-        std::int32_t code = 0;
-        std::string status;
-        double seconds = 0;
-        bool returned = false;
-        std::string firmwareVersion;
-        EParameterBackup backup = EParameterBackup::kSaved;
-        bool upgraded = true;  // false: held back because its parameters were not saved
-    };
-
-    CliRunObserver(std::vector<CU3VDevice*> cameras, std::vector<EParameterBackup> backups,
-                   std::vector<std::wstring> models, bool showProgress)
-        : m_cameras(std::move(cameras)), m_backups(std::move(backups)), m_models(std::move(models)),
-          m_showProgress(showProgress), m_lastStatus(m_cameras.size()) {}
+    CliRunObserver(std::vector<CU3VDevice*> cameras, bool showProgress)
+        : m_cameras(std::move(cameras)), m_showProgress(showProgress), m_lastStatus(m_cameras.size()) {
+        // Named as selected: a camera's identity is not readable while it reboots.
+        for (CU3VDevice* camera : m_cameras) m_names.push_back(DisplayName(*camera));
+    }
 
     void OnWorkersStarting() override {
         if (m_showProgress) std::cerr << "Upgrading " << m_cameras.size() << " camera(s)...\n";
@@ -202,26 +204,7 @@ public:
         if (m_showProgress) std::cerr << "Waiting for the cameras to come back...\n";
     }
 
-    void OnCamerasReturned() override {
-        for (std::size_t i = 0; i < m_cameras.size(); ++i) {
-            CU3VDevice* camera = m_cameras[i];
-            Result result;
-            result.backup = m_backups[i];
-            std::wstring text;
-            camera->GetStatus(result.code, text);
-            result.status = Narrow(text);
-            result.deviceId = Narrow(platform::AnsiToWide(camera->GetDeviceID()));
-            const DeviceInfo info = camera->GetDeviceInfo();
-            result.serial = Clean(info.serialNumber);
-            result.serialRaw = FieldText(info.serialNumber);
-            result.seconds = camera->GetBurnTime().GetElapsedSeconds();
-            result.returned = CUpgradeRun::HasReturned(*camera, m_models);
-            // The polls refreshed the identity of a camera found again.
-            if (result.returned) result.firmwareVersion = Clean(info.firmwareVersion);
-            m_results.push_back(result);
-        }
-        m_cameras.clear();
-    }
+    void OnProducerReleased() override { m_cameras.clear(); }
 
     void OnImportFailed(const std::wstring& text) override {
         m_importError = Narrow(text);
@@ -232,7 +215,6 @@ public:
         std::cerr << "flashwright-cli: the unfinished-run record cannot be kept: " << Narrow(text) << '\n';
     }
 
-    const std::vector<Result>& Results() const { return m_results; }
     bool ImportFailed() const { return !m_importError.empty(); }
 
 private:
@@ -251,166 +233,273 @@ private:
             const std::wstring status = camera->GetStatusText();
             if (status == m_lastStatus[i]) continue;
             m_lastStatus[i] = status;
-            if (m_showProgress && !status.empty())
-                std::cerr << Clean(camera->GetDeviceInfo().serialNumber) << ": " << Narrow(status) << '\n';
+            if (m_showProgress && !status.empty()) std::cerr << m_names[i] << ": " << Narrow(status) << '\n';
         }
     }
 
     static CliRunObserver* s_active;
     std::vector<CU3VDevice*> m_cameras;
-    std::vector<EParameterBackup> m_backups;
-    std::vector<std::wstring> m_models;
     bool m_showProgress;
     std::vector<std::wstring> m_lastStatus;
+    std::vector<std::string> m_names;
     std::chrono::steady_clock::time_point m_lastLap;
-    std::vector<Result> m_results;
     std::string m_importError;
 };
 
 CliRunObserver* CliRunObserver::s_active = nullptr;
 
-// The parameters column and JSON field of a camera.
-struct ParameterOutcome {
-    nlohmann::json saved;     // true, false, or null when the SDK does not list the camera
-    nlohmann::json restored;  // true, false, or null when no restore was attempted
-    std::string text;
+// One row of the upgrade table and JSON, for a camera that ran, was checked
+// (dry run), was skipped as up to date or was held back because its user
+// parameters could not be saved.
+struct UpgradeRow {
+    HistoryCamera camera;
+    std::string targetVersion;
+    bool skipped = false;
+    bool heldBack = false;
 };
 
-ParameterOutcome DescribeParameters(const CliRunObserver::Result& result, const CAPIDeviceManager& parameters) {
-    ParameterOutcome outcome;
-    switch (result.backup) {
-    case EParameterBackup::kNotListed:
-        outcome.saved = nullptr;
-        outcome.restored = nullptr;
-        outcome.text = "no backup: the SDK does not list the camera";
-        return outcome;
-    case EParameterBackup::kNotSaved:
-        outcome.saved = false;
-        outcome.restored = nullptr;
-        outcome.text = result.upgraded ? "not saved: reset to factory values" : "not saved";
-        return outcome;
-    case EParameterBackup::kSaved: break;
+constexpr const char* kParametersNotSaved = "User parameters not saved";
+
+// The PARAMETERS cell of a camera that took part in the run.
+std::string ParameterText(const UpgradeRow& row) {
+    const HistoryCamera& camera = row.camera;
+    if (!camera.parametersSaved) return "no backup: the SDK does not list the camera";
+    if (!*camera.parametersSaved) return row.heldBack ? "not saved" : "not saved: reset to factory values";
+    if (!camera.parametersRestored) return "saved, not restored";
+    return *camera.parametersRestored ? "restored" : "NOT restored";
+}
+
+nlohmann::json Optional(const std::optional<bool>& value) { return value ? nlohmann::json(*value) : nlohmann::json(); }
+
+std::string DeviceIdOf(const CU3VDevice& camera) { return Narrow(platform::AnsiToWide(camera.GetDeviceID())); }
+
+HistoryCamera DescribeCamera(const CU3VDevice& camera) {
+    const DeviceInfo info = camera.GetDeviceInfo();
+    HistoryCamera entry;
+    entry.serial = DisplayName(camera);
+    entry.model = Clean(info.modelName);
+    entry.deviceId = DeviceIdOf(camera);
+    entry.versionBefore = Clean(info.firmwareVersion);
+    return entry;
+}
+
+// Every camera named on the command line, by serial number or device id, or
+// with --all every eligible camera. A name that matches no eligible camera is
+// reported with the reason; then nothing at all may be written.
+std::vector<CU3VDevice*> SelectCameras(CameraSession& session, const UpgradeOptions& options,
+                                       std::vector<std::string>& problems) {
+    std::vector<CU3VDevice*> selected;
+    const auto add = [&selected](CU3VDevice* camera) {
+        if (std::find(selected.begin(), selected.end(), camera) == selected.end()) selected.push_back(camera);
+    };
+    if (options.all) {
+        for (CU3VDevice* camera : session.Cameras())
+            if (session.IsEligible(*camera)) add(camera);
+        return selected;
     }
-    outcome.saved = true;
-    const CameraParameters* camera = parameters.FindBySerial(result.serialRaw);
-    if (camera == nullptr || !camera->imported) {
-        outcome.restored = nullptr;
-        outcome.text = "saved, not restored";
-    } else {
-        outcome.restored = camera->imported->succeeded;
-        outcome.text = camera->imported->succeeded ? "restored" : "NOT restored";
+    for (const std::string& name : options.serials) {
+        CU3VDevice* found = nullptr;
+        for (CU3VDevice* camera : session.Cameras()) {
+            const bool serialMatches = camera->IsOpened() && FieldText(camera->GetDeviceInfo().serialNumber) == name;
+            if (serialMatches || camera->GetDeviceID() == name) {
+                found = camera;
+                break;
+            }
+        }
+        if (found == nullptr) {
+            problems.push_back(name + ": no attached camera has this serial number or device id");
+        } else if (!found->IsOpened()) {
+            problems.push_back(name + (found->GetOpenResult() == gentl::GC_ERR_RESOURCE_IN_USE
+                                           ? ": the camera is in use by another process"
+                                           : ": the camera could not be opened (" + Narrow(found->GetStatusText()) + ")"));
+        } else if (!session.IsEligible(*found)) {
+            problems.push_back(name + ": the package does not serve the model " + Clean(found->GetDeviceInfo().modelName));
+        } else {
+            add(found);
+        }
     }
-    return outcome;
+    return selected;
+}
+
+void PrintUpgradeRows(const std::vector<UpgradeRow>& rows, bool asJson, bool dryRun) {
+    nlohmann::json results = nlohmann::json::array();
+    std::vector<std::vector<std::string>> table = {{"SN", "STATUS", "SECONDS", "BACK", "FIRMWARE", "PARAMETERS"}};
+    std::vector<std::pair<std::string, std::string>> failures;
+    for (const UpgradeRow& row : rows) {
+        const HistoryCamera& camera = row.camera;
+        const bool ran = !row.skipped && !row.heldBack && !dryRun;
+        const bool touched = ran || row.heldBack;  // its parameters went through the passes
+        if (camera.statusCode != StatusCode::kSuccess && camera.statusCode != StatusCode::kNone)
+            failures.emplace_back(camera.serial, camera.failureText);
+        if (asJson) {
+            results.push_back({{"device_id", camera.deviceId},
+                               {"serial", camera.serial},
+                               {"model", camera.model},
+                               {"status_code", row.heldBack ? nlohmann::json() : nlohmann::json(camera.statusCode)},
+                               {"status", camera.status},
+                               {"seconds", std::round(camera.burnSeconds * 1000.0) / 1000.0},
+                               {"returned", camera.back},
+                               {"firmware_version", camera.versionAfter},
+                               {"version_before", camera.versionBefore},
+                               {"target_version", row.targetVersion},
+                               {"skipped", row.skipped},
+                               {"dry_run", dryRun},
+                               {"parameters_saved", touched ? Optional(camera.parametersSaved) : nlohmann::json()},
+                               {"parameters_restored", ran ? Optional(camera.parametersRestored) : nlohmann::json()}});
+        } else {
+            char seconds[32];
+            std::snprintf(seconds, sizeof seconds, "%.3f", camera.burnSeconds);
+            table.push_back({camera.serial, camera.status, ran ? seconds : "-", ran ? (camera.back ? "yes" : "no") : "-",
+                             ran ? camera.versionAfter : camera.versionBefore, touched ? ParameterText(row) : "-"});
+        }
+    }
+    if (asJson)
+        std::cout << results.dump(2) << '\n';
+    else
+        PrintTable(table);
+    PrintFailureTexts(failures);
+}
+
+// The checks of a run that need no writing, on every camera: no upgrade
+// mode, no flash, no parameter pass.
+int DryRun(CameraSession& session, const std::vector<CU3VDevice*>& cameras, std::vector<UpgradeRow> rows,
+           const package::ReleaseInfo& release, bool asJson) {
+    CRunPackageConfig config;
+    switch (config.Result()) {
+        case package::ERunConfigResult::kResourceMissing: Fail(ExitStatus::kFailure, Narrow(AppText::kParseResourceFailed));
+        case package::ERunConfigResult::kWriteFailed: Fail(ExitStatus::kFailure, Narrow(AppText::kCreateTempFileFailed));
+        case package::ERunConfigResult::kWritten: break;
+    }
+    bool allPass = true;
+    CBurnPlanSet plans;  // one plan per model, as a run builds them
+    for (CU3VDevice* camera : cameras) {
+        UpgradeRow row{DescribeCamera(*camera), TargetVersion(*camera, session.Models(), release), false};
+        // Up to date cameras reach here only with --reinstall: check them as any other.
+        if (camera->CheckWithoutWriting(true, &plans)) {
+            row.camera.status = "Ready to upgrade";
+        } else {
+            allPass = false;
+            std::wstring text;
+            camera->GetStatus(row.camera.statusCode, text);
+            row.camera.status = Narrow(text);
+            row.camera.failureText = Narrow(camera->GetErrorText());
+        }
+        rows.push_back(std::move(row));
+    }
+    PrintUpgradeRows(rows, asJson, true);
+    return allPass ? ExitStatus::kSuccess : ExitStatus::kFailure;
 }
 
 void UpgradeCameras(const UpgradeOptions& options) {
-    if (!options.all && options.serials.empty())
-        throw CLI::RequiredError("--all or at least one SERIAL");
+    if (!options.all && options.serials.empty()) throw CLI::RequiredError("--all or at least one SERIAL");
 
+    // Which cameras, before anything is exported or written.
     CameraSession session("upgrade");
     RunTiming timing = session.Session().GetRunTiming();
     timing.rebootTimeout = std::chrono::milliseconds(std::llround(options.rebootTimeoutSeconds * 1000.0));
     session.Session().SetRunTiming(timing);
-    session.OpenForUpgrade();
-    std::vector<CU3VDevice*> selected;
-    std::vector<bool> matched(options.serials.size(), false);
-    for (CU3VDevice* camera : session.Cameras()) {
-        if (!session.IsEligible(*camera)) continue;
-        const std::string serial = FieldText(camera->GetDeviceInfo().serialNumber);
-        bool wanted = options.all;
-        for (std::size_t i = 0; i < options.serials.size(); ++i) {
-            if (options.serials[i] == serial) {
-                wanted = true;
-                matched[i] = true;
-            }
+    session.OpenForListing();
+    const package::ReleaseInfo release = LoadRelease();
+    std::vector<std::string> problems;
+    std::vector<CU3VDevice*> selected = SelectCameras(session, options, problems);
+    if (!problems.empty()) {
+        for (const std::string& problem : problems) std::cerr << "flashwright-cli: " << EscapeControls(problem) << '\n';
+        Fail(ExitStatus::kNothingToDo, "nothing was written: every camera named must be attached and eligible");
+    }
+    if (selected.empty()) Fail(ExitStatus::kNothingToDo, "no eligible camera is attached");
+
+    // Cameras already on the release version are left alone unless asked.
+    std::vector<UpgradeRow> rows;
+    std::vector<CU3VDevice*> toUpgrade;
+    for (CU3VDevice* camera : selected) {
+        const std::string target = TargetVersion(*camera, session.Models(), release);
+        const bool upToDate = !target.empty() && FieldText(camera->GetDeviceInfo().firmwareVersion) == target;
+        if (upToDate && !options.reinstall) {
+            UpgradeRow row{DescribeCamera(*camera), target, true};
+            row.camera.status = "Up to date";
+            rows.push_back(std::move(row));
+        } else {
+            toUpgrade.push_back(camera);
         }
-        if (wanted) selected.push_back(camera);
     }
-    bool everyNameMatched = true;
-    for (std::size_t i = 0; i < options.serials.size(); ++i) {
-        if (matched[i]) continue;
-        everyNameMatched = false;
-        std::cerr << "flashwright-cli: no eligible camera has the serial number " << EscapeControls(options.serials[i])
-                  << '\n';
+    if (toUpgrade.empty()) {
+        PrintUpgradeRows(rows, options.json, options.dryRun);
+        Fail(ExitStatus::kNothingToDo, "every selected camera is up to date; --reinstall upgrades them again");
     }
-    if (selected.empty()) Fail(2, "no eligible camera matched");
+    if (options.dryRun) {
+        const int status = DryRun(session, toUpgrade, std::move(rows), release, options.json);
+        if (status != ExitStatus::kSuccess) throw CLI::RuntimeError(status);
+        return;
+    }
+
+    // The run proper starts as the dialog does: parameter export pass, then the
+    // producer and the cameras again.
+    std::vector<std::string> wanted;
+    for (CU3VDevice* camera : toUpgrade) wanted.push_back(camera->GetDeviceID());
+    session.RefreshForUpgrade();
+    std::vector<CU3VDevice*> cameras;
+    for (const std::string& deviceId : wanted) {
+        CU3VDevice* found = nullptr;
+        for (CU3VDevice* camera : session.Cameras())
+            if (camera->GetDeviceID() == deviceId && session.IsEligible(*camera)) found = camera;
+        if (found == nullptr) problems.push_back(deviceId + ": the camera went away before the upgrade began");
+        cameras.push_back(found);
+    }
+    if (!problems.empty()) {
+        for (const std::string& problem : problems) std::cerr << "flashwright-cli: " << EscapeControls(problem) << '\n';
+        Fail(ExitStatus::kNothingToDo, "nothing was written");
+    }
 
     // A camera whose parameters could not be saved is not flashed unless the
     // user accepts losing them: its row says so and the exit status is 1.
-    std::vector<CU3VDevice*> toUpgrade;
-    std::vector<EParameterBackup> backups;
-    std::vector<CliRunObserver::Result> heldBack;
-    for (CU3VDevice* camera : selected) {
-        const EParameterBackup backup = session.BackupOf(*camera);
-        if (backup == EParameterBackup::kNotSaved && !options.allowParameterLoss) {
-            CliRunObserver::Result result;
-            result.deviceId = Narrow(platform::AnsiToWide(camera->GetDeviceID()));
-            result.serial = Clean(camera->GetDeviceInfo().serialNumber);
-            result.serialRaw = FieldText(camera->GetDeviceInfo().serialNumber);
-            result.status = kParametersNotSaved;
-            result.backup = backup;
-            result.upgraded = false;
-            const CameraParameters* record = session.Parameters().FindBySerial(result.serialRaw);
-            std::cerr << "flashwright-cli: " << EscapeControls(result.serial)
-                      << ": the user parameters could not be saved ("
-                      << (record && record->exported ? Narrow(record->exported->Describe()) : std::string("unknown"))
-                      << "); not upgraded (--allow-parameter-loss upgrades it anyway, resetting them to factory "
-                         "values)\n";
-            heldBack.push_back(result);
+    std::vector<CU3VDevice*> toRun;
+    std::vector<UpgradeRow> heldBack;
+    for (CU3VDevice* camera : cameras) {
+        if (session.BackupOf(*camera) != EParameterBackup::kNotSaved || options.allowParameterLoss) {
+            toRun.push_back(camera);
             continue;
         }
-        toUpgrade.push_back(camera);
-        backups.push_back(backup);
+        UpgradeRow row{DescribeCamera(*camera), TargetVersion(*camera, session.Models(), release)};
+        row.heldBack = true;
+        row.camera.status = kParametersNotSaved;
+        row.camera.parametersSaved = false;
+        const CameraParameters* record = session.Parameters().FindBySerial(FieldText(camera->GetDeviceInfo().serialNumber));
+        std::cerr << "flashwright-cli: " << EscapeControls(row.camera.serial) << ": the user parameters could not be saved ("
+                  << (record && record->exported ? Narrow(record->exported->Describe()) : std::string("unknown"))
+                  << "); not upgraded (--allow-parameter-loss upgrades it anyway, resetting them to factory values)\n";
+        heldBack.push_back(std::move(row));
     }
 
-    CliRunObserver observer(toUpgrade, backups, session.Models(), !options.json);
-    if (!toUpgrade.empty()) {
+    bool allSucceeded = heldBack.empty();
+    if (!toRun.empty()) {
         StopIfRequested();
+        CliRunObserver progress(toRun, !options.json);
+        CHistoryRecorder recorder("cli", toRun, session.Models(), progress, &session.Parameters());
         CUpgradeRun::EResult outcome;
         {
             // From the first worker to the restored parameters, as the dialog's
             // close guard does.
             CRefuseStops refuseStops;
             CUpgradeRun run(session.Session());
-            outcome = run.Run(toUpgrade, observer);
+            outcome = run.Run(toRun, recorder);
         }
         switch (outcome) {
-        case CUpgradeRun::EResult::kConfigMissing: Fail(1, Narrow(AppText::kParseResourceFailed));
-        case CUpgradeRun::EResult::kConfigWriteFailed: Fail(1, Narrow(AppText::kCreateTempFileFailed));
-        case CUpgradeRun::EResult::kCompleted: break;
+            case CUpgradeRun::EResult::kConfigMissing: Fail(ExitStatus::kFailure, Narrow(AppText::kParseResourceFailed));
+            case CUpgradeRun::EResult::kConfigWriteFailed: Fail(ExitStatus::kFailure, Narrow(AppText::kCreateTempFileFailed));
+            case CUpgradeRun::EResult::kCompleted: break;
+        }
+        std::wstring historyError;
+        if (!recorder.Append(historyError))
+            std::cerr << "flashwright-cli: the run was not added to the upgrade history: " << Narrow(historyError) << '\n';
+        allSucceeded = allSucceeded && !progress.ImportFailed();
+        for (const HistoryCamera& camera : recorder.Record().cameras) {
+            allSucceeded = allSucceeded && camera.statusCode == StatusCode::kSuccess && camera.back &&
+                           camera.parametersRestored != false;
+            rows.push_back({camera, release.FirmwareVersionOf(camera.model), false});
         }
     }
-
-    std::vector<CliRunObserver::Result> all = observer.Results();
-    all.insert(all.end(), heldBack.begin(), heldBack.end());
-    bool allSucceeded = !observer.ImportFailed();
-    nlohmann::json results = nlohmann::json::array();
-    std::vector<std::vector<std::string>> rows = {{"SN", "STATUS", "SECONDS", "BACK", "FIRMWARE", "PARAMETERS"}};
-    for (const CliRunObserver::Result& result : all) {
-        const ParameterOutcome parameters = DescribeParameters(result, session.Parameters());
-        allSucceeded = allSucceeded && result.upgraded && result.code == StatusCode::kSuccess && result.returned &&
-                       parameters.restored != false;
-        if (options.json) {
-            results.push_back({{"device_id", result.deviceId},
-                               {"serial", result.serial},
-                               {"status_code", result.upgraded ? nlohmann::json(result.code) : nlohmann::json()},
-                               {"status", result.status},
-                               {"seconds", std::round(result.seconds * 1000.0) / 1000.0},
-                               {"returned", result.returned},
-                               {"firmware_version", result.firmwareVersion},
-                               {"parameters_saved", parameters.saved},
-                               {"parameters_restored", parameters.restored}});
-        } else {
-            char formatted[32];
-            std::snprintf(formatted, sizeof formatted, "%.3f", result.seconds);
-            rows.push_back({result.serial, result.status, formatted, result.returned ? "yes" : "no",
-                            result.firmwareVersion, parameters.text});
-        }
-    }
-    if (options.json)
-        std::cout << results.dump(2) << '\n';
-    else
-        PrintTable(rows);
+    rows.insert(rows.end(), heldBack.begin(), heldBack.end());
+    PrintUpgradeRows(rows, options.json, false);
 
     const std::vector<const CameraParameters*> unrestored = UnrestoredCameras(session.Parameters());
     for (const CameraParameters* camera : unrestored) {
@@ -425,28 +514,37 @@ void UpgradeCameras(const UpgradeOptions& options) {
     }
     if (!unrestored.empty()) allSucceeded = false;
     std::cout.flush();
-    if (!allSucceeded || !everyNameMatched) throw CLI::RuntimeError(1);
+    if (!allSucceeded) throw CLI::RuntimeError(ExitStatus::kFailure);
 }
 
 }  // namespace
 
 void AddCameraCommands(CLI::App& app) {
-    auto* list = app.add_subcommand("list", "List the attached cameras with their identity and versions.");
+    auto* list = app.add_subcommand(
+        "list", "List the attached cameras with their identity, versions, the version the package brings them to "
+                "(TARGET) and what an upgrade would do (STATE: up to date, upgradable, unsupported, not opened, "
+                "in use, incompatible), found without writing.");
     auto listJson = std::make_shared<bool>(false);
     list->add_flag("--json", *listJson, "List the cameras as JSON");
     list->callback([listJson] { ListCameras(*listJson); });
 
     auto* upgrade = app.add_subcommand(
         "upgrade",
-        "Upgrade eligible cameras from the embedded package, all at once, wait for them to come back "
-        "and restore their user parameters. A camera whose parameters cannot be saved is not upgraded "
-        "(row \"User parameters not saved\") unless --allow-parameter-loss is given. Exit status: 0 when "
-        "every selected camera succeeded, came back and got its parameters back, 1 otherwise, 2 when no "
-        "eligible camera matched.");
+        "Upgrade eligible cameras from the embedded package, all at once, wait for them to come back and restore "
+        "their user parameters. Every SERIAL (serial number or device id) is matched before anything is written. "
+        "Cameras that already report the package's version are skipped unless --reinstall is given. Exit status: 0 "
+        "when every camera upgraded succeeded and came back (with --dry-run: passed every check), 1 otherwise, 2 "
+        "when a SERIAL matched no eligible camera or every camera selected is up to date. A camera whose user "
+        "parameters cannot be saved is not upgraded (row \"User parameters not saved\") unless "
+        "--allow-parameter-loss is given.");
     auto options = std::make_shared<UpgradeOptions>();
     auto* all = upgrade->add_flag("--all", options->all, "Every eligible camera");
-    auto* serials = upgrade->add_option("serials", options->serials, "Serial numbers of the cameras");
+    auto* serials = upgrade->add_option("serials", options->serials, "Serial numbers or device ids of the cameras");
     all->excludes(serials);
+    upgrade->add_flag("--dry-run", options->dryRun,
+                      "Run every check that needs no writing (open, identity, flash vendor, version rule, burn plan) "
+                      "and report what a run would do; no upgrade mode, no flash, no parameter pass");
+    upgrade->add_flag("--reinstall", options->reinstall, "Also upgrade cameras that already report the package's version");
     upgrade->add_flag("--json", options->json, "Print the results as JSON");
     upgrade->add_flag("--allow-parameter-loss", options->allowParameterLoss,
                       "Also upgrade cameras whose user parameters could not be saved (they are reset to factory "

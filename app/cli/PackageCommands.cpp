@@ -17,17 +17,13 @@
 #include "CommandGroups.h"
 #include "package/CsvToData.h"
 #include "package/PackageConfig.h"
+#include "package/Release.h"
 #include "package/Sha1.h"
 #include "package/TempFiles.h"
 #include "package/UpgradeFile.h"
 #include "support/Platform.h"
 
 namespace {
-
-[[noreturn]] void Fail(int status, const std::string& message) {
-    std::cerr << "flashwright-cli: " << message << '\n';
-    throw CLI::RuntimeError(status);
-}
 
 std::string Narrow(const std::wstring& text) { return platform::WideToAnsi(text); }
 
@@ -49,12 +45,18 @@ void FailOnRefusedTempFolder() {
         Fail(1, "the temporary folder " + Narrow(package::GetTempDirectoryPath()) + " cannot be used: " + Narrow(reason));
 }
 
+// The models in package order, each with the firmware version it is brought to.
 void ListModels() {
     HoldInstanceLock("package models");
     FailOnRefusedTempFolder();
     std::vector<std::wstring> models;
     if (!LoadPackageConfig(models)) Fail(1, "Failed to parse resource file!");
-    for (const auto& model : models) std::cout << Narrow(model) << '\n';
+    package::ReleaseInfo release;
+    std::string error;
+    if (!package::LoadReleaseInfo(release, error)) Fail(1, error);
+    std::vector<std::vector<std::string>> rows;
+    for (const auto& model : models) rows.push_back({Narrow(model), release.FirmwareVersionOf(Narrow(model))});
+    PrintTable(rows);
 }
 
 // The table is compiled from a copy in the temporary folder, so the compiler's
@@ -179,7 +181,8 @@ void AddPackageCommands(CLI::App& app) {
     CLI::App* group = app.add_subcommand("package", "The embedded upgrade package.");
     group->require_subcommand(1);
 
-    group->add_subcommand("models", "List the camera models of the package, as start-up reads them.")
+    group->add_subcommand("models", "List the camera models of the package, as start-up reads them, each with the "
+                                    "firmware version a camera reports once upgraded.")
         ->callback(ListModels);
 
     auto* compile = group->add_subcommand(

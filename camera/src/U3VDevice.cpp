@@ -49,6 +49,7 @@ void CU3VDevice::OpenDevice() {
     gentl::DEV_HANDLE hDevice = nullptr;
     const gentl::GC_ERROR opened = m_binding->Call<gentl::Entry::IFOpenDevice>(
         m_hInterface, m_deviceId.c_str(), gentl::DEVICE_ACCESS_EXCLUSIVE, &hDevice);
+    m_openResult = opened;
     if (opened != gentl::GC_ERR_SUCCESS && opened != gentl::kVendorAlreadyOpen) {
         __RecordFailure(opened, U3VDeviceSite::kOpenDevice);
         m_opened = false;

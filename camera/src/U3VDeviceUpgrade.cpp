@@ -50,6 +50,27 @@ void CU3VDevice::StartUpgrade(std::shared_ptr<CBurnPlanSet> plans) {
     __SetStatus(StatusCode::kThreadStartFailed);
 }
 
+bool CU3VDevice::CheckWithoutWriting(bool preparePlan, CBurnPlanSet* plans) {
+    if (!m_opened || m_running) return false;
+    const std::wstring model = platform::AnsiToWide(FieldText(m_deviceInfo.modelName));
+    if (preparePlan) {
+        // The plan a run would build, shared by the cameras of the same model.
+        CBurnPlanSet ownPlans;
+        m_upgradeFile = (plans != nullptr ? *plans : ownPlans).GetPlan(model);
+    } else {
+        auto burnList = std::make_shared<CUpgradeFile>();
+        if (burnList->LoadBurnList(model, m_deviceId.c_str())) m_upgradeFile = std::move(burnList);
+    }
+    bool passed = false;
+    if (!m_upgradeFile)
+        __SetStatus(StatusCode::kUpgradeFileParsingFailure);
+    else
+        passed = __CheckFlashVendor() && __CheckFileVersion();
+    // A run's worker takes its plan afresh.
+    m_upgradeFile.reset();
+    return passed;
+}
+
 unsigned int CU3VDevice::__UpgradeProc(void* camera) {
     static_cast<CU3VDevice*>(camera)->__RunUpgrade();
     return 0;

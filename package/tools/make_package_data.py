@@ -14,6 +14,10 @@ import zlib
 DATA = os.path.join(os.path.dirname(os.path.abspath(__file__)), "..", "data")
 
 MODELS = ["ORV-2C", "ORV-2C-L", "ORV-2M", "ORV-2M-L"]
+# The firmware version text a camera of each model reports once it runs this
+# package (register 0x300000, as the simulated demo cameras come back with it).
+RELEASE_FIRMWARE = {model: "V01.03.002.001:V01.06" for model in MODELS}
+RELEASE_ID = 132
 FIRST_ID = 139
 ITEMS = [  # (address, file type, file of the item)
     (0x1200000, 0, "common/FPGA.bin"),
@@ -57,6 +61,17 @@ def config_ini():
         lines.append("")
     lines += ["[DEVICE_VERSION]", "DeviceVersion=1", "DevVersion0=1.1_2.1_2.1", ""]
     return b"\r\n".join(l if isinstance(l, bytes) else l.encode("ascii") for l in lines)
+
+
+def release_ini():
+    """Release metadata: what a camera reports once upgraded from this package.
+    The package configuration's FIRMWARE_VERSION is a compatibility rule, not
+    this version."""
+    lines = ["; Written by package/tools/make_package_data.py.",
+             "; Per model: the firmware version a camera reports once it runs this package.", ""]
+    for model in MODELS:
+        lines += ["[%s]" % model, "FirmwareVersion=%s" % RELEASE_FIRMWARE[model], ""]
+    return ("\n".join(lines)).encode("ascii")
 
 
 # ---- opaque files -----------------------------------------------------------
@@ -692,7 +707,8 @@ def resource_list():
     out = ["# Embedded resources of the upgrade package: TYPE ID FILE (relative to this folder).",
            "# The Windows build turns the same list into its resource script (language 2052).",
            "# Written by package/tools/make_package_data.py.",
-           "CONFIG       131  Config.ini"]
+           "CONFIG       131  Config.ini",
+           "RELEASE      %d  release.ini" % RELEASE_ID]
     for k, model in enumerate(MODELS):
         for i, (_, _, name) in enumerate(ITEMS):
             out.append("UPGRADEFILE  %d  %s" % (FIRST_ID + 11 * k + i, name.format(model=model)))
@@ -701,6 +717,7 @@ def resource_list():
 
 def main():
     write("Config.ini", config_ini())
+    write("release.ini", release_ini())
     write("common/FPGA.bin", fpga_bitstream())
     write("common/Firmware.img", firmware_image())
     write("common/GenICam.zip", genicam_zip())

@@ -6,6 +6,7 @@
 #include <unistd.h>
 
 #include <chrono>
+#include <cstdio>
 #include <csignal>
 #include <filesystem>
 #include <thread>
@@ -73,6 +74,35 @@ TEST(ProgramTest, TerminationSignalClosesTheIdleProgramWithTheNormalShutdown) {
     }
     EXPECT_EQ(opened, 2);
     EXPECT_EQ(closed, 2);
+}
+
+// --help and --version are answered without a window: with the toolkit told to
+// use a display that does not exist, any attempt to open one would fail.
+TEST(ProgramTest, HelpAndVersionNeedNoDisplay) {
+    ScopedEnvironment environment;
+    environment.Unset("DISPLAY");
+    environment.Unset("WAYLAND_DISPLAY");
+    environment.Set("QT_QPA_PLATFORM", "xcb");
+    const struct {
+        const char* option;
+        const char* expected;
+    } cases[] = {
+        {"--help", "Usage: flashwright [OPTION]..."},
+        {"-h", "Usage: flashwright [OPTION]..."},
+        {"--version", "Firmware versions of the embedded package:\n  ORV-2C    V01.03.002.001:V01.06\n"},
+    };
+    for (const auto& c : cases) {
+        const std::string command = (BinDir() / "flashwright").string() + " " + c.option + " 2>&1";
+        FILE* pipe = ::popen(command.c_str(), "r");
+        ASSERT_NE(pipe, nullptr);
+        std::string out;
+        char buffer[4096];
+        std::size_t n = 0;
+        while ((n = std::fread(buffer, 1, sizeof buffer, pipe)) > 0) out.append(buffer, n);
+        const int status = ::pclose(pipe);
+        EXPECT_TRUE(WIFEXITED(status) && WEXITSTATUS(status) == 0) << c.option << "\n" << out;
+        EXPECT_NE(out.find(c.expected), std::string::npos) << c.option << "\n" << out;
+    }
 }
 
 }  // namespace

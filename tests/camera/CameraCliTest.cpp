@@ -62,15 +62,23 @@ void ExpectProducerReleased(const SimulatedCameras& sim, bool transportLayerOpen
     EXPECT_EQ(calls[calls.size() - 2]["result"], transportLayerOpened ? 0 : -1006);  // GC_ERR_INVALID_HANDLE
 }
 
-TEST(CameraCliTest, ListShowsIdentityEligibilityAndStatus) {
+TEST(CameraCliTest, ListShowsIdentityTargetAndState) {
     json unsupported = Camera("B2", "ORV-9X");
     json unopened = Camera("C3", "ORV-2M");
     unopened["faults"] = {{"open", -1005}};
-    SimulatedCameras sim(Description({Camera("A1", "ORV-2C-L"), unsupported, unopened}));
+    json held = Camera("D4", "ORV-2M");
+    held["faults"] = {{"open", -1004}};
+    json current = Camera("E5", "ORV-2M-L");
+    current["firmware_version"] = "V01.03.002.001:V01.06";
+    json tooNew = Camera("F6", "ORV-2C");
+    tooNew["firmware_version"] = "V01.04.001.002:V01.05";  // the version rule wants major 03
+    json oldFlash = Camera("G7", "ORV-2C");
+    oldFlash["faults"] = {{"vendor_read", -1010}};
+    SimulatedCameras sim(Description({Camera("A1", "ORV-2C-L"), unsupported, unopened, held, current, tooNew, oldFlash}));
     const CliResult result = RunCli(sim, "list --json");
     ASSERT_EQ(result.status, 0) << result.err;
     const json list = json::parse(result.out);
-    ASSERT_EQ(list.size(), 3u);
+    ASSERT_EQ(list.size(), 7u);
     EXPECT_EQ(list[0], (json{{"device_id", "SIM-A1"},
                              {"model", "ORV-2C-L"},
                              {"serial", "A1"},
@@ -81,18 +89,45 @@ TEST(CameraCliTest, ListShowsIdentityEligibilityAndStatus) {
                              {"xml_version", "1.0.3"},
                              {"opened", true},
                              {"eligible", true},
-                             {"status", ""}}));
+                             {"status_code", -1},
+                             {"status", ""},
+                             {"target_version", "V01.03.002.001:V01.06"},
+                             {"state", "upgradable"}}));
+    const struct {
+        std::size_t row;
+        const char* state;
+        int statusCode;
+        const char* target;
+    } expected[] = {
+        {1, "unsupported", 28, ""},
+        {2, "not opened", 2, "V01.03.002.001:V01.06"},
+        {3, "in use", 2, "V01.03.002.001:V01.06"},
+        {4, "up to date", -1, "V01.03.002.001:V01.06"},
+        {5, "incompatible", 13, "V01.03.002.001:V01.06"},
+        {6, "incompatible", 29, "V01.03.002.001:V01.06"},
+    };
+    for (const auto& e : expected) {
+        SCOPED_TRACE(list[e.row].dump());
+        EXPECT_EQ(list[e.row]["state"], e.state);
+        EXPECT_EQ(list[e.row]["status_code"], e.statusCode);
+        EXPECT_EQ(list[e.row]["target_version"], e.target);
+    }
     EXPECT_EQ(list[1]["eligible"], false);
-    EXPECT_EQ(list[1]["opened"], true);
-    EXPECT_EQ(list[1]["status"], "Don't support upgrade");
     EXPECT_EQ(list[2]["opened"], false);
-    EXPECT_EQ(list[2]["eligible"], false);
     EXPECT_EQ(list[2]["status"], "Open device error");
+    // Listing writes nothing.
+    for (const char* call : {"DPEnterUpgradeMode", "DPWriteUpgradeFile"})
+        for (const char* id : {"SIM-A1", "SIM-F6", "SIM-G7"}) EXPECT_TRUE(sim.Events(id, call).empty()) << id << call;
     ExpectProducerReleased(sim);
 
-    const CliResult table = RunCli(sim, "list");
+    // The table names a camera whose serial cannot be read by its device id;
+    // -v adds the error records' texts.
+    const CliResult table = RunCli(sim, "list -v");
     ASSERT_EQ(table.status, 0);
     EXPECT_NE(table.out.find("ORV-2C-L  A1"), std::string::npos) << table.out;
+    EXPECT_NE(table.out.find("SIM-C3"), std::string::npos) << table.out;
+    EXPECT_NE(table.err.find("SIM-D4: {-1004}{CU3VDevice::OpenDevice:line[251]}"), std::string::npos) << table.err;
+    EXPECT_EQ(RunCli(sim, "list").err, "");
 }
 
 TEST(CameraCliTest, ProducerFailureExitsWithTheManagersText) {
@@ -180,12 +215,30 @@ TEST(CameraCliTest, RebootTimeoutBoundsTheWaitForACameraThatNeverReturns) {
     }
 }
 
-TEST(CameraCliTest, NamingACameraThatIsNotEligibleFailsTheRun) {
-    SimulatedCameras sim(Description({Camera("A1"), Camera("C3", "ORV-9X")}));
-    const CliResult result = RunCli(sim, "upgrade A1 C3");
-    EXPECT_EQ(result.status, 1);
-    EXPECT_NE(result.err.find("no eligible camera has the serial number C3"), std::string::npos);
-    EXPECT_NE(result.out.find("A1  Success"), std::string::npos) << result.out;
+TEST(CameraCliTest, EveryNameIsMatchedBeforeAnythingIsExportedOrWritten) {
+    json unopened = Camera("D4");
+    unopened["faults"] = {{"open", -1005}};
+    SimulatedCameras sim(Description({Camera("A1"), Camera("B2"), Camera("C3", "ORV-9X"), unopened}));
+    const CliResult result = RunCli(sim, "upgrade A1 B2O C3 SIM-D4");
+    EXPECT_EQ(result.status, 2);
+    EXPECT_EQ(result.out, "");
+    for (const char* reason : {"B2O: no attached camera has this serial number or device id",
+                               "C3: the package does not serve the model ORV-9X",
+                               "SIM-D4: the camera could not be opened (Open device error)"})
+        EXPECT_NE(result.err.find(reason), std::string::npos) << result.err;
+    EXPECT_EQ(result.err.find("A1:"), std::string::npos) << result.err;
+    // No upgrade mode, no flash, and the SDK never opened a camera to export.
+    for (const json& event : sim.Events()) {
+        EXPECT_NE(event["call"], "DPEnterUpgradeMode");
+        EXPECT_NE(event["call"], "DPWriteUpgradeFile");
+        EXPECT_NE(event["source"], "sdk") << event.dump();
+    }
+    EXPECT_FALSE(std::filesystem::exists(sim.StateFolder() / "xdg-state" / "flashwright" / "history.jsonl"));
+
+    // A device id stands for its camera where a serial does.
+    const CliResult byId = RunCli(sim, "upgrade SIM-A1 --json");
+    ASSERT_EQ(byId.status, 0) << byId.err;
+    EXPECT_EQ(json::parse(byId.out)[0]["serial"], "A1");
 }
 
 }  // namespace

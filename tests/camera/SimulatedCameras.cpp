@@ -79,7 +79,7 @@ SimulatedCameras::SimulatedCameras(const json& description, bool withUpgradeExte
     std::filesystem::create_directories(runtime);
     std::filesystem::permissions(runtime, std::filesystem::perms::owner_all);
     ::setenv("XDG_RUNTIME_DIR", runtime.c_str(), 1);
-    // Parameter backups and the unfinished-run record stay in the test's folder.
+    // Parameter backups, the unfinished-run record and the upgrade history stay in the test's folder.
     Save("XDG_STATE_HOME");
     ::setenv("XDG_STATE_HOME", (m_state / "xdg-state").c_str(), 1);
     const std::filesystem::path producerDir = withUpgradeExtensions ? BinDir() : BinDir() / "noext";

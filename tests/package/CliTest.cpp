@@ -50,7 +50,12 @@ protected:
 TEST_F(CliTest, ModelsAreListedAsStartUpReadsThem) {
     const CliRun run = Cli("package models");
     EXPECT_EQ(run.status, 0) << run.err;
-    EXPECT_EQ(run.out, "ORV-2C\nORV-2C-L\nORV-2M\nORV-2M-L\n");
+    // Each model with the firmware version a camera reports once upgraded.
+    EXPECT_EQ(run.out,
+              "ORV-2C    V01.03.002.001:V01.06\n"
+              "ORV-2C-L  V01.03.002.001:V01.06\n"
+              "ORV-2M    V01.03.002.001:V01.06\n"
+              "ORV-2M-L  V01.03.002.001:V01.06\n");
     EXPECT_FALSE(fs::exists(TempDir() / "Config.ini"));
 }
 

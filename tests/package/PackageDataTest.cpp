@@ -1,6 +1,7 @@
 #include <gtest/gtest.h>
 
 #include <cstring>
+#include <nlohmann/json.hpp>
 #include <fstream>
 #include <map>
 #include <set>
@@ -8,6 +9,8 @@
 
 #include "TestFolder.h"
 #include "package/CsvToData.h"
+#include "package/PackageConfig.h"
+#include "package/Release.h"
 #include "package/Resources.h"
 #include "package/TempFiles.h"
 #include "support/Platform.h"
@@ -86,7 +89,7 @@ void ExpectValidCheckValue(const std::vector<std::uint8_t>& image, std::size_t b
 
 TEST_F(PackageDataTest, ResourceListNamesEveryIdOnceAndEmbedsEachFileAsItIs) {
     const auto listed = ReadResourceList();
-    ASSERT_EQ(listed.size(), 45u);
+    ASSERT_EQ(listed.size(), 46u);
     std::set<int> ids;
     for (const auto& r : listed) {
         ids.insert(r.id);
@@ -98,6 +101,7 @@ TEST_F(PackageDataTest, ResourceListNamesEveryIdOnceAndEmbedsEachFileAsItIs) {
     }
     EXPECT_EQ(*ids.begin(), 131);
     EXPECT_EQ(ids.count(131), 1u);
+    EXPECT_EQ(ids.count(package::kReleaseResourceId), 1u);
     for (int id = 139; id <= 182; ++id) EXPECT_EQ(ids.count(id), 1u) << id;
 }
 
@@ -191,4 +195,51 @@ TEST_F(PackageDataTest, FactoryTablesHoldThreeBlocksWithTheFactoryVersion) {
     for (std::size_t i = 768; i < 1024; ++i) ASSERT_EQ(manu[i], 0xFF) << i;
     const auto implemented = CompileResource(142);
     for (std::size_t block = 0; block < 5; ++block) EXPECT_NE(implemented[block * 4096 + 4], 0xFF) << block;
+}
+
+// Every model of the package names the firmware version its cameras report
+// once upgraded: the one the simulated demo cameras come back with.
+TEST_F(PackageDataTest, ReleaseNamesTheVersionEveryPackageModelEndsWith) {
+    package::ReleaseInfo release;
+    std::string error;
+    ASSERT_TRUE(package::LoadReleaseInfo(release, error)) << error;
+    std::vector<std::wstring> models;
+    ASSERT_TRUE(LoadPackageConfig(models));
+    ASSERT_EQ(release.firmwareVersions.size(), models.size());
+
+    std::ifstream demoFile(FLASHWRIGHT_DEMO_DESCRIPTION);
+    const nlohmann::json demo = nlohmann::json::parse(demoFile);
+    std::map<std::string, std::string> demoAfter;
+    for (const auto& camera : demo["interfaces"][0]["cameras"])
+        if (camera.contains("after_upgrade")) demoAfter[camera["model"]] = camera["after_upgrade"]["firmware_version"];
+    for (const std::wstring& model : models) {
+        const std::string name = platform::WideToAnsi(model);
+        EXPECT_FALSE(release.FirmwareVersionOf(name).empty()) << name;
+        EXPECT_EQ(release.FirmwareVersionOf(name), demoAfter[name]) << name;
+    }
+    EXPECT_EQ(release.FirmwareVersionOf("ORV-5M"), "");
+}
+
+TEST(ReleaseInfoTest, MalformedMetadataIsRefusedWithItsLine) {
+    const struct {
+        const char* text;
+        const char* reason;
+    } cases[] = {
+        {"FirmwareVersion=V1\n", "line 1: \"FirmwareVersion\" is outside a model section"},
+        {"[ORV-2C]\nFirmware=V1\n", "line 2: unknown key \"Firmware\" in section [ORV-2C]"},
+        {"[ORV-2C]\nFirmwareVersion=\n", "line 2: empty FirmwareVersion in section [ORV-2C]"},
+        {"[ORV-2C]\nno equals sign\n", "line 2: not a key=value line"},
+    };
+    for (const auto& c : cases) {
+        package::ReleaseInfo info;
+        std::string error;
+        EXPECT_FALSE(package::ParseReleaseInfo(c.text, info, error)) << c.text;
+        EXPECT_NE(error.find(c.reason), std::string::npos) << error;
+        EXPECT_TRUE(info.firmwareVersions.empty());
+    }
+    package::ReleaseInfo info;
+    std::string error;
+    ASSERT_TRUE(package::ParseReleaseInfo("; note\n[A]\nFirmwareVersion = V01.06:X \n[B]\nFirmwareVersion=V2\n", info, error));
+    EXPECT_EQ(info.FirmwareVersionOf("A"), "V01.06:X");
+    EXPECT_EQ(info.FirmwareVersionOf("B"), "V2");
 }

@@ -2,23 +2,26 @@
 
 #include <string_view>
 
-#include "run/ProgramVersion.h"
+#include "run/ReleaseText.h"
 
 namespace {
 
 constexpr std::string_view kHelpText =
     "Usage: flashwright [OPTION]...\n"
-    "Lists the connected USB3 Vision cameras of the models the built-in upgrade package\n"
-    "serves and upgrades their firmware, many cameras at once, in one window.\n"
+    "Lists the attached USB3 Vision cameras of the models the built-in upgrade package\n"
+    "serves and upgrades their firmware, many cameras at once, in one window. Every run\n"
+    "is added to the upgrade history (right-click the window: Upgrade History...).\n"
     "\n"
     "Options:\n"
     "  -h, --help     print this help and exit\n"
-    "      --version  print the version and exit\n"
+    "      --version  print the version and the firmware versions of the package's\n"
+    "                 models, and exit\n"
     "\n"
-    "The standard options of the window toolkit, such as -platform NAME, are accepted too.\n"
+    "The window toolkit's own options, such as -platform NAME, are accepted too.\n"
     "Cameras are reached through the GenTL producer ZvU3VTL.cti, looked for in the folders\n"
     "GENICAM_GENTL64_PATH names (then beside the program); the camera SDK libZvIAPI.so is\n"
-    "loaded from beside the program or through the system's library search.\n";
+    "loaded from beside the program or through the system's library search.\n"
+    "flashwright-cli offers the same upgrade on the command line.\n";
 
 }  // namespace
 
@@ -31,7 +34,7 @@ std::optional<int> AnswerInformationOption(int argc, const char* const* argv, st
             return out.flush() ? 0 : 1;
         }
         if (argument == "--version") {
-            out << ProgramVersionText("flashwright") << '\n';
+            out << VersionText("flashwright");
             return out.flush() ? 0 : 1;
         }
     }

@@ -18,6 +18,7 @@
 
 #include "dialog/AboutDlg.h"
 #include "dialog/DialogUnits.h"
+#include "dialog/HistoryDlg.h"
 #include "dialog/SignalBridge.h"
 #include "camera/BurnTime.h"
 #include "camera/DeviceManager.h"
@@ -25,6 +26,7 @@
 #include "package/TempFiles.h"
 #include "run/AppText.h"
 #include "run/CameraSession.h"
+#include "run/History.h"
 #include "sdk/APIDeviceManager.h"
 #include "sdk/UnfinishedRun.h"
 #include "support/FormatString.h"
@@ -445,14 +447,18 @@ void CFlashwrightDlg::OnBeginUpgrade() {
     }
 
     m_lastRun = std::make_unique<CUpgradeRun>(*m_session);
+    // The run's record for the upgrade history, taken around the window's own hooks.
+    CHistoryRecorder recorder("dialog", cameras, m_models, *this, m_parameterManager.get());
     m_runActive = true;
-    const CUpgradeRun::EResult result = m_lastRun->Run(cameras, *this);
+    const CUpgradeRun::EResult result = m_lastRun->Run(cameras, recorder);
     m_runActive = false;
     switch (result) {
         case CUpgradeRun::EResult::kCompleted: break;
         case CUpgradeRun::EResult::kConfigMissing: __MessageBox(AppText::kParseResourceFailed); return;
         case CUpgradeRun::EResult::kConfigWriteFailed: __MessageBox(AppText::kCreateTempFileFailed); return;
     }
+    std::wstring historyError;
+    if (!recorder.Append(historyError)) __MessageBox(AppText::kHistoryNotWritten + historyError);
     RestoreFocus(focus);
 }
 
@@ -518,6 +524,7 @@ QMenu* CFlashwrightDlg::CreateSystemMenu(QWidget* parent) {
     const QString aboutText = Text(AppText::kAboutMenuItem);
     if (!aboutText.isEmpty()) {
         menu->addSeparator();
+        menu->addAction(Text(AppText::kHistoryMenuItem), this, &CFlashwrightDlg::ShowHistory);
         menu->addAction(aboutText, this, &CFlashwrightDlg::ShowAboutBox);
     }
     return menu;
@@ -526,6 +533,11 @@ QMenu* CFlashwrightDlg::CreateSystemMenu(QWidget* parent) {
 void CFlashwrightDlg::contextMenuEvent(QContextMenuEvent* event) {
     std::unique_ptr<QMenu> menu(CreateSystemMenu(this));
     menu->exec(event->globalPos());
+}
+
+void CFlashwrightDlg::ShowHistory() {
+    CHistoryDlg history(this);
+    history.exec();
 }
 
 void CFlashwrightDlg::ShowAboutBox() {

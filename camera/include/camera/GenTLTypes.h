@@ -61,6 +61,7 @@ struct SINGLE_CHUNK_DATA {
 inline constexpr GC_ERROR GC_ERR_SUCCESS = 0;
 inline constexpr GC_ERROR GC_ERR_ERROR = -1001;
 inline constexpr GC_ERROR GC_ERR_NOT_IMPLEMENTED = -1003;
+inline constexpr GC_ERROR GC_ERR_RESOURCE_IN_USE = -1004;
 inline constexpr GC_ERROR GC_ERR_INVALID_HANDLE = -1006;
 inline constexpr GC_ERROR GC_ERR_BUFFER_TOO_SMALL = -1016;
 // Vendor code with which the camera maker's producer reports a camera that

@@ -69,6 +69,15 @@ public:
     void CloseDevice();
     DeviceInfo GetDeviceInfo() const { return m_deviceInfo; }
 
+    // The checks of an upgrade that write nothing, on the calling thread: the
+    // model's burn list (with preparePlan, the whole burn plan), the flash
+    // vendor rule and the firmware version rule. Needs an opened camera whose
+    // worker is not running, and the run's package configuration
+    // (package::WriteRunPackageConfig). False with the failing check's status
+    // code set; a pass leaves the status alone.
+    // plans: the run's shared plans when preparePlan (else a set of its own).
+    bool CheckWithoutWriting(bool preparePlan, CBurnPlanSet* plans = nullptr);
+
     // Returns at once; the upgrade runs on the camera's own thread. The worker
     // takes its burn plan from plans, which a run shares among its cameras so
     // that each model's plan is built once; without one it builds its own.
@@ -83,6 +92,8 @@ public:
 
     const std::string& GetDeviceID() const { return m_deviceId; }
     bool IsOpened() const { return m_opened.load(); }
+    // The producer's answer to the last open request (GC_ERR_SUCCESS before any).
+    gentl::GC_ERROR GetOpenResult() const { return m_openResult.load(); }
     bool IsRunning() const { return m_running.load(); }
     bool IsUpgradeStarted() const { return m_upgradeStarted.load(); }
     bool IsInUpgradeMode() const { return m_inUpgradeMode.load(); }
@@ -134,6 +145,7 @@ private:
     CError m_error;
     std::atomic<bool> m_running{false};
     std::atomic<bool> m_opened{false};
+    std::atomic<gentl::GC_ERROR> m_openResult{gentl::GC_ERR_SUCCESS};
     std::atomic<bool> m_inUpgradeMode{false};
     CGenTLLib* m_binding = nullptr;
     char m_firmwarePartA[kFirmwarePartCapacity] = {};

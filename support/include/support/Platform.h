@@ -35,6 +35,21 @@ bool PathExists(const std::wstring& path);
 bool IsDirectory(const std::wstring& path);
 bool IsRegularFile(const std::wstring& path);
 
+// ---- Record files ---------------------------------------------------------
+// Files that several processes append records to, one line per record.
+
+// Creates the folder and its missing parents, new ones private to the user.
+bool CreatePrivateDirectories(const std::wstring& path, std::wstring& error);
+// Appends text to the file (created private to the user when missing) with one
+// write, under an exclusive lock on the file, so records of concurrent
+// appenders never interleave. When the file does not end in a newline (a
+// writer died mid-line), the write starts with one, so the damaged line stays
+// apart from the new record.
+bool AppendLocked(const std::wstring& path, std::string_view text, std::wstring& error);
+// Reads the whole file under a shared lock, so no append is half seen. A
+// missing file reads as empty.
+bool ReadLocked(const std::wstring& path, std::string& content, std::wstring& error);
+
 // ---- Dynamic libraries ----------------------------------------------------
 // Owns one loaded library; unloads it when destroyed.
 class DynamicLibrary {

@@ -370,6 +370,127 @@ void CloseThread(ThreadHandle& handle) {
 
 std::uint32_t CurrentThreadId() { return static_cast<std::uint32_t>(::syscall(SYS_gettid)); }
 
+// ---- Record files ------------------------------------------------------------
+
+namespace {
+
+std::wstring ErrnoText(const char* what, const std::string& path, int code) {
+    return AnsiToWide(std::string(what) + " " + path + ": " + std::strerror(code));
+}
+
+// Closes the descriptor (and so drops its lock) on every path out.
+class FileDescriptor {
+public:
+    explicit FileDescriptor(int fd) : m_fd(fd) {}
+    ~FileDescriptor() {
+        if (m_fd >= 0) ::close(m_fd);
+    }
+    FileDescriptor(const FileDescriptor&) = delete;
+    FileDescriptor& operator=(const FileDescriptor&) = delete;
+    int Get() const { return m_fd; }
+
+private:
+    int m_fd;
+};
+
+bool LockFile(int fd, int operation) {
+    while (::flock(fd, operation) != 0) {
+        if (errno != EINTR) return false;
+    }
+    return true;
+}
+
+}  // namespace
+
+bool CreatePrivateDirectories(const std::wstring& path, std::wstring& error) {
+    const std::string native = ToNativePath(path);
+    if (native.empty()) {
+        error = L"no folder given";
+        return false;
+    }
+    std::string partial;
+    std::size_t position = 0;
+    while (position != std::string::npos) {
+        position = native.find('/', position + 1);
+        partial = native.substr(0, position);
+        if (partial.empty()) continue;
+        if (::mkdir(partial.c_str(), 0700) == 0 || errno == EEXIST) continue;
+        error = ErrnoText("cannot create", partial, errno);
+        return false;
+    }
+    struct stat info {};
+    if (::stat(native.c_str(), &info) != 0 || !S_ISDIR(info.st_mode)) {
+        error = AnsiToWide(native + " is not a folder");
+        return false;
+    }
+    return true;
+}
+
+bool AppendLocked(const std::wstring& path, std::string_view text, std::wstring& error) {
+    const std::string native = ToNativePath(path);
+    FileDescriptor file(::open(native.c_str(), O_RDWR | O_APPEND | O_CREAT | O_CLOEXEC | O_NOFOLLOW, 0600));
+    if (file.Get() < 0) {
+        error = ErrnoText("cannot open", native, errno);
+        return false;
+    }
+    if (!LockFile(file.Get(), LOCK_EX)) {
+        error = ErrnoText("cannot lock", native, errno);
+        return false;
+    }
+    std::string buffer;
+    struct stat info {};
+    if (::fstat(file.Get(), &info) == 0 && info.st_size > 0) {
+        // Read and write: the last byte is looked at before the record goes in.
+        char last = '\n';
+        if (::pread(file.Get(), &last, 1, info.st_size - 1) == 1 && last != '\n') buffer.push_back('\n');
+    }
+    buffer.append(text);
+    // One write for the whole record; a short write (a full disk) is finished
+    // under the same lock, so no other record lands in the middle.
+    std::size_t done = 0;
+    while (done < buffer.size()) {
+        const ssize_t written = ::write(file.Get(), buffer.data() + done, buffer.size() - done);
+        if (written < 0) {
+            if (errno == EINTR) continue;
+            error = ErrnoText("cannot write", native, errno);
+            return false;
+        }
+        done += static_cast<std::size_t>(written);
+    }
+    if (::fsync(file.Get()) != 0) {
+        error = ErrnoText("cannot flush", native, errno);
+        return false;
+    }
+    return true;
+}
+
+bool ReadLocked(const std::wstring& path, std::string& content, std::wstring& error) {
+    content.clear();
+    const std::string native = ToNativePath(path);
+    FileDescriptor file(::open(native.c_str(), O_RDONLY | O_CLOEXEC));
+    if (file.Get() < 0) {
+        if (errno == ENOENT) return true;
+        error = ErrnoText("cannot open", native, errno);
+        return false;
+    }
+    if (!LockFile(file.Get(), LOCK_SH)) {
+        error = ErrnoText("cannot lock", native, errno);
+        return false;
+    }
+    char chunk[65536];
+    for (;;) {
+        const ssize_t got = ::read(file.Get(), chunk, sizeof chunk);
+        if (got == 0) break;
+        if (got < 0) {
+            if (errno == EINTR) continue;
+            error = ErrnoText("cannot read", native, errno);
+            return false;
+        }
+        content.append(chunk, static_cast<std::size_t>(got));
+    }
+    return true;
+}
+
 namespace testing {
 void FailNextThreadCreation() { g_failNextCreation.store(true); }
 }  // namespace testing

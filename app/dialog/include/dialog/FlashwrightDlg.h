@@ -107,6 +107,8 @@ public:
     // The context menu that stands in for the window's system menu.
     QMenu* CreateSystemMenu(QWidget* parent);
     void ShowAboutBox();
+    // "Upgrade History...": the recorded runs, beside the About item.
+    void ShowHistory();
 
 protected:
     bool eventFilter(QObject* watched, QEvent* event) override;

@@ -10,6 +10,12 @@ inline constexpr const wchar_t* kAboutCaption = L"About Flashwright";           
 inline constexpr const wchar_t* kAboutVersion = L"Flashwright, 1, 0, 2106, 9211";  // dialog 100
 inline constexpr const wchar_t* kAboutOk = L"OK";
 
+inline constexpr const wchar_t* kHistoryMenuItem = L"Upgrade History...";
+inline constexpr const wchar_t* kHistoryCaption = L"Upgrade History";
+inline constexpr const wchar_t* kHistorySaveCsv = L"Save as CSV...";
+inline constexpr const wchar_t* kHistoryClose = L"Close";
+inline constexpr const wchar_t* kHistoryNotWritten = L"The run was not added to the upgrade history: ";
+
 inline constexpr const wchar_t* kSelectDevicesGroup = L"Select  Devices";  // two blanks
 inline constexpr const wchar_t* kUpdateDevices = L"Update Devices";        // 1001
 inline constexpr const wchar_t* kSelectAll = L"Select All";                // 1002
