@@ -1,8 +1,5 @@
 // flashwright-cli list | upgrade: the attached cameras, driven through the
 // same device manager, camera objects and upgrade run as the dialog.
-#include <csignal>
-#include <unistd.h>
-
 #include <CLI/CLI.hpp>
 #include <nlohmann/json.hpp>
 
@@ -32,7 +29,8 @@ namespace {
     throw CLI::RuntimeError(status);
 }
 
-std::string Narrow(const std::wstring& text) { return platform::WideToAnsi(text); }
+// The tool's output is UTF-8 on every system.
+std::string Narrow(const std::wstring& text) { return platform::WideToUtf8(text); }
 
 // Camera text as valid UTF-8: bytes that are not become U+FFFD.
 template <std::size_t N>
@@ -86,14 +84,14 @@ void PrintTable(const std::vector<std::vector<std::string>>& rows) {
     for (const auto& row : rows) {
         widths.resize(std::max(widths.size(), row.size()));
         for (std::size_t i = 0; i < row.size(); ++i)
-            widths[i] = std::max(widths[i], platform::AnsiToWide(row[i]).size());
+            widths[i] = std::max(widths[i], platform::Utf8ToWide(row[i]).size());
     }
     for (const auto& row : rows) {
         std::string line;
         for (std::size_t i = 0; i < row.size(); ++i) {
             line += row[i];
             if (i + 1 < row.size())
-                line += std::string(widths[i] - platform::AnsiToWide(row[i]).size() + 2, ' ');
+                line += std::string(widths[i] - platform::Utf8ToWide(row[i]).size() + 2, ' ');
         }
         line.erase(line.find_last_not_of(' ') + 1);
         std::cout << line << '\n';
@@ -138,28 +136,7 @@ void ListCameras(bool asJson) {
 
 // Ending the process while flash is written can leave a camera that no longer
 // boots: while the workers run, stop requests are answered and ignored.
-class StopRequestGuard {
-public:
-    StopRequestGuard() {
-        struct sigaction action {};
-        action.sa_handler = &StopRequestGuard::Refuse;
-        sigemptyset(&action.sa_mask);
-        for (std::size_t i = 0; i < kSignals.size(); ++i) ::sigaction(kSignals[i], &action, &m_saved[i]);
-    }
-    ~StopRequestGuard() {
-        for (std::size_t i = 0; i < kSignals.size(); ++i) ::sigaction(kSignals[i], &m_saved[i], nullptr);
-    }
-    StopRequestGuard(const StopRequestGuard&) = delete;
-    StopRequestGuard& operator=(const StopRequestGuard&) = delete;
-
-private:
-    static void Refuse(int) {
-        static const char kText[] = "Upgrading is proceeding, please close later!\n";
-        [[maybe_unused]] const ssize_t written = ::write(STDERR_FILENO, kText, sizeof kText - 1);
-    }
-    static constexpr std::array<int, 3> kSignals = {SIGINT, SIGTERM, SIGHUP};
-    std::array<struct sigaction, 3> m_saved{};
-};
+constexpr char kStopRefusedText[] = "Upgrading is proceeding, please close later!\n";
 
 struct UpgradeOptions {
     bool all = false;
@@ -294,7 +271,7 @@ void UpgradeCameras(const UpgradeOptions& options) {
     {
         // From the first worker to the restored parameters, as the dialog's
         // close guard does.
-        StopRequestGuard refuseStops;
+        platform::StopRequestRefusal refuseStops(kStopRefusedText);
         CUpgradeRun run(session.Devices(), session.Parameters());
         outcome = run.Run(selected, observer);
     }

@@ -24,19 +24,6 @@ bool CSourceFile::Assign(const std::uint8_t* data, std::uint32_t size) {
 
 namespace {
 
-bool TypeMatches(const std::wstring& wanted, const char* type) {
-    std::size_t i = 0;
-    for (; i < wanted.size(); ++i) {
-        const unsigned char c = static_cast<unsigned char>(type[i]);
-        if (c == 0) return false;
-        wchar_t w = wanted[i];
-        if (w >= L'a' && w <= L'z') w = w - L'a' + L'A';
-        const wchar_t t = (c >= 'a' && c <= 'z') ? static_cast<wchar_t>(c - 'a' + 'A') : static_cast<wchar_t>(c);
-        if (w != t) return false;
-    }
-    return type[i] == '\0';
-}
-
 std::mutex g_overrideMutex;
 std::map<std::pair<std::wstring, int>, std::string> g_overrides;
 bool g_anyOverride = false;  // guarded by g_overrideMutex
@@ -78,16 +65,11 @@ void ClearResourceOverrides() {
 bool GetResourceData(const std::wstring& type, int id, CSourceFile& source) try {
     if (id < 0 || type.empty()) return false;
     if (const int overridden = FindOverride(type, id, source); overridden != 0) return overridden > 0;
-    using package::detail::kEmbeddedResourceCount;
-    using package::detail::kEmbeddedResources;
-    for (std::size_t i = 0; i < kEmbeddedResourceCount; ++i) {
-        const auto& resource = kEmbeddedResources[i];
-        if (resource.id != id || !TypeMatches(type, resource.type)) continue;
-        const std::size_t size = *resource.size;
-        if (size == 0 || size > std::numeric_limits<std::uint32_t>::max()) return false;
-        return source.Assign(resource.data, static_cast<std::uint32_t>(size));
-    }
-    return false;
+    const unsigned char* data = nullptr;
+    std::size_t size = 0;
+    if (!package::detail::FindEmbeddedResource(type, id, data, size)) return false;
+    if (size == 0 || size > std::numeric_limits<std::uint32_t>::max()) return false;
+    return source.Assign(data, static_cast<std::uint32_t>(size));
 } catch (const std::exception&) {
     return false;
 }

@@ -7,8 +7,14 @@
 
 #include <atomic>
 #include <cerrno>
+#include <csignal>
+#include <iterator>
 
 namespace {
+
+constexpr int kSignals[] = {SIGTERM, SIGINT, SIGHUP};
+// The handlers the bridge replaced; one bridge exists at a time.
+struct sigaction g_previous[std::size(kSignals)] = {};
 
 // The write end is read by the handler, which may run on any thread.
 std::atomic<int> g_writeEnd{-1};
@@ -41,13 +47,13 @@ CCloseSignalBridge::CCloseSignalBridge(QObject* parent) : QObject(parent) {
     action.sa_handler = &CCloseSignalBridge::__OnSignal;
     sigemptyset(&action.sa_mask);
     action.sa_flags = SA_RESTART;
-    for (std::size_t i = 0; i < std::size(kSignals); ++i) ::sigaction(kSignals[i], &action, &m_previous[i]);
+    for (std::size_t i = 0; i < std::size(kSignals); ++i) ::sigaction(kSignals[i], &action, &g_previous[i]);
     m_installed = true;
 }
 
 CCloseSignalBridge::~CCloseSignalBridge() {
     if (!m_installed) return;
-    for (std::size_t i = 0; i < std::size(kSignals); ++i) ::sigaction(kSignals[i], &m_previous[i], nullptr);
+    for (std::size_t i = 0; i < std::size(kSignals); ++i) ::sigaction(kSignals[i], &g_previous[i], nullptr);
     delete m_notifier;
     const int writeEnd = g_writeEnd.exchange(-1);
     ::close(writeEnd);

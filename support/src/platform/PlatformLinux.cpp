@@ -3,11 +3,13 @@
 
 #include <dlfcn.h>
 #include <pthread.h>
+#include <signal.h>
 #include <sys/resource.h>
 #include <sys/stat.h>
 #include <sys/syscall.h>
 #include <unistd.h>
 
+#include <array>
 #include <atomic>
 #include <cerrno>
 #include <chrono>
@@ -104,6 +106,9 @@ std::string WideToAnsi(std::wstring_view text) {
     return out;
 }
 
+std::wstring Utf8ToWide(std::string_view text) { return AnsiToWide(text); }
+std::string WideToUtf8(std::wstring_view text) { return WideToAnsi(text); }
+
 // ---- Environment ----------------------------------------------------------
 
 std::optional<std::wstring> GetEnvironmentVariable(const std::wstring& name) {
@@ -128,10 +133,17 @@ bool SetEnvironmentVariable(const std::wstring& name, const std::wstring& value)
     return ::setenv(WideToAnsi(name).c_str(), WideToAnsi(value).c_str(), 1) == 0;
 }
 
+bool UnsetEnvironmentVariable(const std::wstring& name) { return ::unsetenv(WideToAnsi(name).c_str()) == 0; }
+
+// ---- Process ---------------------------------------------------------------
+
+std::uint32_t CurrentProcessId() { return static_cast<std::uint32_t>(::getpid()); }
+
 // ---- Paths ----------------------------------------------------------------
 
 std::string ToNativePath(const std::wstring& path) { return WideToAnsi(path); }
 std::wstring FromNativePath(const std::string& path) { return AnsiToWide(path); }
+std::filesystem::path FileSystemPath(const std::wstring& path) { return std::filesystem::path(WideToAnsi(path)); }
 
 std::wstring GetExecutablePath() {
     std::string buffer(4096, '\0');
@@ -159,6 +171,8 @@ std::wstring GetExecutableStem() {
 
 wchar_t PathSeparator() { return L'/'; }
 
+bool IsReservedFileNameCharacter(wchar_t c) { return c == L'/'; }
+
 bool PathExists(const std::wstring& path) {
     struct stat st {};
     return ::stat(ToNativePath(path).c_str(), &st) == 0;
@@ -172,6 +186,45 @@ bool IsDirectory(const std::wstring& path) {
 bool IsRegularFile(const std::wstring& path) {
     struct stat st {};
     return ::stat(ToNativePath(path).c_str(), &st) == 0 && S_ISREG(st.st_mode);
+}
+
+std::vector<std::wstring> SplitPathList(const std::wstring& list) {
+    std::vector<std::wstring> pieces;
+    if (list.empty()) return pieces;
+    std::size_t start = 0;
+    for (;;) {
+        const std::size_t end = list.find_first_of(L":;", start);
+        pieces.push_back(list.substr(start, end == std::wstring::npos ? std::wstring::npos : end - start));
+        if (end == std::wstring::npos) break;
+        start = end + 1;
+    }
+    return pieces;
+}
+
+// ---- Per-user files -------------------------------------------------------
+
+std::wstring UserStateDirectory() {
+    if (auto state = GetEnvironmentVariable(L"XDG_STATE_HOME"); state && !state->empty() && (*state)[0] == L'/')
+        return *state;
+    if (auto home = GetEnvironmentVariable(L"HOME"); home && !home->empty()) return *home + L"/.local/state";
+    return std::wstring();
+}
+
+bool CreatePrivateDirectory(const std::wstring& path) { return ::mkdir(ToNativePath(path).c_str(), 0700) == 0; }
+
+bool IsOwnDirectory(const std::wstring& path) {
+    struct stat st {};
+    return ::lstat(ToNativePath(path).c_str(), &st) == 0 && S_ISDIR(st.st_mode) && st.st_uid == ::geteuid();
+}
+
+bool RestrictToOwner(const std::wstring& path) {
+    return IsOwnDirectory(path) && ::chmod(ToNativePath(path).c_str(), 0700) == 0;
+}
+
+std::tm LocalTime(std::time_t time) {
+    std::tm local{};
+    ::localtime_r(&time, &local);
+    return local;
 }
 
 // ---- Dynamic libraries ----------------------------------------------------
@@ -242,6 +295,37 @@ void SetMessagePumpHook(MessagePumpHook hook) {
 void PumpMessages() {
     const MessagePumpHook hook = g_pumpHook.load();
     if (hook != nullptr && g_pumpThread.load() == CurrentThreadId()) hook();
+}
+
+// ---- Stop requests ---------------------------------------------------------
+
+namespace {
+constexpr std::array<int, 3> kStopSignals = {SIGINT, SIGTERM, SIGHUP};
+std::atomic<const char*> g_refusalText{nullptr};
+
+void RefuseStop(int) {
+    // Only async-signal-safe calls here.
+    const char* text = g_refusalText.load();
+    if (text != nullptr) [[maybe_unused]] const ssize_t written = ::write(STDERR_FILENO, text, std::strlen(text));
+}
+}  // namespace
+
+struct StopRequestRefusal::Saved {
+    std::array<struct sigaction, kStopSignals.size()> actions{};
+    const char* text = nullptr;
+};
+
+StopRequestRefusal::StopRequestRefusal(const char* text) : m_saved(std::make_unique<Saved>()) {
+    m_saved->text = g_refusalText.exchange(text);
+    struct sigaction action {};
+    action.sa_handler = &RefuseStop;
+    sigemptyset(&action.sa_mask);
+    for (std::size_t i = 0; i < kStopSignals.size(); ++i) ::sigaction(kStopSignals[i], &action, &m_saved->actions[i]);
+}
+
+StopRequestRefusal::~StopRequestRefusal() {
+    for (std::size_t i = 0; i < kStopSignals.size(); ++i) ::sigaction(kStopSignals[i], &m_saved->actions[i], nullptr);
+    g_refusalText.store(m_saved->text);
 }
 
 // ---- Threads --------------------------------------------------------------

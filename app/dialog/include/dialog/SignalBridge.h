@@ -1,11 +1,12 @@
 // SIGTERM, SIGINT and SIGHUP become close requests of the window, so a session
 // ending or a Ctrl-C goes through the same guard as the close button: the
-// process is never ended while a camera's flash is being written.
+// process is never ended while a camera's flash is being written. A Windows
+// window program gets no such signals: its close requests arrive as WM_CLOSE,
+// which reaches the same guard, so the Windows bridge installs nothing
+// (SignalBridgeWindows.cpp).
 #pragma once
 
 #include <QObject>
-
-#include <csignal>
 
 class QSocketNotifier;
 
@@ -30,8 +31,6 @@ private:
     static void __OnSignal(int signalNumber);
     void __OnReadable();
 
-    static constexpr int kSignals[] = {SIGTERM, SIGINT, SIGHUP};
-    struct sigaction m_previous[3] = {};
     QSocketNotifier* m_notifier = nullptr;
     bool m_installed = false;
 };
