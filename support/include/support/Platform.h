@@ -84,6 +84,9 @@ public:
     void Unload();
     bool IsLoaded() const { return m_handle != nullptr; }
     void* Symbol(const char* name) const;
+    // An entry point a library exports by number: by its ordinal on Windows;
+    // Linux shared objects have no ordinals, so there the export's name.
+    void* Ordinal(unsigned int ordinal, const char* linuxName) const;
     // The loader's text for the last failed Load, empty after a success.
     const std::string& LoadError() const { return m_loadError; }
 
@@ -91,6 +94,10 @@ private:
     void* m_handle = nullptr;
     std::string m_loadError;
 };
+
+// The file name of a loadable library on this system: "libNAME.so" on Linux,
+// "NAME.dll" on Windows.
+std::wstring LibraryFileName(const std::wstring& name);
 
 // ---- Debugger output ------------------------------------------------------
 // Linux has no debugger channel; the text goes to standard error.

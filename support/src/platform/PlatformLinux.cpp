@@ -271,6 +271,10 @@ void* DynamicLibrary::Symbol(const char* name) const {
     return ::dlsym(m_handle, name);
 }
 
+void* DynamicLibrary::Ordinal(unsigned int, const char* linuxName) const { return Symbol(linuxName); }
+
+std::wstring LibraryFileName(const std::wstring& name) { return L"lib" + name + L".so"; }
+
 // ---- Debugger output ------------------------------------------------------
 
 void OutputDebugText(const std::wstring& text) {

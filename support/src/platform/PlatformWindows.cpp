@@ -351,6 +351,14 @@ void* DynamicLibrary::Symbol(const char* name) const {
     return reinterpret_cast<void*>(::GetProcAddress(static_cast<HMODULE>(m_handle), name));
 }
 
+void* DynamicLibrary::Ordinal(unsigned int ordinal, const char*) const {
+    if (m_handle == nullptr || ordinal == 0 || ordinal > 0xFFFF) return nullptr;
+    return reinterpret_cast<void*>(
+        ::GetProcAddress(static_cast<HMODULE>(m_handle), MAKEINTRESOURCEA(static_cast<WORD>(ordinal))));
+}
+
+std::wstring LibraryFileName(const std::wstring& name) { return name + L".dll"; }
+
 // ---- Debugger output ------------------------------------------------------
 
 void OutputDebugText(const std::wstring& text) {

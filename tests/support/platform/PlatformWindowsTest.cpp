@@ -138,6 +138,22 @@ TEST(PlatformWindows, DynamicLibraryLoadsResolvesAndReportsFailure) {
     EXPECT_TRUE(moved.IsLoaded());
 }
 
+TEST(PlatformWindows, EntryPointsAreReachedByOrdinal) {
+    EXPECT_EQ(platform::LibraryFileName(L"ZvIAPI"), L"ZvIAPI.dll");
+    platform::DynamicLibrary library;
+    const std::wstring path = platform::GetExecutableDirectory() + L"\\" + platform::LibraryFileName(L"ordinal_library");
+    ASSERT_TRUE(library.Load(path)) << library.LoadError();
+    auto* seven = reinterpret_cast<int (*)()>(library.Ordinal(7, "OrdinalSeven"));
+    auto* twelve = reinterpret_cast<int (*)()>(library.Ordinal(412, "OrdinalTwelve"));
+    ASSERT_NE(seven, nullptr);
+    ASSERT_NE(twelve, nullptr);
+    EXPECT_EQ(seven(), 7);
+    EXPECT_EQ(twelve(), 12);
+    // The names are not exported: only the numbers reach them.
+    EXPECT_EQ(library.Symbol("OrdinalSeven"), nullptr);
+    EXPECT_EQ(library.Ordinal(8, "OrdinalSeven"), nullptr);
+}
+
 TEST(PlatformWindows, PrivateFolderHasAnAccessListForTheUserAlone) {
     ScratchFolder scratch;
     ASSERT_TRUE(std::filesystem::create_directory(std::filesystem::path(scratch.Path())));
