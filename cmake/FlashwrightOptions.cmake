@@ -28,11 +28,12 @@ elseif(NOT FLASHWRIGHT_SANITIZE STREQUAL "")
   message(FATAL_ERROR "FLASHWRIGHT_SANITIZE must be empty, 'address' or 'thread'")
 endif()
 
-# Windows programs carry their C++ runtime and thread library inside, so the
-# executables and the simulated camera libraries run from build-windows/bin/
-# without the compiler's DLLs beside them.
+# Windows programs carry their C++ runtime and thread library inside, so they
+# run from their bin folder without the compiler's DLLs beside them.
 if(WIN32 AND CMAKE_CXX_COMPILER_ID STREQUAL "GNU")
   add_link_options(-static)
+endif()
+if(WIN32 AND CMAKE_CROSSCOMPILING)
   # Under Wine (build-windows/wine-run) the build folder is drive W:, and the
   # host's other files are reached through drive Z:, the host's root.
   set(FLASHWRIGHT_TEST_BIN_DIR "W:/bin")
