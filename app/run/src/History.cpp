@@ -38,15 +38,8 @@ std::optional<bool> OptionalBool(const json& object, const char* key) {
 }  // namespace
 
 std::wstring HistoryFilePath() {
-    std::wstring base;
-    if (auto state = platform::GetEnvironmentVariable(L"XDG_STATE_HOME"); state && !state->empty() && (*state)[0] == L'/') {
-        base = *state;
-    } else if (auto home = platform::GetEnvironmentVariable(L"HOME"); home && !home->empty()) {
-        base = *home + L"/.local/state";
-    } else {
-        return std::wstring();
-    }
-    return base + L"/flashwright/history.jsonl";
+    const std::wstring folder = PersistentStateFolder();
+    return folder.empty() ? folder : folder + platform::PathSeparator() + L"history.jsonl";
 }
 
 std::string HistoryTimestamp() {
