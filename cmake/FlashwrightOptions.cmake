@@ -26,9 +26,9 @@ elseif(FLASHWRIGHT_SANITIZE STREQUAL "thread")
   add_link_options(-fsanitize=thread)
 elseif(NOT FLASHWRIGHT_SANITIZE STREQUAL "")
   message(FATAL_ERROR "FLASHWRIGHT_SANITIZE must be empty, 'address' or 'thread'")
-else()
+elseif(NOT WIN32)
   # Relocations resolved at start-up and then made read-only, as in Debian's
-  # own packages.
+  # own packages. (A PE image has no such sections; its linker has no -z.)
   add_link_options(-Wl,-z,relro -Wl,-z,now)
 endif()
 

@@ -4,6 +4,8 @@
 #include <shellapi.h>
 
 #include <algorithm>
+#include <filesystem>
+#include <system_error>
 #include <vector>
 
 #include "support/Platform.h"
@@ -43,13 +45,36 @@ std::wstring TempDirectoryPath() {
 // Created hidden with an access list for the current user alone; an existing
 // folder must be a real folder (no link) owned by the current user, and gets
 // the same access list, so no other user can plant files for the program.
-bool EnsurePrivateDirectory(const std::wstring& path) {
-    if (path.empty()) return false;
+namespace {
+bool Refuse(std::wstring* reason, const std::wstring& text) {
+    if (reason != nullptr) *reason = text;
+    return false;
+}
+}  // namespace
+
+bool EnsurePrivateDirectory(const std::wstring& path, std::wstring* reason) {
+    if (path.empty()) return Refuse(reason, L"no place for it is known (the program's drive cannot be named)");
     if (platform::CreatePrivateDirectory(path)) {
         ::SetFileAttributesW(path.c_str(), FILE_ATTRIBUTE_HIDDEN);
-        return platform::IsOwnDirectory(path);
+        if (!platform::IsOwnDirectory(path)) return Refuse(reason, L"it changed while it was examined");
+        return true;
     }
-    return platform::RestrictToOwner(path);
+    const DWORD attributes = ::GetFileAttributesW(path.c_str());
+    if (attributes == INVALID_FILE_ATTRIBUTES) return Refuse(reason, L"it cannot be created");
+    if ((attributes & FILE_ATTRIBUTE_REPARSE_POINT) != 0) return Refuse(reason, L"it is a link");
+    if ((attributes & FILE_ATTRIBUTE_DIRECTORY) == 0) return Refuse(reason, L"it is not a folder");
+    if (!platform::IsOwnDirectory(path)) return Refuse(reason, L"it belongs to another user");
+    if (!platform::RestrictToOwner(path)) return Refuse(reason, L"its access list cannot be narrowed");
+    return true;
+}
+
+bool CreateParentDirectories(const std::wstring& path, std::wstring* reason) {
+    const std::filesystem::path parent = std::filesystem::path(path).parent_path();
+    if (parent.empty()) return true;
+    std::error_code ec;
+    std::filesystem::create_directories(parent, ec);
+    if (ec) return Refuse(reason, L"its parent folder cannot be created: " + platform::AnsiToWide(ec.message()));
+    return true;
 }
 
 // The shell's delete of the folder and everything in it, as the program has

@@ -70,6 +70,10 @@ bool IsOwnDirectory(const std::wstring& path);
 bool RestrictToOwner(const std::wstring& path);
 // Local calendar time of a moment.
 std::tm LocalTime(std::time_t time);
+// Calendar time of a moment in UTC.
+std::tm UtcTime(std::time_t time);
+// The moment of a UTC calendar time (tm_isdst ignored); -1 when it has none.
+std::time_t FromUtcTime(std::tm utc);
 
 // ---- Record files ---------------------------------------------------------
 // Files that several processes append records to, one line per record.
@@ -154,7 +158,8 @@ std::uint32_t CurrentThreadId();
 
 // ---- One program at a time -------------------------------------------------
 // An exclusive lock for the lifetime of the process, on a file in the user's
-// private runtime folder (never one another user can write). Whoever holds it
+// private runtime folder (Linux) or private state folder (Windows), never one
+// another user can write. Whoever holds it
 // writes its process id and program name into the file, so a refused second
 // process can name it. Released when the object goes (or the process ends).
 class InstanceLock {
@@ -170,8 +175,8 @@ public:
     static std::wstring LockFilePath();
 
 private:
-    explicit InstanceLock(int fd) : m_fd(fd) {}
-    int m_fd = -1;
+    explicit InstanceLock(std::intptr_t native) : m_native(native) {}
+    std::intptr_t m_native = -1;  // a descriptor on Linux, a HANDLE on Windows
 };
 
 // ---- Stop requests ----------------------------------------------------------

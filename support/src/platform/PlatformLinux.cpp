@@ -233,6 +233,14 @@ std::tm LocalTime(std::time_t time) {
     return local;
 }
 
+std::tm UtcTime(std::time_t time) {
+    std::tm utc{};
+    ::gmtime_r(&time, &utc);
+    return utc;
+}
+
+std::time_t FromUtcTime(std::tm utc) { return ::timegm(&utc); }
+
 // ---- Dynamic libraries ----------------------------------------------------
 
 DynamicLibrary::~DynamicLibrary() { Unload(); }
@@ -577,7 +585,7 @@ std::string PrivateRuntimeFolder() {
 }  // namespace
 
 InstanceLock::~InstanceLock() {
-    if (m_fd >= 0) ::close(m_fd);  // closing the last descriptor releases the lock
+    if (m_native >= 0) ::close(static_cast<int>(m_native));  // closing the last descriptor releases the lock
 }
 
 std::wstring InstanceLock::LockFilePath() {

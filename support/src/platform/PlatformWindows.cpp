@@ -12,6 +12,7 @@
 #undef GetEnvironmentVariable
 #undef SetEnvironmentVariable
 
+#include <algorithm>
 #include <atomic>
 #include <csignal>
 #include <cstring>
@@ -292,6 +293,14 @@ std::tm LocalTime(std::time_t time) {
     return local;
 }
 
+std::tm UtcTime(std::time_t time) {
+    std::tm utc{};
+    ::gmtime_s(&utc, &time);
+    return utc;
+}
+
+std::time_t FromUtcTime(std::tm utc) { return ::_mkgmtime(&utc); }
+
 // ---- Dynamic libraries ----------------------------------------------------
 
 DynamicLibrary::~DynamicLibrary() { Unload(); }
@@ -392,6 +401,235 @@ void PumpMessages() {
     }
     const MessagePumpHook hook = g_pumpHook.load();
     if (hook != nullptr && g_pumpThread.load() == CurrentThreadId()) hook();
+}
+
+// ---- Record files ---------------------------------------------------------
+// Byte-range locks on Windows are mandatory: while an appender holds the whole
+// range exclusively, readers wait in LockFileEx for their shared lock instead of
+// seeing half a record.
+
+namespace {
+
+std::wstring FileErrorText(const char* what, const std::wstring& path, DWORD code) {
+    return Utf8ToWide(what) + L" " + path + L": " + Utf8ToWide(SystemMessage(code));
+}
+
+// Locks the whole file (every offset, also beyond its end) and unlocks it on
+// every path out; closing the handle would release it as well.
+class WholeFileLock {
+public:
+    WholeFileLock(HANDLE file, bool exclusive) : m_file(file) {
+        m_locked = ::LockFileEx(file, exclusive ? LOCKFILE_EXCLUSIVE_LOCK : 0, 0, MAXDWORD, MAXDWORD, &m_range) != FALSE;
+    }
+    ~WholeFileLock() {
+        if (m_locked) ::UnlockFileEx(m_file, 0, MAXDWORD, MAXDWORD, &m_range);
+    }
+    WholeFileLock(const WholeFileLock&) = delete;
+    WholeFileLock& operator=(const WholeFileLock&) = delete;
+    bool Locked() const { return m_locked; }
+
+private:
+    HANDLE m_file;
+    OVERLAPPED m_range{};
+    bool m_locked = false;
+};
+
+bool WriteAll(HANDLE file, const char* data, std::size_t size) {
+    while (size > 0) {
+        DWORD written = 0;
+        const DWORD chunk = static_cast<DWORD>(std::min<std::size_t>(size, 1u << 30));
+        if (!::WriteFile(file, data, chunk, &written, nullptr) || written == 0) return false;
+        data += written;
+        size -= written;
+    }
+    return true;
+}
+
+// Folder prefixes that are no folders of their own: "C:", "\\server\share".
+std::size_t RootLength(const std::wstring& path) {
+    if (path.size() >= 2 && path[1] == L':') return 2;
+    if (path.size() >= 2 && (path[0] == L'\\' || path[0] == L'/') && (path[1] == L'\\' || path[1] == L'/')) {
+        std::size_t position = path.find_first_of(L"\\/", 2);
+        if (position != std::wstring::npos) position = path.find_first_of(L"\\/", position + 1);
+        return position == std::wstring::npos ? path.size() : position;
+    }
+    return 0;
+}
+
+}  // namespace
+
+bool CreatePrivateDirectories(const std::wstring& path, std::wstring& error) {
+    if (path.empty()) {
+        error = L"no folder given";
+        return false;
+    }
+    std::size_t position = RootLength(path);
+    while (position != std::wstring::npos) {
+        position = path.find_first_of(L"\\/", position + 1);
+        const std::wstring partial = path.substr(0, position);
+        if (partial.empty() || partial.size() <= RootLength(path) || IsDirectory(partial)) continue;
+        if (CreatePrivateDirectory(partial)) continue;
+        const DWORD code = ::GetLastError();
+        if (code == ERROR_ALREADY_EXISTS && IsDirectory(partial)) continue;
+        error = FileErrorText("cannot create", partial, code);
+        return false;
+    }
+    if (!IsDirectory(path)) {
+        error = path + L" is not a folder";
+        return false;
+    }
+    return true;
+}
+
+bool AppendLocked(const std::wstring& path, std::string_view text, std::wstring& error) {
+    OwnerOnlySecurity security;
+    SECURITY_ATTRIBUTES attributes{sizeof(SECURITY_ATTRIBUTES), security.Get(), FALSE};
+    // A link at the path is opened as itself and then refused, never written through.
+    FileHandle file(::CreateFileW(path.c_str(), GENERIC_READ | GENERIC_WRITE, FILE_SHARE_READ | FILE_SHARE_WRITE,
+                                  security.Get() != nullptr ? &attributes : nullptr, OPEN_ALWAYS,
+                                  FILE_ATTRIBUTE_NORMAL | FILE_FLAG_OPEN_REPARSE_POINT, nullptr));
+    if (!file.IsOpen()) {
+        error = FileErrorText("cannot open", path, ::GetLastError());
+        return false;
+    }
+    BY_HANDLE_FILE_INFORMATION information{};
+    if (::GetFileInformationByHandle(file.Get(), &information) &&
+        (information.dwFileAttributes & FILE_ATTRIBUTE_REPARSE_POINT) != 0) {
+        error = L"cannot open " + path + L": it is a link";
+        return false;
+    }
+    WholeFileLock lock(file.Get(), true);
+    if (!lock.Locked()) {
+        error = FileErrorText("cannot lock", path, ::GetLastError());
+        return false;
+    }
+    std::string buffer;
+    LARGE_INTEGER size{};
+    if (::GetFileSizeEx(file.Get(), &size) && size.QuadPart > 0) {
+        // The last byte is looked at before the record goes in.
+        OVERLAPPED at{};
+        const ULONGLONG last = static_cast<ULONGLONG>(size.QuadPart - 1);
+        at.Offset = static_cast<DWORD>(last & 0xFFFFFFFFu);
+        at.OffsetHigh = static_cast<DWORD>(last >> 32);
+        char byte = '\n';
+        DWORD got = 0;
+        if (::ReadFile(file.Get(), &byte, 1, &got, &at) && got == 1 && byte != '\n') buffer.push_back('\n');
+    }
+    buffer.append(text);
+    LARGE_INTEGER zero{};
+    if (!::SetFilePointerEx(file.Get(), zero, nullptr, FILE_END) || !WriteAll(file.Get(), buffer.data(), buffer.size())) {
+        error = FileErrorText("cannot write", path, ::GetLastError());
+        return false;
+    }
+    if (!::FlushFileBuffers(file.Get())) {
+        error = FileErrorText("cannot flush", path, ::GetLastError());
+        return false;
+    }
+    return true;
+}
+
+bool ReadLocked(const std::wstring& path, std::string& content, std::wstring& error) {
+    content.clear();
+    FileHandle file(::CreateFileW(path.c_str(), GENERIC_READ, FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE,
+                                  nullptr, OPEN_EXISTING, FILE_ATTRIBUTE_NORMAL, nullptr));
+    if (!file.IsOpen()) {
+        const DWORD code = ::GetLastError();
+        if (code == ERROR_FILE_NOT_FOUND || code == ERROR_PATH_NOT_FOUND) return true;
+        error = FileErrorText("cannot open", path, code);
+        return false;
+    }
+    WholeFileLock lock(file.Get(), false);
+    if (!lock.Locked()) {
+        error = FileErrorText("cannot lock", path, ::GetLastError());
+        return false;
+    }
+    char chunk[65536];
+    for (;;) {
+        DWORD got = 0;
+        if (!::ReadFile(file.Get(), chunk, sizeof chunk, &got, nullptr)) {
+            error = FileErrorText("cannot read", path, ::GetLastError());
+            return false;
+        }
+        if (got == 0) break;
+        content.append(chunk, got);
+    }
+    return true;
+}
+
+// ---- One program at a time -------------------------------------------------
+// The lock file lives in the user's own state folder (%LOCALAPPDATA%\flashwright,
+// private to the user). The lock covers one byte far beyond the file's end, so
+// the holder's record at the start stays readable to the process it refuses.
+
+namespace {
+constexpr DWORD kInstanceLockOffsetHigh = 0x7FFFFFFF;
+
+OVERLAPPED InstanceLockRange() {
+    OVERLAPPED range{};
+    range.OffsetHigh = kInstanceLockOffsetHigh;
+    return range;
+}
+}  // namespace
+
+InstanceLock::~InstanceLock() {
+    const HANDLE file = reinterpret_cast<HANDLE>(m_native);
+    if (file == INVALID_HANDLE_VALUE || file == nullptr) return;
+    OVERLAPPED range = InstanceLockRange();
+    ::UnlockFileEx(file, 0, 1, 0, &range);
+    ::CloseHandle(file);
+}
+
+std::wstring InstanceLock::LockFilePath() {
+    const std::wstring state = UserStateDirectory();
+    if (state.empty()) return std::wstring();
+    const std::wstring folder = state + L"\\flashwright";
+    std::wstring ignored;
+    if (!CreatePrivateDirectories(folder, ignored) || !IsOwnDirectory(folder)) return std::wstring();
+    return folder + L"\\flashwright.lock";
+}
+
+std::unique_ptr<InstanceLock> InstanceLock::Acquire(const std::wstring& program, std::wstring& refusal) {
+    const std::wstring path = LockFilePath();
+    if (path.empty()) {
+        refusal = L"no private folder for the lock file (%LOCALAPPDATA%\\flashwright is unusable)";
+        return nullptr;
+    }
+    OwnerOnlySecurity security;
+    SECURITY_ATTRIBUTES attributes{sizeof(SECURITY_ATTRIBUTES), security.Get(), FALSE};
+    HANDLE file = ::CreateFileW(path.c_str(), GENERIC_READ | GENERIC_WRITE, FILE_SHARE_READ | FILE_SHARE_WRITE,
+                                security.Get() != nullptr ? &attributes : nullptr, OPEN_ALWAYS,
+                                FILE_ATTRIBUTE_NORMAL | FILE_FLAG_OPEN_REPARSE_POINT, nullptr);
+    if (file == INVALID_HANDLE_VALUE) {
+        refusal = L"the lock file " + path + L" cannot be opened: " + Utf8ToWide(SystemMessage(::GetLastError()));
+        return nullptr;
+    }
+    OVERLAPPED range = InstanceLockRange();
+    if (!::LockFileEx(file, LOCKFILE_EXCLUSIVE_LOCK | LOCKFILE_FAIL_IMMEDIATELY, 0, 1, 0, &range)) {
+        const DWORD code = ::GetLastError();
+        std::string holder;
+        char buffer[512];
+        DWORD got = 0;
+        OVERLAPPED start{};
+        if (::ReadFile(file, buffer, sizeof buffer - 1, &got, &start) && got > 0) holder.assign(buffer, got);
+        ::CloseHandle(file);
+        while (!holder.empty() && (holder.back() == '\n' || holder.back() == '\r' || holder.back() == '\0'))
+            holder.pop_back();
+        if (code != ERROR_LOCK_VIOLATION && code != ERROR_IO_PENDING) {
+            refusal = L"the lock file " + path + L" cannot be locked: " + Utf8ToWide(SystemMessage(code));
+        } else if (holder.empty()) {
+            refusal = L"another Flashwright process is running";
+        } else {
+            const std::size_t space = holder.find(' ');
+            refusal = L"another Flashwright process is running: process " + Utf8ToWide(holder.substr(0, space)) +
+                      (space == std::string::npos ? L"" : L" (" + Utf8ToWide(holder.substr(space + 1)) + L")");
+        }
+        return nullptr;
+    }
+    const std::string record = std::to_string(::GetCurrentProcessId()) + " " + WideToUtf8(program) + "\n";
+    LARGE_INTEGER zero{};
+    if (::SetFilePointerEx(file, zero, nullptr, FILE_BEGIN) && ::SetEndOfFile(file))
+        WriteAll(file, record.data(), record.size());
+    return std::unique_ptr<InstanceLock>(new InstanceLock(reinterpret_cast<std::intptr_t>(file)));
 }
 
 // ---- Stop requests ---------------------------------------------------------
