@@ -15,6 +15,7 @@
 #include <filesystem>
 #include <string>
 #include <thread>
+#include <vector>
 
 #undef GetEnvironmentVariable
 #undef SetEnvironmentVariable
@@ -278,4 +279,55 @@ TEST(PlatformWindows, FailedThreadCreationLeavesTheObjectIdle) {
     EXPECT_FALSE(thread->IsRunning());
     thread->Join();
     EXPECT_FALSE(job.done.load());
+}
+
+TEST(PlatformWindows, RecordAppendsStayWholeUnderConcurrentWriters) {
+    ScratchFolder scratch;
+    const std::wstring folder = scratch.Path() + L"\\state\\flashwright";
+    std::wstring error;
+    ASSERT_TRUE(platform::CreatePrivateDirectories(folder, error)) << platform::WideToUtf8(error);
+    EXPECT_TRUE(platform::IsOwnDirectory(folder));
+    const std::wstring file = folder + L"\\records.jsonl";
+
+    std::string content;
+    ASSERT_TRUE(platform::ReadLocked(file, content, error));  // missing reads as empty
+    EXPECT_EQ(content, "");
+
+    // A writer that died mid-line: the next record starts on a line of its own.
+    ASSERT_TRUE(platform::AppendLocked(file, "half", error)) << platform::WideToUtf8(error);
+    const std::string record(4000, 'r');
+    std::vector<std::thread> writers;
+    for (int i = 0; i < 4; ++i)
+        writers.emplace_back([&] {
+            std::wstring threadError;
+            for (int n = 0; n < 25; ++n) EXPECT_TRUE(platform::AppendLocked(file, record + "\n", threadError));
+        });
+    for (auto& writer : writers) writer.join();
+
+    ASSERT_TRUE(platform::ReadLocked(file, content, error)) << platform::WideToUtf8(error);
+    EXPECT_EQ(content, "half\n" + [&] {
+        std::string all;
+        for (int i = 0; i < 100; ++i) all += record + "\n";
+        return all;
+    }());
+}
+
+TEST(PlatformWindows, InstanceLockRefusesASecondHolderAndNamesTheFirst) {
+    ScratchFolder scratch;
+    ASSERT_TRUE(std::filesystem::create_directory(std::filesystem::path(scratch.Path())));
+    const auto saved = platform::GetEnvironmentVariable(L"LOCALAPPDATA");
+    ASSERT_TRUE(platform::SetEnvironmentVariable(L"LOCALAPPDATA", scratch.Path()));
+
+    std::wstring refusal;
+    auto first = platform::InstanceLock::Acquire(L"flashwright-cli upgrade", refusal);
+    ASSERT_NE(first, nullptr) << platform::WideToUtf8(refusal);
+    EXPECT_EQ(platform::InstanceLock::LockFilePath(), scratch.Path() + L"\\flashwright\\flashwright.lock");
+    // Locks belong to a handle, so a second acquisition in this process is refused as another process's would be.
+    EXPECT_EQ(platform::InstanceLock::Acquire(L"flashwright", refusal), nullptr);
+    EXPECT_EQ(refusal, L"another Flashwright process is running: process " +
+                           std::to_wstring(::GetCurrentProcessId()) + L" (flashwright-cli upgrade)");
+    first.reset();
+    EXPECT_NE(platform::InstanceLock::Acquire(L"flashwright", refusal), nullptr) << platform::WideToUtf8(refusal);
+
+    if (saved) platform::SetEnvironmentVariable(L"LOCALAPPDATA", *saved);
 }
