@@ -31,7 +31,8 @@
 
 namespace {
 
-std::string Narrow(const std::wstring& text) { return platform::WideToAnsi(text); }
+// The tool's output is UTF-8 on every system.
+std::string Narrow(const std::wstring& text) { return platform::WideToUtf8(text); }
 
 // Camera text as valid UTF-8: bytes that are not become U+FFFD.
 template <std::size_t N>

@@ -21,13 +21,13 @@ void PrintTable(std::vector<std::vector<std::string>> rows) {
     std::vector<std::size_t> widths;
     for (const auto& row : rows) {
         widths.resize(std::max(widths.size(), row.size()));
-        for (std::size_t i = 0; i < row.size(); ++i) widths[i] = std::max(widths[i], platform::AnsiToWide(row[i]).size());
+        for (std::size_t i = 0; i < row.size(); ++i) widths[i] = std::max(widths[i], platform::Utf8ToWide(row[i]).size());
     }
     for (const auto& row : rows) {
         std::string line;
         for (std::size_t i = 0; i < row.size(); ++i) {
             line += row[i];
-            if (i + 1 < row.size()) line += std::string(widths[i] - platform::AnsiToWide(row[i]).size() + 2, ' ');
+            if (i + 1 < row.size()) line += std::string(widths[i] - platform::Utf8ToWide(row[i]).size() + 2, ' ');
         }
         line.erase(line.find_last_not_of(' ') + 1);
         std::cout << line << '\n';

@@ -46,10 +46,9 @@ std::string SinceTimestamp(const std::string& text) {
     when.tm_min = minute;
     when.tm_sec = second;
     when.tm_isdst = -1;
-    const std::time_t seconds = utc ? timegm(&when) : std::mktime(&when);
+    const std::time_t seconds = utc ? platform::FromUtcTime(when) : std::mktime(&when);
     if (seconds == static_cast<std::time_t>(-1)) return std::string();
-    std::tm back{};
-    gmtime_r(&seconds, &back);
+    const std::tm back = platform::UtcTime(seconds);
     char stamp[80];
     std::snprintf(stamp, sizeof stamp, "%04d-%02d-%02dT%02d:%02d:%02d.000Z", back.tm_year + 1900, back.tm_mon + 1,
                   back.tm_mday, back.tm_hour, back.tm_min, back.tm_sec);
@@ -66,9 +65,8 @@ std::string LocalTime(const std::string& timestamp) {
     when.tm_year = year - 1900;
     when.tm_mon = month - 1;
     when.tm_mday = day;
-    const std::time_t seconds = timegm(&when);
-    std::tm local{};
-    localtime_r(&seconds, &local);
+    const std::time_t seconds = platform::FromUtcTime(when);
+    const std::tm local = platform::LocalTime(seconds);
     char text[32];
     std::strftime(text, sizeof text, "%Y-%m-%d %H:%M:%S", &local);
     return text;

@@ -1,5 +1,4 @@
 // flashwright-cli package ...: the upgrade package as the program sees it.
-#include <unistd.h>
 
 #include <CLI/CLI.hpp>
 #include <nlohmann/json.hpp>
@@ -25,7 +24,13 @@
 
 namespace {
 
-std::string Narrow(const std::wstring& text) { return platform::WideToAnsi(text); }
+// The tool's output is UTF-8 on every system.
+std::string Narrow(const std::wstring& text) { return platform::WideToUtf8(text); }
+
+// A path given on the command line, in the system's 8-bit encoding.
+std::filesystem::path ArgumentPath(const std::string& text) {
+    return platform::FileSystemPath(platform::FromNativePath(text));
+}
 
 std::string HexAddress(std::uint32_t address) {
     char text[16];
@@ -64,23 +69,24 @@ void ListModels() {
 void CompileTable(const std::string& tablePath, const std::string& imagePath) {
     // Only a plain file of a size the compiler takes is read at all.
     std::error_code error;
-    const auto status = std::filesystem::status(tablePath, error);
+    const std::filesystem::path tableFile = ArgumentPath(tablePath);
+    const auto status = std::filesystem::status(tableFile, error);
     if (error || !std::filesystem::exists(status)) Fail(kCsvOpenFailed, "cannot open the table " + tablePath + ": no such file");
     if (std::filesystem::is_directory(status)) Fail(kCsvOpenFailed, "the table " + tablePath + " is a folder, not a file");
     if (!std::filesystem::is_regular_file(status))
         Fail(kCsvOpenFailed, "the table " + tablePath + " is not a regular file");
-    const std::uintmax_t size = std::filesystem::file_size(tablePath, error);
+    const std::uintmax_t size = std::filesystem::file_size(tableFile, error);
     if (error) Fail(kCsvOpenFailed, "cannot read the size of the table " + tablePath + ": " + error.message());
     if (size > kCsvMaxTableBytes)
         Fail(kCsvNoMemory, "the table " + tablePath + " has " + std::to_string(size) + " bytes, more than the " +
                                std::to_string(kCsvMaxTableBytes) + " a table may have");
-    std::ifstream in(tablePath, std::ios::binary);
+    std::ifstream in(tableFile, std::ios::binary);
     if (!in) Fail(kCsvOpenFailed, "cannot open the table " + tablePath);
     const std::vector<std::uint8_t> table{std::istreambuf_iterator<char>(in), std::istreambuf_iterator<char>()};
     if (in.bad()) Fail(kCsvOpenFailed, "cannot read the table " + tablePath);
     if (table.empty()) Fail(kCsvBadRow, "compiling " + tablePath + " failed (code 2): " + DescribeCsvConvertResult(2));
 
-    CCsvFile copy(L"cli-compile-" + std::to_wstring(::getpid()));
+    CCsvFile copy(L"cli-compile-" + std::to_wstring(platform::CurrentProcessId()));
     if (!copy.WriteData(table.data(), static_cast<std::uint32_t>(table.size())))
         Fail(kCsvOpenFailed, "cannot write a working copy in " + Narrow(copy.GetFolderPath()));
     CCSVOrTXTToData compiler;
@@ -91,7 +97,7 @@ void CompileTable(const std::string& tablePath, const std::string& imagePath) {
     if (!compiler.HasImage()) Fail(kCsvOpenFailed, "the compiled image of " + tablePath + " could not be read back");
 
     if (!imagePath.empty()) {
-        if (!WriteFile(imagePath, compiler.GetImage(), compiler.GetImageSize()))
+        if (!WriteFile(ArgumentPath(imagePath), compiler.GetImage(), compiler.GetImageSize()))
             Fail(1, "cannot write the image " + imagePath);
         std::cout << compiler.GetImageSize() << " bytes written to " << imagePath << '\n';
     } else {
@@ -120,7 +126,10 @@ void ShowPlan(const PlanOptions& options) {
     }
     struct RemoveConfig {
         std::wstring path;
-        ~RemoveConfig() { std::remove(platform::ToNativePath(path).c_str()); }
+        ~RemoveConfig() {
+            std::error_code ignored;
+            std::filesystem::remove(platform::FileSystemPath(path), ignored);
+        }
     } removeConfig{configPath};
 
     const std::wstring model = platform::AnsiToWide(options.model);
@@ -133,7 +142,7 @@ void ShowPlan(const PlanOptions& options) {
     }
 
     const std::string deviceId =
-        options.deviceId.empty() ? "cli-" + std::to_string(::getpid()) + "-" : options.deviceId;
+        options.deviceId.empty() ? "cli-" + std::to_string(platform::CurrentProcessId()) + "-" : options.deviceId;
     CUpgradeFile plan;
     if (!plan.LoadBurnList(model, deviceId.c_str()))
         Fail(1, "the burn list of " + options.model + " cannot be read from the package configuration");
@@ -143,13 +152,14 @@ void ShowPlan(const PlanOptions& options) {
 
     if (!options.outputDir.empty()) {
         std::error_code error;
-        std::filesystem::create_directories(options.outputDir, error);
+        const std::filesystem::path outputDir = ArgumentPath(options.outputDir);
+        std::filesystem::create_directories(outputDir, error);
         for (std::size_t i = 0; i < regions.size(); ++i) {
             char name[48];
             std::snprintf(name, sizeof name, "%02zu-0x%x.bin", i, regions[i]->GetAddress());
-            const auto path = std::filesystem::path(options.outputDir) / name;
+            const auto path = outputDir / name;
             if (!WriteFile(path, regions[i]->GetData(), regions[i]->GetSize()))
-                Fail(1, "cannot write " + path.string());
+                Fail(1, "cannot write " + Narrow(path.wstring()));
         }
     }
 

@@ -31,9 +31,7 @@ std::vector<std::wstring> GetProducerDirectories() {
         platform::FindEnvironmentVariableNoCase(ProducerPathVariableName());
     if (!value) return directories;
 
-    // ":" is the list separator here; ";" lists written for Windows work too.
-    std::replace(value->begin(), value->end(), L';', L':');
-    directories = SplitString(*value, L":");
+    directories = platform::SplitPathList(*value);
 
     const wchar_t separator = platform::PathSeparator();
     const std::wstring program = platform::GetExecutablePath();

@@ -3,6 +3,7 @@
 #include <cstdio>
 #include <cstring>
 #include <exception>
+#include <filesystem>
 #include <fstream>
 #include <limits>
 #include <new>
@@ -17,7 +18,8 @@ namespace package::detail {
 // text already in memory.
 class CsvRowReader {
 public:
-    explicit CsvRowReader(const std::string& path) : m_stream(path, std::ios::in | std::ios::binary), m_fromFile(true) {}
+    explicit CsvRowReader(const std::filesystem::path& path)
+        : m_stream(path, std::ios::in | std::ios::binary), m_fromFile(true) {}
     explicit CsvRowReader(std::string_view text) : m_text(text) {}
 
     bool IsOpen() const { return !m_fromFile || m_stream.is_open(); }
@@ -64,9 +66,9 @@ public:
     ImageOutput& operator=(const ImageOutput&) = delete;
     ~ImageOutput() { Close(); }
 
-    bool Create(const std::string& path) {
-        m_file = std::fopen(path.c_str(), "wb");
-        return m_file != nullptr;
+    bool Create(const std::filesystem::path& path) {
+        m_file.open(path, std::ios::out | std::ios::binary | std::ios::trunc);
+        return m_file.is_open();
     }
     bool Write(const std::uint8_t* data, std::uint64_t size) {
         if (size == 0) return true;
@@ -76,17 +78,17 @@ public:
             } catch (const std::exception&) {
                 return false;
             }
-        } else if (m_file == nullptr || std::fwrite(data, 1, size, m_file) != size) {
+        } else if (!m_file.is_open() ||
+                   !m_file.write(reinterpret_cast<const char*>(data), static_cast<std::streamsize>(size))) {
             return false;
         }
         m_written += size;
         return true;
     }
     bool Close() {
-        if (m_file == nullptr) return true;
-        const bool ok = std::fclose(m_file) == 0;
-        m_file = nullptr;
-        return ok;
+        if (!m_file.is_open()) return true;
+        m_file.close();
+        return !m_file.fail();
     }
     std::uint64_t Written() const { return m_written; }
 
@@ -94,7 +96,7 @@ public:
     const std::vector<std::uint8_t>& Memory() const { return m_memory; }
 
 private:
-    std::FILE* m_file = nullptr;
+    std::ofstream m_file;
     std::uint64_t m_written = 0;
     bool m_inMemory = false;
     std::vector<std::uint8_t> m_memory;
@@ -141,12 +143,13 @@ bool Fits(std::uint64_t position, std::uint64_t width, std::uint64_t size) {
 // The output path: the table path up to the dot of its extension, then ".bin".
 // Only the file-name part is searched, so a dot in a folder name never sends the
 // output somewhere else.
-bool MakeBinPath(const std::string& tablePath, std::string& binPath) {
-    const std::size_t slash = tablePath.find_last_of('/');
-    const std::size_t nameStart = slash == std::string::npos ? 0 : slash + 1;
-    const std::size_t dot = tablePath.find_last_of('.');
-    if (dot == std::string::npos || dot < nameStart) return false;
-    binPath = tablePath.substr(0, dot) + ".bin";
+bool MakeBinPath(const std::wstring& tablePath, std::filesystem::path& binPath) {
+    const wchar_t separators[] = {L'/', platform::PathSeparator(), L'\0'};
+    const std::size_t slash = tablePath.find_last_of(separators);
+    const std::size_t nameStart = slash == std::wstring::npos ? 0 : slash + 1;
+    const std::size_t dot = tablePath.find_last_of(L'.');
+    if (dot == std::wstring::npos || dot < nameStart) return false;
+    binPath = platform::FileSystemPath(tablePath.substr(0, dot) + L".bin");
     return true;
 }
 
@@ -260,7 +263,7 @@ void CCSVOrTXTToData::__ReleaseImage() {
 
 int CCSVOrTXTToData::Convert(const std::wstring& tablePath) {
     __ReleaseImage();
-    const std::string path = platform::ToNativePath(tablePath);
+    const std::filesystem::path path = platform::FileSystemPath(tablePath);
 
     // A folder opens for reading on Linux but is no table.
     if (platform::IsDirectory(tablePath)) return kCsvOpenFailed;
@@ -278,8 +281,8 @@ int CCSVOrTXTToData::Convert(const std::wstring& tablePath) {
         if (code != kCsvSuccess) return code;
     }
 
-    std::string binPath;
-    if (!MakeBinPath(path, binPath)) return kCsvBadTable;
+    std::filesystem::path binPath;
+    if (!MakeBinPath(tablePath, binPath)) return kCsvBadTable;
     ImageOutput output;
     if (!output.Create(binPath)) return kCsvOpenFailed;
 
@@ -287,7 +290,8 @@ int CCSVOrTXTToData::Convert(const std::wstring& tablePath) {
                              : __CompileBlockLayout(table, output);
     if (!output.Close() && code == kCsvSuccess) code = kCsvOpenFailed;
     if (code == kCsvSuccess) __LoadImageFile(binPath, output.Written());
-    std::remove(binPath.c_str());
+    std::error_code ignored;
+    std::filesystem::remove(binPath, ignored);
     return code;
 }
 
@@ -480,21 +484,19 @@ int CCSVOrTXTToData::__CompileSegmentLayout(RowReader& table, std::uint64_t tota
     return kCsvSuccess;
 }
 
-bool CCSVOrTXTToData::__LoadImageFile(const std::string& binPath, std::uint64_t expectedSize) {
-    std::FILE* file = std::fopen(binPath.c_str(), "rb");
-    if (file == nullptr) return false;
-    bool ok = std::fseek(file, 0, SEEK_END) == 0;
-    const long size = ok ? std::ftell(file) : -1;
-    ok = ok && size >= 0 && static_cast<std::uint64_t>(size) == expectedSize &&
-         static_cast<std::uint64_t>(size) <= std::numeric_limits<std::uint32_t>::max() &&
-         std::fseek(file, 0, SEEK_SET) == 0;
+bool CCSVOrTXTToData::__LoadImageFile(const std::filesystem::path& binPath, std::uint64_t expectedSize) {
+    std::ifstream file(binPath, std::ios::in | std::ios::binary);
+    if (!file.is_open()) return false;
+    file.seekg(0, std::ios::end);
+    const std::streamoff size = file ? static_cast<std::streamoff>(file.tellg()) : -1;
+    bool ok = size >= 0 && static_cast<std::uint64_t>(size) == expectedSize &&
+              static_cast<std::uint64_t>(size) <= std::numeric_limits<std::uint32_t>::max() &&
+              static_cast<bool>(file.seekg(0, std::ios::beg));
     std::unique_ptr<std::uint8_t[]> image;
     if (ok) {
         image = AllocateBytes(static_cast<std::uint64_t>(size));
-        ok = image != nullptr &&
-             std::fread(image.get(), 1, static_cast<std::size_t>(size), file) == static_cast<std::size_t>(size);
+        ok = image != nullptr && file.read(reinterpret_cast<char*>(image.get()), static_cast<std::streamsize>(size));
     }
-    std::fclose(file);
     if (!ok) return false;
     m_image = std::move(image);
     m_imageSize = static_cast<std::uint32_t>(size);

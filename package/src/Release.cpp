@@ -1,8 +1,7 @@
 #include "package/Release.h"
 
-#include <ini.h>
-
 #include "package/Resources.h"
+#include "platform/IniText.h"
 
 namespace package {
 
@@ -46,7 +45,7 @@ bool ParseReleaseInfo(const std::string& text, ReleaseInfo& info, std::string& e
         error = "release metadata: a zero byte in the text";
         return false;
     }
-    const int line = ini_parse_string(text.c_str(), &OnEntry, &state);
+    const int line = ini::ParseText(text.c_str(), &OnEntry, &state);
     if (line != 0) {
         error = "release metadata, line " + std::to_string(line) + ": " +
                 (state.error.empty() ? std::string("not a key=value line") : state.error);

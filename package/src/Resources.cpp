@@ -24,19 +24,6 @@ bool CSourceFile::Assign(const std::uint8_t* data, std::uint32_t size) {
 
 namespace {
 
-bool TypeMatches(const std::wstring& wanted, const char* type) {
-    std::size_t i = 0;
-    for (; i < wanted.size(); ++i) {
-        const unsigned char c = static_cast<unsigned char>(type[i]);
-        if (c == 0) return false;
-        wchar_t w = wanted[i];
-        if (w >= L'a' && w <= L'z') w = w - L'a' + L'A';
-        const wchar_t t = (c >= 'a' && c <= 'z') ? static_cast<wchar_t>(c - 'a' + 'A') : static_cast<wchar_t>(c);
-        if (w != t) return false;
-    }
-    return type[i] == '\0';
-}
-
 std::mutex g_overrideMutex;
 std::map<std::pair<std::wstring, int>, std::shared_ptr<const std::string>> g_overrides;
 bool g_anyOverride = false;  // guarded by g_overrideMutex
@@ -79,18 +66,13 @@ bool FindResourceBytes(const std::wstring& type, int id, ResourceBytes& bytes) t
     bytes = ResourceBytes{};
     if (id < 0 || type.empty()) return false;
     if (const int overridden = FindOverride(type, id, bytes); overridden != 0) return overridden > 0;
-    using package::detail::kEmbeddedResourceCount;
-    using package::detail::kEmbeddedResources;
-    for (std::size_t i = 0; i < kEmbeddedResourceCount; ++i) {
-        const auto& resource = kEmbeddedResources[i];
-        if (resource.id != id || !TypeMatches(type, resource.type)) continue;
-        const std::size_t size = *resource.size;
-        if (size == 0 || size > std::numeric_limits<std::uint32_t>::max()) return false;
-        bytes.data = resource.data;
-        bytes.size = static_cast<std::uint32_t>(size);
-        return true;
-    }
-    return false;
+    const unsigned char* data = nullptr;
+    std::size_t size = 0;
+    if (!package::detail::FindEmbeddedResource(type, id, data, size)) return false;
+    if (size == 0 || size > std::numeric_limits<std::uint32_t>::max()) return false;
+    bytes.data = data;
+    bytes.size = static_cast<std::uint32_t>(size);
+    return true;
 } catch (const std::exception&) {
     return false;
 }

@@ -29,7 +29,7 @@ std::wstring MakeSafeFileName(const std::wstring& name) {
     for (std::size_t i = 0; i < safe.size(); ++i) {
         wchar_t& c = safe[i];
         const bool control = c < 0x20 || c == 0x7F || (c >= 0x80 && c < 0xA0);
-        const bool separator = c == L'/' || c == L'\\';
+        const bool separator = c == L'/' || c == L'\\' || platform::IsReservedFileNameCharacter(c);
         const bool dotRun = c == L'.' && ((i > 0 && name[i - 1] == L'.') || (i + 1 < name.size() && name[i + 1] == L'.'));
         if (control || separator || dotRun) c = L'_';
     }

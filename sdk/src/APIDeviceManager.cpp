@@ -1,6 +1,5 @@
 #include "sdk/APIDeviceManager.h"
 
-#include <sys/stat.h>
 
 #include <algorithm>
 #include <chrono>
@@ -223,20 +222,14 @@ std::vector<CAPIDevice*> CAPIDeviceManager::GetDeviceList() const {
 // ---- Persistent copies ------------------------------------------------------
 
 std::wstring PersistentStateFolder() {
-    std::wstring base;
-    if (auto state = platform::GetEnvironmentVariable(L"XDG_STATE_HOME"); state && !state->empty() && (*state)[0] == L'/') {
-        base = *state;
-    } else if (auto home = platform::GetEnvironmentVariable(L"HOME"); home && !home->empty()) {
-        base = *home + L"/.local/state";
-    } else {
-        return std::wstring();
-    }
-    return base + L"/flashwright";
+    const std::wstring base = platform::UserStateDirectory();
+    if (base.empty()) return std::wstring();
+    return base + platform::PathSeparator() + L"flashwright";
 }
 
 std::wstring ParameterBackupFolder() {
     const std::wstring state = PersistentStateFolder();
-    return state.empty() ? state : state + L"/parameter-backups";
+    return state.empty() ? state : state + platform::PathSeparator() + L"parameter-backups";
 }
 
 namespace {
@@ -276,27 +269,30 @@ std::wstring KeepPersistentCopy(const std::wstring& exportedFile) {
         return std::wstring();
     }
     std::error_code ec;
-    const fs::path folderPath(platform::ToNativePath(folder));
-    const fs::path source(platform::ToNativePath(exportedFile));
+    const fs::path folderPath(platform::FileSystemPath(folder));
+    const fs::path source(platform::FileSystemPath(exportedFile));
     const auto now = std::chrono::system_clock::now();
     const std::time_t seconds = std::chrono::system_clock::to_time_t(now);
     const auto millis =
         std::chrono::duration_cast<std::chrono::milliseconds>(now.time_since_epoch()).count() % 1000;
-    std::tm local{};
-    localtime_r(&seconds, &local);
+    const std::tm local = platform::LocalTime(seconds);
     char stamp[48];
     std::snprintf(stamp, sizeof stamp, "%04d%02d%02d-%02d%02d%02d-%03d", local.tm_year + 1900, local.tm_mon + 1,
                   local.tm_mday, local.tm_hour, local.tm_min, local.tm_sec, static_cast<int>(millis));
-    const std::string stem = source.stem().string();
-    fs::path target = folderPath / (stem + "_" + stamp + ".ini");
-    for (int n = 2; fs::exists(fs::symlink_status(target, ec)); ++n)
-        target = folderPath / (stem + "_" + stamp + "-" + std::to_string(n) + ".ini");
+    // Path pieces stay in the path's own encoding (wide on Windows).
+    const auto Named = [&](const std::string& suffix) {
+        fs::path name = source.stem();
+        name += "_" + std::string(stamp) + suffix + ".ini";
+        return folderPath / name;
+    };
+    fs::path target = Named("");
+    for (int n = 2; fs::exists(fs::symlink_status(target, ec)); ++n) target = Named("-" + std::to_string(n));
     fs::copy_file(source, target, fs::copy_options::none, ec);
     if (ec) {
         platform::OutputDebugText(L"Cannot keep a copy of " + exportedFile + L": " + platform::AnsiToWide(ec.message()));
         return std::wstring();
     }
-    return platform::FromNativePath(target.string());
+    return platform::FromFileSystemPath(target);
 }
 
 std::wstring TempFolderRefusal() {

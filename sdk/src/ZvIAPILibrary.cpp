@@ -7,17 +7,18 @@ namespace zviapi {
 template <typename Fn>
 Fn CZvIAPILibrary::Resolve(int ordinal) const {
     const std::string name = "ZvIAPI_" + std::to_string(ordinal);
-    return reinterpret_cast<Fn>(m_library.Symbol(name.c_str()));
+    return reinterpret_cast<Fn>(m_library.Ordinal(static_cast<unsigned int>(ordinal), name.c_str()));
 }
 
 bool CZvIAPILibrary::Load() {
     if (IsLoaded()) return true;
-    const std::wstring besideProgram = m_folder + platform::PathSeparator() + LibraryFileName();
+    const std::wstring fileName = LibraryFileName();
+    const std::wstring besideProgram = m_folder + platform::PathSeparator() + fileName;
     std::wstring error;
     if (platform::IsRegularFile(besideProgram)) {
         if (!m_library.Load(besideProgram)) error = platform::AnsiToWide(m_library.LoadError());
     }
-    if (!m_library.IsLoaded() && !m_library.Load(LibraryFileName())) {
+    if (!m_library.IsLoaded() && !m_library.Load(fileName)) {
         if (!error.empty()) error += L"; ";
         error += platform::AnsiToWide(m_library.LoadError());
         m_loadError = error;

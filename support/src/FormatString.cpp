@@ -7,6 +7,7 @@
 #include <cstddef>
 #include <cstdint>
 #include <cwchar>
+#include <type_traits>
 #include <string>
 #include <vector>
 
@@ -176,7 +177,9 @@ std::wstring FormatStringV(const wchar_t* format, va_list args) {
                 const char c = static_cast<char>(va_arg(ap, int));
                 text = platform::AnsiToWide(std::string_view(&c, 1));
             } else {
-                text.push_back(static_cast<wchar_t>(va_arg(ap, wint_t)));
+                // wint_t is 16 bits on Windows and reaches us promoted to int.
+                using PromotedWideChar = std::conditional_t<(sizeof(wint_t) < sizeof(int)), int, wint_t>;
+                text.push_back(static_cast<wchar_t>(va_arg(ap, PromotedWideChar)));
             }
             FieldFormat noPrecision = field;
             noPrecision.precision = -1;

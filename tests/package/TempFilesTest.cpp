@@ -171,22 +171,6 @@ TEST_F(TempFilesTest, ManyThreadsMayCreateTheFolderAtOnce) {
     EXPECT_TRUE(fs::is_empty(TempDir()));
 }
 
-TEST(Resources, EmbeddedBytesMatchTheirDataFiles) {
-    CSourceFile config;
-    ASSERT_TRUE(GetResourceData(L"Config", 131, config));
-    const auto expected = ReadBytes(fs::path(FLASHWRIGHT_PACKAGE_DATA_DIR) / "Config.ini");
-    ASSERT_EQ(config.GetSize(), expected.size());
-    EXPECT_EQ(std::vector<std::uint8_t>(config.GetData(), config.GetData() + config.GetSize()), expected);
-
-    CSourceFile other;
-    EXPECT_TRUE(GetResourceData(L"config", 131, other));
-    EXPECT_FALSE(GetResourceData(L"CONFIGX", 131, other));
-    EXPECT_FALSE(GetResourceData(L"CONFI", 131, other));
-    EXPECT_FALSE(GetResourceData(L"", 131, other));
-    EXPECT_FALSE(GetResourceData(L"CONFIG", -131, other));
-    EXPECT_FALSE(GetResourceData(L"CONFIG", 132, other));
-}
-
 TEST(UniqueFileNameTest, KeepsSafeShortNamesAndHashesTheRest) {
     const std::wstring longName(200, L'x');
     const struct {

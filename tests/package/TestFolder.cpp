@@ -1,17 +1,26 @@
 #include "TestFolder.h"
 
 #include "package/PackageConfig.h"
+#include "package/TempFiles.h"
+#include "support/Platform.h"
+
+std::filesystem::path PackageEnvironment::TempDir() const {
+    return platform::FileSystemPath(package::GetTempDirectoryPath());
+}
 
 void PackageEnvironment::SetUp() {
-    const char* saved = std::getenv("XDG_RUNTIME_DIR");
-    m_hadRuntimeDir = saved != nullptr;
-    if (saved != nullptr) m_savedRuntimeDir = saved;
-    ::setenv("XDG_RUNTIME_DIR", m_runtime.Path().c_str(), 1);
+    const auto saved = platform::GetEnvironmentVariable(L"XDG_RUNTIME_DIR");
+    m_hadRuntimeDir = saved.has_value();
+    if (saved) m_savedRuntimeDir = *saved;
+    platform::SetEnvironmentVariable(L"XDG_RUNTIME_DIR", m_runtime.Path().wstring());
     package::SetPackageConfigPath(L"");
+    // Where the folder's place is fixed (Windows), an earlier test's folder goes first.
+    package::RemoveTempDirectory();
 }
 
 void PackageEnvironment::TearDown() {
     package::SetPackageConfigPath(L"");
-    if (m_hadRuntimeDir) ::setenv("XDG_RUNTIME_DIR", m_savedRuntimeDir.c_str(), 1);
-    else ::unsetenv("XDG_RUNTIME_DIR");
+    package::RemoveTempDirectory();
+    if (m_hadRuntimeDir) platform::SetEnvironmentVariable(L"XDG_RUNTIME_DIR", m_savedRuntimeDir);
+    else platform::UnsetEnvironmentVariable(L"XDG_RUNTIME_DIR");
 }

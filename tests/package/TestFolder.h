@@ -5,19 +5,26 @@
 #include <cstdint>
 #include <cstdlib>
 #include <filesystem>
+#include <random>
 #include <fstream>
 #include <iterator>
 #include <string>
 #include <vector>
 
 // A fresh folder per test, removed afterwards; also serves as XDG_RUNTIME_DIR so
-// the program's temporary folder lands inside it.
+// the program's temporary folder lands inside it on Linux.
 class TestFolder {
 public:
     TestFolder() {
-        std::string pattern = (std::filesystem::temp_directory_path() / "flashwright-test-XXXXXX").string();
-        if (::mkdtemp(pattern.data()) == nullptr) ADD_FAILURE() << "mkdtemp failed";
-        m_path = pattern;
+        // Creating the folder is the test for a free name, so two tests never share one.
+        std::random_device random;
+        std::error_code error;
+        for (int attempt = 0; attempt < 100 && m_path.empty(); ++attempt) {
+            const auto candidate = std::filesystem::temp_directory_path() /
+                                   ("flashwright-test-" + std::to_string(random()) + std::to_string(random()));
+            if (std::filesystem::create_directory(candidate, error)) m_path = candidate;
+        }
+        if (m_path.empty()) ADD_FAILURE() << "no test folder could be created";
     }
     ~TestFolder() {
         std::error_code ignored;
@@ -59,12 +66,14 @@ protected:
     void SetUp() override;
     void TearDown() override;
 
-    std::filesystem::path TempDir() const { return m_runtime.Path() / "U3TempFileDirectory"; }
+    // Where the program puts its temporary folder: inside m_runtime on Linux, at
+    // the root of the program's drive on Windows.
+    std::filesystem::path TempDir() const;
 
     TestFolder m_runtime;
     TestFolder m_scratch;
 
 private:
-    std::string m_savedRuntimeDir;
+    std::wstring m_savedRuntimeDir;
     bool m_hadRuntimeDir = false;
 };

@@ -3,13 +3,16 @@
 #include <string>
 
 #include "support/FormatString.h"
+#include "support/Platform.h"
 
 TEST(FormatString, WindowsConversionsForWideAndNarrowText) {
     EXPECT_EQ(FormatString(L"[%s|%S]", L"wide", "narrow"), L"[wide|narrow]");
-    // 8-bit text is UTF-8 on this platform; non-ASCII bytes must come through, not fail.
-    EXPECT_EQ(FormatString(L"%S", "Caf\xC3\xA9 \xE4\xB8\xAD"), L"Caf\u00E9 \u4E2D");
-    // A byte that is not UTF-8 still yields a text, with a replacement character.
-    EXPECT_EQ(FormatString(L"<%S>", "a\xFF" "b"), L"<a\uFFFDb>");
+    // 8-bit text goes through the system's 8-bit code page (UTF-8 on Linux, the
+    // thread's ANSI code page on Windows); non-ASCII bytes come through, never fail,
+    // and a byte the code page does not know still yields a text.
+    for (const char* bytes : {"Caf\xC3\xA9 \xE4\xB8\xAD", "a\xFF" "b"}) {
+        EXPECT_EQ(FormatString(L"<%S>", bytes), L"<" + platform::AnsiToWide(bytes) + L">") << bytes;
+    }
     EXPECT_EQ(FormatString(L"%hs/%ls/%ws", "h", L"l", L"w"), L"h/l/w");
     EXPECT_EQ(FormatString(L"%c%C%lc", L'\u00E9', 'x', L'y'), L"\u00E9xy");
     EXPECT_EQ(FormatString(L"%-6s|%6S|%.2S|%.3s", L"ab", "cd", "efgh", L"ijklm"), L"ab    |    cd|ef|ijk");

@@ -1,7 +1,5 @@
 #include "run/CameraState.h"
 
-#include <unistd.h>
-
 #include "camera/GenTLTypes.h"
 #include "camera/U3VDevice.h"
 #include "package/Resources.h"
@@ -54,7 +52,7 @@ namespace {
 // A name of this process's own: a run of another process of the same user
 // shares the temporary folder, and its Config.ini must not be replaced or
 // removed under its workers.
-std::wstring CheckConfigName() { return L"Config-check-" + std::to_wstring(::getpid()); }
+std::wstring CheckConfigName() { return L"Config-check-" + std::to_wstring(platform::CurrentProcessId()); }
 
 }  // namespace
 

@@ -38,23 +38,15 @@ std::optional<bool> OptionalBool(const json& object, const char* key) {
 }  // namespace
 
 std::wstring HistoryFilePath() {
-    std::wstring base;
-    if (auto state = platform::GetEnvironmentVariable(L"XDG_STATE_HOME"); state && !state->empty() && (*state)[0] == L'/') {
-        base = *state;
-    } else if (auto home = platform::GetEnvironmentVariable(L"HOME"); home && !home->empty()) {
-        base = *home + L"/.local/state";
-    } else {
-        return std::wstring();
-    }
-    return base + L"/flashwright/history.jsonl";
+    const std::wstring folder = PersistentStateFolder();
+    return folder.empty() ? folder : folder + platform::PathSeparator() + L"history.jsonl";
 }
 
 std::string HistoryTimestamp() {
     const auto now = std::chrono::system_clock::now();
     const std::time_t seconds = std::chrono::system_clock::to_time_t(now);
     const auto millis = std::chrono::duration_cast<std::chrono::milliseconds>(now.time_since_epoch()).count() % 1000;
-    std::tm utc{};
-    gmtime_r(&seconds, &utc);
+    const std::tm utc = platform::UtcTime(seconds);
     char text[80];
     std::snprintf(text, sizeof text, "%04d-%02d-%02dT%02d:%02d:%02d.%03dZ", utc.tm_year + 1900, utc.tm_mon + 1,
                   utc.tm_mday, utc.tm_hour, utc.tm_min, utc.tm_sec, static_cast<int>(millis));

@@ -1,6 +1,7 @@
 #pragma once
 
 #include <cstdint>
+#include <filesystem>
 #include <memory>
 #include <string>
 #include <string_view>
@@ -78,7 +79,7 @@ private:
     int __GetSegmentTableLength(RowReader& table, std::uint64_t& total);
     int __CompileSegmentLayout(RowReader& table, std::uint64_t total, ImageOutput& output);
     void __ReleaseImage();
-    bool __LoadImageFile(const std::string& binPath, std::uint64_t expectedSize);
+    bool __LoadImageFile(const std::filesystem::path& binPath, std::uint64_t expectedSize);
 
     std::unique_ptr<std::uint8_t[]> m_image;
     std::uint32_t m_imageSize = 0;

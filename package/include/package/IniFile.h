@@ -52,7 +52,8 @@ public:
     };
 
 private:
-    std::vector<Entry> m_entries;
+    std::vector<Entry> m_entries;  // as parsed, where the parsing is ours
+    std::wstring m_path;           // where the system's profile reader does it
     bool m_exists = false;
 };
 

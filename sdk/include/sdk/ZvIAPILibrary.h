@@ -69,7 +69,8 @@ public:
     std::int32_t SaveUserParams(std::uint32_t handle, const char* path) const;
     std::int32_t LoadUserParams(std::uint32_t handle, const char* path, std::uint32_t flag) const;
 
-    static const wchar_t* LibraryFileName() { return L"libZvIAPI.so"; }
+    // libZvIAPI.so on Linux, ZvIAPI.dll on Windows.
+    static std::wstring LibraryFileName() { return platform::LibraryFileName(L"ZvIAPI"); }
 
 private:
     template <typename Fn>

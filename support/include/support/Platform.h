@@ -3,19 +3,27 @@
 #pragma once
 
 #include <cstdint>
+#include <ctime>
+#include <filesystem>
 #include <memory>
 #include <optional>
 #include <string>
 #include <string_view>
+#include <vector>
 
 namespace platform {
 
 // ---- Text -----------------------------------------------------------------
 // Camera strings and file contents are 8-bit; the user interface is wide.
-// On Linux the 8-bit code page is UTF-8. Invalid byte sequences become
-// U+FFFD, never an error, so a camera's garbage still shows as something.
+// The 8-bit code page is UTF-8 on Linux and the calling thread's ANSI code
+// page on Windows. Invalid byte sequences become U+FFFD, never an error, so a
+// camera's garbage still shows as something.
 std::wstring AnsiToWide(std::string_view text);
 std::string WideToAnsi(std::wstring_view text);
+// UTF-8 on every system, for texts that leave the program in a fixed
+// encoding (JSON, the command-line tool's output).
+std::wstring Utf8ToWide(std::string_view text);
+std::string WideToUtf8(std::wstring_view text);
 
 // ---- Environment ----------------------------------------------------------
 std::optional<std::wstring> GetEnvironmentVariable(const std::wstring& name);
@@ -23,17 +31,49 @@ std::optional<std::wstring> GetEnvironmentVariable(const std::wstring& name);
 // variables match, the first one in the environment wins.
 std::optional<std::wstring> FindEnvironmentVariableNoCase(const std::wstring& name);
 bool SetEnvironmentVariable(const std::wstring& name, const std::wstring& value);
+bool UnsetEnvironmentVariable(const std::wstring& name);
+
+// ---- Process ---------------------------------------------------------------
+std::uint32_t CurrentProcessId();
 
 // ---- Paths ----------------------------------------------------------------
 std::string ToNativePath(const std::wstring& path);
 std::wstring FromNativePath(const std::string& path);
+// The path as the C++ library opens it (wide on Windows, 8-bit on Linux).
+std::filesystem::path FileSystemPath(const std::wstring& path);
+// The other way: a path of the file system as the program's wide text.
+std::wstring FromFileSystemPath(const std::filesystem::path& path);
 std::wstring GetExecutablePath();
 std::wstring GetExecutableDirectory();  // without a trailing separator
 std::wstring GetExecutableStem();       // file name without extension
 wchar_t PathSeparator();
+// Characters a file name may not hold ("/" on Linux; <>:"/\|?* on Windows).
+bool IsReservedFileNameCharacter(wchar_t c);
 bool PathExists(const std::wstring& path);
 bool IsDirectory(const std::wstring& path);
 bool IsRegularFile(const std::wstring& path);
+// A list of folders in one variable: split on ";" on Windows; on Linux on ":"
+// with ";" accepted too, so lists written for Windows work.
+std::vector<std::wstring> SplitPathList(const std::wstring& list);
+
+// ---- Per-user files -------------------------------------------------------
+// The folder for files a user's programs keep ($XDG_STATE_HOME, else
+// ~/.local/state on Linux; %LOCALAPPDATA% on Windows); empty when none.
+std::wstring UserStateDirectory();
+// Creates a folder only the current user may enter (mode 0700; on Windows a
+// protected access list naming the current user alone). False when it could
+// not be created, also when something is already at the path.
+bool CreatePrivateDirectory(const std::wstring& path);
+// A folder, not a link to one, owned by the current user.
+bool IsOwnDirectory(const std::wstring& path);
+// Gives an existing own folder the access of CreatePrivateDirectory.
+bool RestrictToOwner(const std::wstring& path);
+// Local calendar time of a moment.
+std::tm LocalTime(std::time_t time);
+// Calendar time of a moment in UTC.
+std::tm UtcTime(std::time_t time);
+// The moment of a UTC calendar time (tm_isdst ignored); -1 when it has none.
+std::time_t FromUtcTime(std::tm utc);
 
 // ---- Record files ---------------------------------------------------------
 // Files that several processes append records to, one line per record.
@@ -65,6 +105,9 @@ public:
     void Unload();
     bool IsLoaded() const { return m_handle != nullptr; }
     void* Symbol(const char* name) const;
+    // An entry point a library exports by number: by its ordinal on Windows;
+    // Linux shared objects have no ordinals, so there the export's name.
+    void* Ordinal(unsigned int ordinal, const char* linuxName) const;
     // The loader's text for the last failed Load, empty after a success.
     const std::string& LoadError() const { return m_loadError; }
 
@@ -72,6 +115,10 @@ private:
     void* m_handle = nullptr;
     std::string m_loadError;
 };
+
+// The file name of a loadable library on this system: "libNAME.so" on Linux,
+// "NAME.dll" on Windows.
+std::wstring LibraryFileName(const std::wstring& name);
 
 // ---- Debugger output ------------------------------------------------------
 // Linux has no debugger channel; the text goes to standard error.
@@ -111,7 +158,8 @@ std::uint32_t CurrentThreadId();
 
 // ---- One program at a time -------------------------------------------------
 // An exclusive lock for the lifetime of the process, on a file in the user's
-// private runtime folder (never one another user can write). Whoever holds it
+// private runtime folder (Linux) or private state folder (Windows), never one
+// another user can write. Whoever holds it
 // writes its process id and program name into the file, so a refused second
 // process can name it. Released when the object goes (or the process ends).
 class InstanceLock {
@@ -127,8 +175,8 @@ public:
     static std::wstring LockFilePath();
 
 private:
-    explicit InstanceLock(int fd) : m_fd(fd) {}
-    int m_fd = -1;
+    explicit InstanceLock(std::intptr_t native) : m_native(native) {}
+    std::intptr_t m_native = -1;  // a descriptor on Linux, a HANDLE on Windows
 };
 
 // ---- Stop requests ----------------------------------------------------------

@@ -11,6 +11,7 @@
 #include <sys/syscall.h>
 #include <unistd.h>
 
+#include <array>
 #include <atomic>
 #include <cerrno>
 #include <chrono>
@@ -109,6 +110,9 @@ std::string WideToAnsi(std::wstring_view text) {
     return out;
 }
 
+std::wstring Utf8ToWide(std::string_view text) { return AnsiToWide(text); }
+std::string WideToUtf8(std::wstring_view text) { return WideToAnsi(text); }
+
 // ---- Environment ----------------------------------------------------------
 
 std::optional<std::wstring> GetEnvironmentVariable(const std::wstring& name) {
@@ -133,10 +137,19 @@ bool SetEnvironmentVariable(const std::wstring& name, const std::wstring& value)
     return ::setenv(WideToAnsi(name).c_str(), WideToAnsi(value).c_str(), 1) == 0;
 }
 
+bool UnsetEnvironmentVariable(const std::wstring& name) { return ::unsetenv(WideToAnsi(name).c_str()) == 0; }
+
+// ---- Process ---------------------------------------------------------------
+
+std::uint32_t CurrentProcessId() { return static_cast<std::uint32_t>(::getpid()); }
+
 // ---- Paths ----------------------------------------------------------------
 
 std::string ToNativePath(const std::wstring& path) { return WideToAnsi(path); }
 std::wstring FromNativePath(const std::string& path) { return AnsiToWide(path); }
+std::filesystem::path FileSystemPath(const std::wstring& path) { return std::filesystem::path(WideToAnsi(path)); }
+
+std::wstring FromFileSystemPath(const std::filesystem::path& path) { return FromNativePath(path.string()); }
 
 std::wstring GetExecutablePath() {
     std::string buffer(4096, '\0');
@@ -164,6 +177,8 @@ std::wstring GetExecutableStem() {
 
 wchar_t PathSeparator() { return L'/'; }
 
+bool IsReservedFileNameCharacter(wchar_t c) { return c == L'/'; }
+
 bool PathExists(const std::wstring& path) {
     struct stat st {};
     return ::stat(ToNativePath(path).c_str(), &st) == 0;
@@ -178,6 +193,53 @@ bool IsRegularFile(const std::wstring& path) {
     struct stat st {};
     return ::stat(ToNativePath(path).c_str(), &st) == 0 && S_ISREG(st.st_mode);
 }
+
+std::vector<std::wstring> SplitPathList(const std::wstring& list) {
+    std::vector<std::wstring> pieces;
+    if (list.empty()) return pieces;
+    std::size_t start = 0;
+    for (;;) {
+        const std::size_t end = list.find_first_of(L":;", start);
+        pieces.push_back(list.substr(start, end == std::wstring::npos ? std::wstring::npos : end - start));
+        if (end == std::wstring::npos) break;
+        start = end + 1;
+    }
+    return pieces;
+}
+
+// ---- Per-user files -------------------------------------------------------
+
+std::wstring UserStateDirectory() {
+    if (auto state = GetEnvironmentVariable(L"XDG_STATE_HOME"); state && !state->empty() && (*state)[0] == L'/')
+        return *state;
+    if (auto home = GetEnvironmentVariable(L"HOME"); home && !home->empty()) return *home + L"/.local/state";
+    return std::wstring();
+}
+
+bool CreatePrivateDirectory(const std::wstring& path) { return ::mkdir(ToNativePath(path).c_str(), 0700) == 0; }
+
+bool IsOwnDirectory(const std::wstring& path) {
+    struct stat st {};
+    return ::lstat(ToNativePath(path).c_str(), &st) == 0 && S_ISDIR(st.st_mode) && st.st_uid == ::geteuid();
+}
+
+bool RestrictToOwner(const std::wstring& path) {
+    return IsOwnDirectory(path) && ::chmod(ToNativePath(path).c_str(), 0700) == 0;
+}
+
+std::tm LocalTime(std::time_t time) {
+    std::tm local{};
+    ::localtime_r(&time, &local);
+    return local;
+}
+
+std::tm UtcTime(std::time_t time) {
+    std::tm utc{};
+    ::gmtime_r(&time, &utc);
+    return utc;
+}
+
+std::time_t FromUtcTime(std::tm utc) { return ::timegm(&utc); }
 
 // ---- Dynamic libraries ----------------------------------------------------
 
@@ -222,6 +284,10 @@ void* DynamicLibrary::Symbol(const char* name) const {
     if (m_handle == nullptr) return nullptr;
     return ::dlsym(m_handle, name);
 }
+
+void* DynamicLibrary::Ordinal(unsigned int, const char* linuxName) const { return Symbol(linuxName); }
+
+std::wstring LibraryFileName(const std::wstring& name) { return L"lib" + name + L".so"; }
 
 // ---- Debugger output ------------------------------------------------------
 
@@ -519,7 +585,7 @@ std::string PrivateRuntimeFolder() {
 }  // namespace
 
 InstanceLock::~InstanceLock() {
-    if (m_fd >= 0) ::close(m_fd);  // closing the last descriptor releases the lock
+    if (m_native >= 0) ::close(static_cast<int>(m_native));  // closing the last descriptor releases the lock
 }
 
 std::wstring InstanceLock::LockFilePath() {

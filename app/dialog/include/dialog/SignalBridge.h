@@ -1,6 +1,9 @@
 // SIGTERM, SIGINT, SIGHUP and SIGQUIT become close requests of the window, so a session
 // ending or a Ctrl-C goes through the same guard as the close button: the
-// process is never ended while a camera's flash is being written.
+// process is never ended while a camera's flash is being written. A Windows
+// window program gets no such signals: its close requests arrive as WM_CLOSE,
+// which reaches the same guard, so the Windows bridge installs nothing
+// (SignalBridgeWindows.cpp).
 #pragma once
 
 #include <QObject>
