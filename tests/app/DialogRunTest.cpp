@@ -285,4 +285,18 @@ INSTANTIATE_TEST_SUITE_P(Kinds, DialogCloseGuardTest,
                          [](const auto& info) { return std::string(info.param.first) + "_then_" + info.param.second; });
 
 }  // namespace
+TEST_F(DialogRunTest, FailedStatusIsRedWhileSuccessKeepsTheListColour) {
+    json failing = Camera("A0004", "ORV-2C", 6e5);
+    failing["faults"] = {{"enter", true}};
+    ASSERT_NO_FATAL_FAILURE(StartFourCameras(failing));
+    ClickCheckbox(0);
+    ClickCheckbox(3);
+    Button(CFlashwrightDlg::IDC_BEGIN_UPGRADE)->click();
+    ASSERT_EQ(Cell(0, CFlashwrightDlg::kColumnStatus), "Success");
+    ASSERT_NE(Cell(3, CFlashwrightDlg::kColumnStatus), "Success");
+    EXPECT_EQ(List()->GetItemTextColor(0, CFlashwrightDlg::kColumnStatus), List()->GetDefaultTextColor());
+    EXPECT_EQ(List()->GetItemTextColor(3, CFlashwrightDlg::kColumnStatus), QColor(Qt::red))
+        << Cell(3, CFlashwrightDlg::kColumnStatus).toStdString();
+}
+
 }  // namespace apptest

@@ -199,3 +199,25 @@ TEST_F(XListCtrlPaintTest, ColoursFollowPaletteChanges)
 }
 
 }  // namespace
+
+namespace {
+
+// A cell whose text does not fit shows the text's beginning and an ellipsis, so what it shows depends
+// only on the beginning: a clip at both ends would show "upgrade mode" for the first two texts below.
+TEST_F(XListCtrlPaintTest, OverlongTextKeepsItsBeginningAndShowsInFullAsTooltip)
+{
+    const QString texts[] = {"Enter upgrade mode error", "Leave upgrade mode error", "Enter upgrade mode failure"};
+    for (const QString& text : texts)
+        list->SetItemText(AddRow("model", 1, true), 2, text);
+    ASSERT_GT(list->fontMetrics().horizontalAdvance("Enter upgrade mode"), list->GetSubItemRect(0, 2).width())
+        << "the column must be too narrow for the texts' common part";
+
+    const QImage image = Grab();
+    const auto cell = [&](int row) { return image.copy(CellInList(row, 2).adjusted(1, 1, -1, -1)); };
+    EXPECT_NE(cell(0), cell(1)) << "different beginnings must stay visible";
+    EXPECT_EQ(cell(0), cell(2)) << "a cut at the end hides only the endings";
+
+    EXPECT_EQ(list->model()->index(0, 2).data(Qt::ToolTipRole).toString(), texts[0]);
+}
+
+} // namespace

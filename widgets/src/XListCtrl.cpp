@@ -501,8 +501,10 @@ void CXListCtrl::__DrawCell(QPainter& dc, const QRect& cell, int nItem, int nSub
         return;
     dc.setFont(font());
     dc.setPen(crText);
+    // Text that does not fit loses its end, never both ends: a centred clip turns "18.960 S" into ".8.960 S".
+    const QString shown = dc.fontMetrics().elidedText(text, Qt::ElideRight, textRect.width());
     dc.drawText(textRect, static_cast<int>(m_model->Column(nSubItem).format) | Qt::AlignVCenter | Qt::TextSingleLine,
-                text);
+                shown);
 }
 
 void CXListCtrl::__DrawCheckbox(QPainter& dc, const QRect& cell, int nItem, int nSubItem, const QColor& crText,
@@ -540,7 +542,8 @@ void CXListCtrl::__DrawCheckbox(QPainter& dc, const QRect& cell, int nItem, int 
             return;
         dc.setFont(font());
         dc.setPen(crText);
-        dc.drawText(textRect, Qt::AlignLeft | Qt::AlignVCenter | Qt::TextSingleLine, text);
+        dc.drawText(textRect, Qt::AlignLeft | Qt::AlignVCenter | Qt::TextSingleLine,
+                    dc.fontMetrics().elidedText(text, Qt::ElideRight, textRect.width()));
     }
 }
 

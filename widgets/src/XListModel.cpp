@@ -23,6 +23,7 @@ QVariant CXListModel::data(const QModelIndex& index, int role) const
     const CXRowRecord& row = Row(index.row());
     switch (role) {
     case Qt::DisplayRole:
+    case Qt::ToolTipRole: // the full text of a cell that is cut with an ellipsis
         return At(index.column()) < row.texts.size() ? row.texts[At(index.column())] : QString();
     case Qt::TextAlignmentRole:
         return static_cast<int>(Column(index.column()).format | Qt::AlignVCenter);

@@ -400,7 +400,19 @@ void CFlashwrightDlg::OnTimer() {
 }
 
 void CFlashwrightDlg::RefreshStatusColumn() {
-    for (const auto& [row, camera] : m_selection) __SetCell(row, kColumnStatus, camera->GetStatusText());
+    for (const auto& [row, camera] : m_selection) __SetStatusCell(row, *camera);
+}
+
+// Failures stand out in red among the rows of a run; the text is the worker's own.
+void CFlashwrightDlg::__SetStatusCell(int nItem, const CU3VDevice& camera) {
+    std::int32_t code = StatusCode::kNone;
+    std::wstring text;
+    camera.GetStatus(code, text);  // code and text from one read
+    const bool failed = code != StatusCode::kNone && code != StatusCode::kSuccess && code != StatusCode::kStarting &&
+                        code != StatusCode::kBurning;
+    const QColor crText = failed ? QColor(Qt::red) : m_deviceList->GetDefaultTextColor();
+    m_deviceList->SetItemColors(nItem, kColumnStatus, crText, m_deviceList->GetDefaultBackgroundColor());
+    __SetCell(nItem, kColumnStatus, text);
 }
 
 void CFlashwrightDlg::RefreshTimeColumn() {

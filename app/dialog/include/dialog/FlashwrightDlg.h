@@ -135,6 +135,7 @@ private:
     void __FillRows();
     bool __IsEligible(int nItem);
     void __SetCell(int nItem, int nSubItem, const std::wstring& text);
+    void __SetStatusCell(int nItem, const CU3VDevice& camera);
     // The keyboard filter in front of every key the dialog's controls receive.
     // True when the key is swallowed.
     bool __PreTranslateKey(QWidget* target, QKeyEvent* event);
