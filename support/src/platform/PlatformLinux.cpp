@@ -243,23 +243,6 @@ std::time_t FromUtcTime(std::tm utc) { return ::timegm(&utc); }
 
 // ---- Dynamic libraries ----------------------------------------------------
 
-DynamicLibrary::~DynamicLibrary() { Unload(); }
-
-DynamicLibrary::DynamicLibrary(DynamicLibrary&& other) noexcept
-    : m_handle(other.m_handle), m_loadError(std::move(other.m_loadError)) {
-    other.m_handle = nullptr;
-}
-
-DynamicLibrary& DynamicLibrary::operator=(DynamicLibrary&& other) noexcept {
-    if (this != &other) {
-        Unload();
-        m_handle = other.m_handle;
-        m_loadError = std::move(other.m_loadError);
-        other.m_handle = nullptr;
-    }
-    return *this;
-}
-
 bool DynamicLibrary::Load(const std::wstring& path) {
     Unload();
     // RTLD_LOCAL: producers may bring their own copies of common libraries.

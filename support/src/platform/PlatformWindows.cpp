@@ -303,23 +303,6 @@ std::time_t FromUtcTime(std::tm utc) { return ::_mkgmtime(&utc); }
 
 // ---- Dynamic libraries ----------------------------------------------------
 
-DynamicLibrary::~DynamicLibrary() { Unload(); }
-
-DynamicLibrary::DynamicLibrary(DynamicLibrary&& other) noexcept
-    : m_handle(other.m_handle), m_loadError(std::move(other.m_loadError)) {
-    other.m_handle = nullptr;
-}
-
-DynamicLibrary& DynamicLibrary::operator=(DynamicLibrary&& other) noexcept {
-    if (this != &other) {
-        Unload();
-        m_handle = other.m_handle;
-        m_loadError = std::move(other.m_loadError);
-        other.m_handle = nullptr;
-    }
-    return *this;
-}
-
 namespace {
 // The system's text for an error code, without the trailing line break.
 std::string SystemMessage(DWORD code) {
