@@ -5,6 +5,8 @@
 
 #include <algorithm>
 #include <filesystem>
+#include <mutex>
+#include <set>
 #include <system_error>
 #include <vector>
 
@@ -52,8 +54,15 @@ bool Refuse(std::wstring* reason, const std::wstring& text) {
 }
 }  // namespace
 
-bool EnsurePrivateDirectory(const std::wstring& path, std::wstring* reason) {
-    if (path.empty()) return Refuse(reason, L"no place for it is known (the program's drive cannot be named)");
+namespace {
+// The folders this process has made or narrowed to its user. Narrowing an
+// existing folder rewrites the access lists of the files in it, which fails
+// while another worker of this process holds one of them open; a folder
+// narrowed once stays so, so later calls only check that it is still ours.
+std::mutex g_privateMutex;
+std::set<std::wstring> g_privateFolders;
+
+bool MakePrivateDirectory(const std::wstring& path, std::wstring* reason) {
     if (platform::CreatePrivateDirectory(path)) {
         ::SetFileAttributesW(path.c_str(), FILE_ATTRIBUTE_HIDDEN);
         if (!platform::IsOwnDirectory(path)) return Refuse(reason, L"it changed while it was examined");
@@ -64,7 +73,17 @@ bool EnsurePrivateDirectory(const std::wstring& path, std::wstring* reason) {
     if ((attributes & FILE_ATTRIBUTE_REPARSE_POINT) != 0) return Refuse(reason, L"it is a link");
     if ((attributes & FILE_ATTRIBUTE_DIRECTORY) == 0) return Refuse(reason, L"it is not a folder");
     if (!platform::IsOwnDirectory(path)) return Refuse(reason, L"it belongs to another user");
+    if (g_privateFolders.count(path) != 0) return true;
     if (!platform::RestrictToOwner(path)) return Refuse(reason, L"its access list cannot be narrowed");
+    return true;
+}
+}  // namespace
+
+bool EnsurePrivateDirectory(const std::wstring& path, std::wstring* reason) {
+    if (path.empty()) return Refuse(reason, L"no place for it is known (the program's drive cannot be named)");
+    const std::lock_guard<std::mutex> lock(g_privateMutex);
+    if (!MakePrivateDirectory(path, reason)) return false;
+    g_privateFolders.insert(path);
     return true;
 }
 
@@ -81,6 +100,10 @@ bool CreateParentDirectories(const std::wstring& path, std::wstring* reason) {
 // always removed it, only when the folder is ours.
 void RemovePrivateDirectory(const std::wstring& path) {
     if (path.empty() || !platform::IsOwnDirectory(path)) return;
+    {
+        const std::lock_guard<std::mutex> lock(g_privateMutex);
+        g_privateFolders.erase(path);
+    }
     std::vector<wchar_t> from(path.begin(), path.end());
     from.push_back(L'\0');
     from.push_back(L'\0');  // the list of paths ends with an empty one
