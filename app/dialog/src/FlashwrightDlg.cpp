@@ -447,7 +447,8 @@ void CFlashwrightDlg::__RefreshWritingPhase() {
     int done = 0;
     for (const auto& [row, camera] : m_selection) {
         const std::int32_t code = camera->GetStatusCode();
-        if (code != StatusCode::kStarting && code != StatusCode::kBurning) ++done;
+        // Not started yet (no status), starting or writing: not done.
+        if (code != StatusCode::kNone && code != StatusCode::kStarting && code != StatusCode::kBurning) ++done;
     }
     __SetPhase(RunPhase::kWriting,
                FormatString(AppText::kPhaseWriting, done, static_cast<int>(m_selection.size())));
