@@ -314,8 +314,9 @@ void CHistoryRecorder::__TakeResults() {
         if (!entry.back) continue;
         // The polls refreshed the identity of a camera found again.
         entry.versionAfter = CleanField(camera.GetDeviceInfo().firmwareVersion);
+        // Only a camera whose flash was written has a new version to check.
         const std::string target = m_release.FirmwareVersionOf(entry.model);
-        if (!target.empty()) entry.verified = entry.versionAfter == target;
+        if (!target.empty() && camera.HasWrittenFlash()) entry.verified = entry.versionAfter == target;
     }
 }
 

@@ -25,8 +25,9 @@ struct HistoryCamera {
     std::string status;
     double burnSeconds = 0;
     bool back = false;
-    // The camera came back reporting the package's release version for its
-    // model; unset when it was not back or the release names no version.
+    // The camera wrote flash and came back reporting the package's release
+    // version for its model; unset when it did not write, was not back or the
+    // release names no version. Decided here, for the history and both front ends.
     std::optional<bool> verified;
     // The user-parameter passes around the run; unset when the run does not
     // know (a camera the SDK did not list).
