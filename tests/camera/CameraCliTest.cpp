@@ -178,10 +178,11 @@ TEST(CameraCliTest, UpgradeReportsEachCameraAndItsExitStatus) {
     EXPECT_EQ(RunCli(sim, "upgrade NO-SUCH").status, 2);
     EXPECT_TRUE(sim.Events("SIM-C3", "DPEnterUpgradeMode").empty());
 
-    // A1 reboots after its upgrade; once back it upgrades alone and cleanly.
+    // A1 reboots after its upgrade; once back (now on the release version) it
+    // upgrades again alone and cleanly.
     CliResult again;
     for (int attempt = 0; attempt < 100; ++attempt) {
-        again = RunCli(sim, "upgrade A1 --json");
+        again = RunCli(sim, "upgrade A1 --json --reinstall");
         if (again.status != 2) break;
         std::this_thread::sleep_for(std::chrono::milliseconds(20));
     }

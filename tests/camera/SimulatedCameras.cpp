@@ -31,6 +31,9 @@ json Camera(const std::string& serial, const std::string& model) {
         {"write_bytes_per_second", 1e9},
         // Long enough for the run's first poll to see the camera gone.
         {"reboot_seconds", 0.3},
+        // Back from an upgrade with the package's release version, as a real camera comes.
+        {"after_upgrade",
+         {{"firmware_version", "V01.03.002.001:V01.06"}, {"device_version", "1.1_2.1_2.1"}, {"xml_version", {1, 0, 4}}}},
     };
 }
 
