@@ -36,6 +36,8 @@ int main(int argc, char** argv) {
     g_home.path = home;
     ::setenv("XDG_RUNTIME_DIR", home.c_str(), 1);
     ::setenv("XDG_STATE_HOME", (home + "/state").c_str(), 1);
+    // The window's remembered size and column widths stay in this folder too.
+    ::setenv("XDG_CONFIG_HOME", (home + "/config").c_str(), 1);
 
     ::testing::InitGoogleTest(&argc, argv);
     int status = 0;

@@ -10,6 +10,8 @@
 #include <QMessageBox>
 #include <QPointer>
 #include <QPushButton>
+#include <QResizeEvent>
+#include <QSettings>
 #include <QTimer>
 
 #include <algorithm>
@@ -72,12 +74,13 @@ CFlashwrightDlg::CFlashwrightDlg(QWidget* parent) : QDialog(parent) {
     m_session = std::make_unique<CCameraSession>(*m_deviceManager, *m_parameterManager);
 
     setWindowTitle(Text(AppText::kDialogCaption));
-    setWindowFlags(Qt::Dialog | Qt::WindowTitleHint | Qt::WindowSystemMenuHint |
-                   Qt::WindowMinimizeButtonHint | Qt::WindowCloseButtonHint);
+    setWindowFlags(Qt::Dialog | Qt::WindowTitleHint | Qt::WindowSystemMenuHint | Qt::WindowMinimizeButtonHint |
+                   Qt::WindowMaximizeButtonHint | Qt::WindowCloseButtonHint);
     setWindowIcon(m_icon);
     setFont(CDialogUnits::DialogFont());
     __CreateControls();
     __SetupColumns();
+    __RestoreWindowState();
 
     m_refreshTimer = new QTimer(this);
     m_refreshTimer->setInterval(kRefreshIntervalMs);
@@ -149,7 +152,52 @@ void CFlashwrightDlg::__CreateControls() {
     m_phaseLabel->setGeometry(units.Rect(9, 232, 537, 10));
     m_phaseLabel->setTextFormat(Qt::PlainText);
 
-    setFixedSize(units.Size(555, 246));
+    // The template's size is the first and the smallest; the window may grow.
+    setMinimumSize(GetDefaultSize());
+    resize(GetDefaultSize());
+}
+
+QSize CFlashwrightDlg::GetDefaultSize() const { return CDialogUnits(font()).Size(555, 246); }
+
+void CFlashwrightDlg::__LayOut() {
+    if (m_group == nullptr) return;
+    const CDialogUnits units(font());
+    const QSize extra = size() - GetDefaultSize();
+    const int dx = std::max(0, extra.width());
+    const int dy = std::max(0, extra.height());
+    m_group->setGeometry(units.Rect(7, 7, 541, 222).adjusted(0, 0, dx, dy));
+    m_deviceList->setGeometry(units.Rect(14, 45, 525, 178).adjusted(0, 0, dx, dy));
+    m_phaseLabel->setGeometry(units.Rect(9, 232, 537, 10).translated(0, dy).adjusted(0, 0, dx, 0));
+}
+
+void CFlashwrightDlg::resizeEvent(QResizeEvent* event) {
+    QDialog::resizeEvent(event);
+    __LayOut();
+}
+
+void CFlashwrightDlg::__RestoreWindowState() {
+    QSettings settings(QSettings::NativeFormat, QSettings::UserScope, kSettingsOrganization, kSettingsApplication);
+    const QByteArray geometry = settings.value(QStringLiteral("window/geometry")).toByteArray();
+    if (!geometry.isEmpty()) restoreGeometry(geometry);
+    const QList<QVariant> widths = settings.value(QStringLiteral("list/columnWidths")).toList();
+    // Widths of another column set, or unusable ones, are ignored as a whole.
+    if (widths.size() != kColumnCount) return;
+    for (const QVariant& width : widths)
+        if (width.toInt() <= 0 || width.toInt() > 10000) return;
+    for (int i = 0; i < kColumnCount; ++i) m_deviceList->setColumnWidth(i, widths[i].toInt());
+}
+
+void CFlashwrightDlg::__SaveWindowState() const {
+    QSettings settings(QSettings::NativeFormat, QSettings::UserScope, kSettingsOrganization, kSettingsApplication);
+    settings.setValue(QStringLiteral("window/geometry"), saveGeometry());
+    QList<QVariant> widths;
+    for (int i = 0; i < kColumnCount; ++i) widths.append(m_deviceList->columnWidth(i));
+    settings.setValue(QStringLiteral("list/columnWidths"), widths);
+}
+
+void CFlashwrightDlg::done(int result) {
+    __SaveWindowState();
+    QDialog::done(result);
 }
 
 void CFlashwrightDlg::__SetupColumns() {

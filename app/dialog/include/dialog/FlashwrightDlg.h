@@ -25,6 +25,7 @@ class CXListCtrl;
 class QGroupBox;
 class QKeyEvent;
 class QLabel;
+class QResizeEvent;
 class QMenu;
 class QPushButton;
 class QTimer;
@@ -123,8 +124,17 @@ signals:
     // The line under the list entered another phase; text is its first wording.
     void RunPhaseChanged(CFlashwrightDlg::RunPhase phase, const QString& text);
 
+public:
+    // Where the window size and the column widths are remembered between starts.
+    static constexpr const char* kSettingsOrganization = "flashwright";
+    static constexpr const char* kSettingsApplication = "flashwright";
+    // The size the dialog template gives the window: its first and smallest size.
+    QSize GetDefaultSize() const;
+
 protected:
     bool eventFilter(QObject* watched, QEvent* event) override;
+    void resizeEvent(QResizeEvent* event) override;
+    void done(int result) override;
     void closeEvent(QCloseEvent* event) override;
     void reject() override;
     void contextMenuEvent(QContextMenuEvent* event) override;
@@ -145,6 +155,10 @@ private:
 
     void __CreateControls();
     void __SetupColumns();
+    // The group, the list and the status line follow the window's size; the buttons stay.
+    void __LayOut();
+    void __RestoreWindowState();
+    void __SaveWindowState() const;
     void __FillRows();
     bool __IsEligible(int nItem);
     void __SetCell(int nItem, int nSubItem, const std::wstring& text);
