@@ -6,20 +6,20 @@
 #include <thread>
 #include <vector>
 
-#include "SimulatedCameras.h"
 #include "camera/DeviceManager.h"
 #include "package/PackageConfig.h"
 #include "support/Platform.h"
+#include "testbed/Cameras.h"
 
 namespace {
 
-using camtest::Camera;
-using camtest::Description;
-using camtest::SimulatedCameras;
+using testbed::Camera;
+using testbed::Description;
+using testbed::SimulatedCameras;
 
 TEST(BurnProgressRunTest, ProgressOfARealWorkerRisesAndReachesTheEndOnceAfterTheLastRegion) {
-    camtest::json camera = Camera("P0001");
-    camera["write_bytes_per_second"] = 1.5e6;  // about half a second for the plan
+    // About half a second for the plan.
+    const testbed::json camera = Camera("P0001", "ORV-2C", 1.5e6);
     SimulatedCameras sim(Description({camera}));
     std::wstring configPath;
     ASSERT_EQ(package::WriteRunPackageConfig(configPath), package::ERunConfigResult::kWritten);
@@ -51,11 +51,15 @@ TEST(BurnProgressRunTest, ProgressOfARealWorkerRisesAndReachesTheEndOnceAfterThe
             EXPECT_GE(reads[i].percent, reads[i - 1].percent);
             if (reads[i].percent != reads[i - 1].percent) ++distinctPercents;
             // Once complete it stays complete: the end is reached once.
-            if (reads[i - 1].complete) EXPECT_TRUE(reads[i].complete);
+            if (reads[i - 1].complete) {
+                EXPECT_TRUE(reads[i].complete);
+            }
         }
         EXPECT_EQ(reads[i].complete, reads[i].percent == 100);
         if (reads[i].complete && firstComplete == reads.size()) firstComplete = i;
-        if (reads[i].total > 0) EXPECT_EQ(reads[i].total, total);
+        if (reads[i].total > 0) {
+            EXPECT_EQ(reads[i].total, total);
+        }
         EXPECT_LE(reads[i].bytes, total);
     }
     ASSERT_LT(firstComplete, reads.size());

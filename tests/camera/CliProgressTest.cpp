@@ -4,54 +4,26 @@
 // firmware other than the release's.
 #include <gtest/gtest.h>
 
-#include <sys/wait.h>
-
-#include <cstdio>
-#include <filesystem>
-#include <fstream>
 #include <map>
 #include <sstream>
 #include <string>
 
-#include "SimulatedCameras.h"
+#include "testbed/Cameras.h"
+#include "testbed/Process.h"
 
 namespace {
 
-using camtest::Camera;
-using camtest::Description;
-using camtest::json;
-using camtest::SimulatedCameras;
+using testbed::Camera;
+using testbed::Description;
+using testbed::json;
+using testbed::RunCli;
+using testbed::SimulatedCameras;
 
-constexpr const char* kRelease = "V01.03.002.001:V01.06";
-
-struct CliRun {
-    int status = -1;
-    std::string out;
-    std::string err;
-};
-
-// The tool as a separate process, its standard error through a file (not a terminal).
-CliRun Cli(const SimulatedCameras& sim, const std::string& arguments) {
-    const std::filesystem::path errFile = sim.StateFolder() / "progress-stderr.txt";
-    const std::string command =
-        (camtest::BinDir() / "flashwright-cli").string() + " " + arguments + " 2> " + errFile.string();
-    CliRun run;
-    FILE* pipe = ::popen(command.c_str(), "r");
-    if (pipe == nullptr) return run;
-    char buffer[4096];
-    std::size_t n = 0;
-    while ((n = std::fread(buffer, 1, sizeof buffer, pipe)) > 0) run.out.append(buffer, n);
-    const int status = ::pclose(pipe);
-    run.status = WIFEXITED(status) ? WEXITSTATUS(status) : -1;
-    std::ifstream err(errFile);
-    run.err.assign(std::istreambuf_iterator<char>(err), {});
-    return run;
-}
+constexpr const char* kRelease = testbed::kReleaseFirmware;
 
 json Upgrading(const std::string& serial, const std::string& firmwareAfter = kRelease) {
-    json camera = Camera(serial);
-    camera["write_bytes_per_second"] = 2e6;
-    camera["after_upgrade"] = {{"firmware_version", firmwareAfter}, {"device_version", "1.1_2.1_2.1"}, {"xml_version", {1, 0, 4}}};
+    json camera = Camera(serial, "ORV-2C", 2e6);
+    camera["after_upgrade"]["firmware_version"] = firmwareAfter;
     return camera;
 }
 
@@ -59,8 +31,8 @@ TEST(CliProgressTest, JsonlEventsOfATwoCameraRunParseAndFollowEachCamerasPhasesI
     json lost = Upgrading("P2");
     lost["faults"] = {{"returns", false}};
     SimulatedCameras sim(Description({Upgrading("P1"), lost}));
-    const CliRun run = Cli(sim, "upgrade --all --progress=jsonl --reboot-timeout 2");
-    ASSERT_EQ(run.status, 1) << run.err;  // P2 is not back
+    const testbed::ProcessResult run = RunCli("upgrade --all --progress=jsonl --reboot-timeout 2");
+    ASSERT_EQ(run.exitCode, 1) << run.err;  // P2 is not back
 
     std::map<std::string, std::vector<json>> events;
     std::istringstream lines(run.err);
@@ -93,7 +65,9 @@ TEST(CliProgressTest, JsonlEventsOfATwoCameraRunParseAndFollowEachCamerasPhasesI
             EXPECT_LE(event["bytes"].get<std::uint64_t>(), event["total"].get<std::uint64_t>()) << event.dump();
             // 100 % only with every byte written, and every byte written by the time it restarts.
             EXPECT_EQ(event["percent"] == 100, event["total"] > 0 && event["bytes"] == event["total"]) << event.dump();
-            if (phase != "writing") EXPECT_EQ(event["percent"], 100) << event.dump();
+            if (phase != "writing") {
+                EXPECT_EQ(event["percent"], 100) << event.dump();
+            }
             lastPercent = event["percent"];
             lastElapsed = event["elapsed"];
         }
@@ -106,8 +80,8 @@ TEST(CliProgressTest, JsonlEventsOfATwoCameraRunParseAndFollowEachCamerasPhasesI
 
 TEST(CliProgressTest, ACameraBackWithOtherFirmwareIsNotVerifiedAndFailsTheRun) {
     SimulatedCameras sim(Description({Upgrading("V1"), Upgrading("V2", "V01.03.001.999:V01.06")}));
-    const CliRun run = Cli(sim, "upgrade --all --json");
-    EXPECT_EQ(run.status, 1) << run.err;
+    const testbed::ProcessResult run = RunCli("upgrade --all --json");
+    EXPECT_EQ(run.exitCode, 1) << run.err;
     const json rows = json::parse(run.out);
     ASSERT_EQ(rows.size(), 2u);
     const struct {
@@ -130,8 +104,8 @@ TEST(CliProgressTest, ACameraBackWithOtherFirmwareIsNotVerifiedAndFailsTheRun) {
     }
 
     // The table says the same.
-    const CliRun table = Cli(sim, "upgrade --all --progress=none --reinstall");
-    EXPECT_EQ(table.status, 1) << table.err;
+    const testbed::ProcessResult table = RunCli("upgrade --all --progress=none --reinstall");
+    EXPECT_EQ(table.exitCode, 1) << table.err;
     EXPECT_NE(table.out.find("VERIFIED  TOTAL"), std::string::npos) << table.out;
     std::istringstream lines(table.out);
     std::string line;
@@ -148,8 +122,8 @@ TEST(CliProgressTest, ACameraBackWithOtherFirmwareIsNotVerifiedAndFailsTheRun) {
 
 TEST(CliProgressTest, ThroughAPipeEachPhaseChangeIsOnePlainLine) {
     SimulatedCameras sim(Description({Upgrading("L1")}));
-    const CliRun run = Cli(sim, "upgrade L1");
-    ASSERT_EQ(run.status, 0) << run.err;
+    const testbed::ProcessResult run = RunCli("upgrade L1");
+    ASSERT_EQ(run.exitCode, 0) << run.err;
     // No cursor movements, no redrawn lines: a log a person or a script can read.
     EXPECT_EQ(run.err.find('\x1b'), std::string::npos) << run.err;
     EXPECT_EQ(run.err.find('\r'), std::string::npos) << run.err;
