@@ -91,12 +91,12 @@ TEST_F(DialogRunPhasesTest, RunWithALostAndAnUnverifiedCameraShowsEveryPhaseInOr
     // whether they run the release, and the summary counts each kind.
     EXPECT_EQ(Cell(0, CFlashwrightDlg::kColumnStatus), "Success");
     EXPECT_EQ(Cell(0, CFlashwrightDlg::kColumnFirmwareVersion), QString::fromUtf8("V01.03.002.001:V01.06 \u2714"));
-    EXPECT_EQ(Cell(1, CFlashwrightDlg::kColumnStatus), "Not back after the upgrade");
+    EXPECT_EQ(Cell(1, CFlashwrightDlg::kColumnStatus), "Not back");
     EXPECT_EQ(List()->GetItemTextColor(1, CFlashwrightDlg::kColumnStatus), QColor(Qt::red));
     EXPECT_EQ(Cell(1, CFlashwrightDlg::kColumnTime), lostTimeWhenWritten);
     EXPECT_EQ(Cell(2, CFlashwrightDlg::kColumnStatus), "Success");
     EXPECT_EQ(Cell(2, CFlashwrightDlg::kColumnFirmwareVersion),
-              "V01.03.001.999:V01.06 (not verified: expected V01.03.002.001:V01.06)");
+              "Not verified: V01.03.001.999:V01.06 (expected V01.03.002.001:V01.06)");
     EXPECT_EQ(List()->GetItemTextColor(2, CFlashwrightDlg::kColumnFirmwareVersion), QColor(Qt::red));
     for (int row = 0; row < 3; ++row) EXPECT_EQ(List()->GetItemProgress(row, CFlashwrightDlg::kColumnStatus), -1);
 

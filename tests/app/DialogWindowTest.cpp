@@ -49,22 +49,40 @@ TEST_F(DialogWindowTest, GrowsWithItsListAndRemembersSizeAndColumnWidthsOnTheNex
     dialog->resize(first - QSize(100, 100));
     EXPECT_EQ(dialog->size(), first);
 
-    // A wider Status column and a larger window come back on the next start.
+    // The Status column takes the room beyond the other columns, and gives it
+    // back at the first size.
+    const auto othersWidth = [&] {
+        int others = 0;
+        for (int i = 0; i < CFlashwrightDlg::kColumnCount; ++i)
+            if (i != CFlashwrightDlg::kColumnStatus) others += List()->columnWidth(i);
+        return others;
+    };
     dialog->resize(first + QSize(250, 120));
-    List()->setColumnWidth(CFlashwrightDlg::kColumnStatus, 333);
+    QTest::qWait(20);
+    EXPECT_EQ(List()->columnWidth(CFlashwrightDlg::kColumnStatus), List()->viewport()->width() - othersWidth());
+    EXPECT_GT(List()->columnWidth(CFlashwrightDlg::kColumnStatus), 200);
+
+    // A wider Firmware Version column and the larger window come back on the next start.
+    List()->setColumnWidth(CFlashwrightDlg::kColumnFirmwareVersion, 333);
+    QTest::qWait(20);
+    EXPECT_EQ(List()->columnWidth(CFlashwrightDlg::kColumnStatus), List()->viewport()->width() - othersWidth());
     dialog->close();
     dialog.reset();
     ASSERT_NO_FATAL_FAILURE(OpenDialog());
+    QTest::qWait(20);
     EXPECT_EQ(dialog->size(), first + QSize(250, 120));
-    EXPECT_EQ(List()->columnWidth(CFlashwrightDlg::kColumnStatus), 333);
+    EXPECT_EQ(List()->columnWidth(CFlashwrightDlg::kColumnFirmwareVersion), 333);
     EXPECT_EQ(List()->geometry(), units.Rect(14, 45, 525, 178).adjusted(0, 0, 250, 120));
+    dialog->resize(first);
+    QTest::qWait(20);
+    EXPECT_EQ(List()->columnWidth(CFlashwrightDlg::kColumnStatus), 100);
 
     // Widths that do not fit the columns are ignored, not applied in part.
     dialog.reset();
     WindowSettings().setValue("list/columnWidths", QList<QVariant>{50, 60});
     ASSERT_NO_FATAL_FAILURE(OpenDialog());
     EXPECT_EQ(List()->columnWidth(CFlashwrightDlg::kColumnModel), 125);
-    EXPECT_EQ(List()->columnWidth(CFlashwrightDlg::kColumnStatus), 100);
+    EXPECT_EQ(List()->columnWidth(CFlashwrightDlg::kColumnFirmwareVersion), 190);
 }
 
 }  // namespace

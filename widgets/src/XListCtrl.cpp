@@ -283,7 +283,7 @@ QColor CXListCtrl::GetProgressColor() const
     // Light enough that the cell's text stays readable on it.
     const QColor bar = m_colors.crHighLight;
     const QColor window = m_colors.crWindow;
-    const auto blend = [](int a, int b) { return (a * 2 + b * 3) / 5; };
+    const auto blend = [](int a, int b) { return (a * 3 + b * 7) / 10; };
     return QColor(blend(bar.red(), window.red()), blend(bar.green(), window.green()), blend(bar.blue(), window.blue()));
 }
 
@@ -531,6 +531,9 @@ void CXListCtrl::__DrawCell(QPainter& dc, const QRect& cell, int nItem, int nSub
         bar.setWidth(bar.width() * nProgress / 100);
         dc.fillRect(bar, GetProgressColor());
     }
+    // Grey text is hard to read on the bar: a disabled row's bar cell keeps the text colour.
+    if (nProgress >= 0 && !row.bEnabled && crText == m_colors.crGrayText)
+        crText = m_colors.crWindowText;
     const QRect textRect = cell.adjusted(CXHeaderCtrl::kItemSpacing, 0, 0, 0);
     const QString text = GetItemText(nItem, nSubItem);
     if (text.isEmpty() || textRect.width() <= 0)

@@ -4,6 +4,7 @@
 #include <QCloseEvent>
 #include <QContextMenuEvent>
 #include <QGroupBox>
+#include <QHeaderView>
 #include <QKeyEvent>
 #include <QLabel>
 #include <QMenu>
@@ -91,6 +92,16 @@ CFlashwrightDlg::CFlashwrightDlg(QWidget* parent) : QDialog(parent) {
     connect(m_selectNoneButton, &QPushButton::clicked, this, &CFlashwrightDlg::OnSelectNone);
     connect(m_beginButton, &QPushButton::clicked, this, &CFlashwrightDlg::OnBeginUpgrade);
     connect(m_deviceList, &CXListCtrl::CheckboxClicked, this, &CFlashwrightDlg::OnCheckboxClicked);
+    // A column the user widens or narrows: the Status column fills what is left.
+    connect(m_deviceList->horizontalHeader(), &QHeaderView::sectionResized, this,
+            [this](int logicalIndex, int, int newSize) {
+                if (m_fillingStatusColumn) return;
+                if (logicalIndex == kColumnStatus) {
+                    m_statusColumnWidth = newSize;
+                    return;
+                }
+                QTimer::singleShot(0, this, [this] { __FillStatusColumn(); });
+            });
 
     qApp->installEventFilter(this);
     m_signalBridge = new CCloseSignalBridge(this);
@@ -170,9 +181,23 @@ void CFlashwrightDlg::__LayOut() {
     m_phaseLabel->setGeometry(units.Rect(9, 232, 537, 10).translated(0, dy).adjusted(0, 0, dx, 0));
 }
 
+void CFlashwrightDlg::__FillStatusColumn() {
+    if (m_deviceList == nullptr || m_deviceList->GetColumnCount() != kColumnCount) return;
+    int others = 0;
+    for (int i = 0; i < kColumnCount; ++i)
+        if (i != kColumnStatus) others += m_deviceList->columnWidth(i);
+    // At the template's width the columns keep the template's widths.
+    const int room = width() > GetDefaultSize().width() ? m_deviceList->viewport()->width() - others : 0;
+    m_fillingStatusColumn = true;
+    m_deviceList->setColumnWidth(kColumnStatus, std::max(m_statusColumnWidth, room));
+    m_fillingStatusColumn = false;
+}
+
 void CFlashwrightDlg::resizeEvent(QResizeEvent* event) {
     QDialog::resizeEvent(event);
     __LayOut();
+    // The list's scroll bars settle after this event.
+    QTimer::singleShot(0, this, [this] { __FillStatusColumn(); });
 }
 
 void CFlashwrightDlg::__RestoreWindowState() {
@@ -185,13 +210,15 @@ void CFlashwrightDlg::__RestoreWindowState() {
     for (const QVariant& width : widths)
         if (width.toInt() <= 0 || width.toInt() > 10000) return;
     for (int i = 0; i < kColumnCount; ++i) m_deviceList->setColumnWidth(i, widths[i].toInt());
+    m_statusColumnWidth = widths[kColumnStatus].toInt();
 }
 
 void CFlashwrightDlg::__SaveWindowState() const {
     QSettings settings(QSettings::NativeFormat, QSettings::UserScope, kSettingsOrganization, kSettingsApplication);
     settings.setValue(QStringLiteral("window/geometry"), saveGeometry());
     QList<QVariant> widths;
-    for (int i = 0; i < kColumnCount; ++i) widths.append(m_deviceList->columnWidth(i));
+    for (int i = 0; i < kColumnCount; ++i)
+        widths.append(i == kColumnStatus ? m_statusColumnWidth : m_deviceList->columnWidth(i));
     settings.setValue(QStringLiteral("list/columnWidths"), widths);
 }
 

@@ -157,6 +157,9 @@ private:
     void __SetupColumns();
     // The group, the list and the status line follow the window's size; the buttons stay.
     void __LayOut();
+    // The Status column, whose texts are the longest, takes the room the window
+    // gives beyond the other columns.
+    void __FillStatusColumn();
     void __RestoreWindowState();
     void __SaveWindowState() const;
     void __FillRows();
@@ -203,6 +206,9 @@ private:
     std::vector<std::wstring> m_models;
     std::unique_ptr<CUpgradeRun> m_lastRun;
     RunPhase m_phase = RunPhase::kIdle;
+    // The Status column's own width (the template's or the user's), before it fills the room.
+    int m_statusColumnWidth = 100;
+    bool m_fillingStatusColumn = false;
     // The run's record while it goes on, and when it began.
     CHistoryRecorder* m_recorder = nullptr;
     std::chrono::steady_clock::time_point m_runStart{};
