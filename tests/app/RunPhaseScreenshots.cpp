@@ -77,9 +77,11 @@ void OneRun(const SaveFn& save, const FailFn& fail, bool maximised) {
                 save("flashwright-writing" + suffix + ".png", &dialog);
             }
         }
-        if (!waiting && dialog.GetRunPhase() == CFlashwrightDlg::RunPhase::kRestarting &&
-            dialog.GetLastRun() != nullptr && !dialog.GetLastRun()->GetWatchState().back.empty() &&
-            dialog.GetLastRun()->GetWatchState().awaited.size() > 3) {
+        // Once a few cameras are back and most still restart.
+        const std::size_t awaited =
+            dialog.GetLastRun() != nullptr ? dialog.GetLastRun()->GetWatchState().awaited.size() : 0;
+        if (!waiting && dialog.GetRunPhase() == CFlashwrightDlg::RunPhase::kRestarting && awaited < 26 &&
+            awaited > 3) {
             waiting = true;
             save("flashwright-restart-wait" + suffix + ".png", &dialog);
         }

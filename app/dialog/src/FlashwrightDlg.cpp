@@ -183,12 +183,18 @@ void CFlashwrightDlg::__LayOut() {
 
 void CFlashwrightDlg::__FillStatusColumn() {
     if (m_deviceList == nullptr || m_deviceList->GetColumnCount() != kColumnCount) return;
+    // At the template's width the columns keep the template's widths.
+    const bool wider = width() > GetDefaultSize().width();
+    m_fillingStatusColumn = true;
+    if (wider) {
+        // First the burn time gets room for its whole text, as in "18.960 S".
+        const int timeText = m_deviceList->fontMetrics().horizontalAdvance(QStringLiteral("000.000 S")) + 12;
+        if (m_deviceList->columnWidth(kColumnTime) < timeText) m_deviceList->setColumnWidth(kColumnTime, timeText);
+    }
     int others = 0;
     for (int i = 0; i < kColumnCount; ++i)
         if (i != kColumnStatus) others += m_deviceList->columnWidth(i);
-    // At the template's width the columns keep the template's widths.
-    const int room = width() > GetDefaultSize().width() ? m_deviceList->viewport()->width() - others : 0;
-    m_fillingStatusColumn = true;
+    const int room = wider ? m_deviceList->viewport()->width() - others : 0;
     m_deviceList->setColumnWidth(kColumnStatus, std::max(m_statusColumnWidth, room));
     m_fillingStatusColumn = false;
 }
