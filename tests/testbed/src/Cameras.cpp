@@ -78,6 +78,7 @@ SimulatedCameras::SimulatedCameras(const json& description, ProducerBuild produc
     Environment().SetOnlySpelling(ProducerPathVariable(), producerFolder.string());
     Environment().Set("FLASHWRIGHT_SIM_CONFIG", m_description.string());
     Environment().Set("FLASHWRIGHT_SIM_STATE", m_state.string());
+    Environment().Set("FLASHWRIGHT_REBOOT_ALLOWANCE", kRebootAllowanceSeconds);
 }
 
 void SimulatedCameras::WriteDescription(const json& description) const {
