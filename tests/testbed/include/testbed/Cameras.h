@@ -91,6 +91,10 @@ public:
     // The camera's lasting state as the simulator keeps it; null before the
     // simulator first wrote it.
     json CameraState(const std::string& deviceId) const;
+    // Waits until the reboot the camera's state records is over (the simulator
+    // keeps the deadline on the system clock, so it holds across processes).
+    // False when the state records no reboot.
+    bool WaitPastReboot(const std::string& deviceId) const;
     // The camera's live value of a user parameter, or -1 when it has none.
     std::int64_t LiveParameter(const std::string& deviceId, std::uint32_t feature) const;
     std::filesystem::path FlashFile(const std::string& deviceId, std::uint64_t address) const;
