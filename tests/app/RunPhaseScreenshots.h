@@ -2,7 +2,7 @@
 // bars while they write, the wait for them to restart, and the summary, at
 // the window's first size and maximised. Each picture goes through save;
 // fail says why a picture could not be made. Whatever drives the screenshots
-// calls RunPhaseScenes once.
+// calls RunPhaseScenes once (flashwright_screenshots, scene "phases").
 #pragma once
 
 #include <QString>

@@ -1,19 +1,15 @@
 #include <gtest/gtest.h>
 
 #include <cctype>
-#include <cstdlib>
-#include <cstring>
 #include <filesystem>
 #include <fstream>
 #include <string>
-#include <strings.h>
-#include <unistd.h>
 #include <vector>
 
 #include "camera/GenTLLib.h"
 #include "support/Platform.h"
-
-extern char** environ;
+#include "testbed/Environment.h"
+#include "testbed/Folders.h"
 
 namespace {
 
@@ -40,37 +36,19 @@ TEST(SplitStringTest, MultiCharacterSeparator) {
     EXPECT_EQ(SplitString(L"a::b", L"::"), (Pieces{L"a", L"b"}));
 }
 
-// Removes every spelling of the producer path variable for the test and puts
-// the environment back afterwards.
+// Removes every spelling of the producer path variable for the test; the
+// environment is put back when the fixture goes.
 class ProducerPathTest : public ::testing::Test {
 protected:
     void SetUp() override {
-        for (const std::string& name : MatchingNames()) {
-            m_saved.emplace_back(name, std::getenv(name.c_str()));
-            ::unsetenv(name.c_str());
-        }
+        for (const std::string& name : testbed::EnvironmentNamesLike(Variable())) m_environment.Unset(name);
         m_exeDir = platform::GetExecutableDirectory() + L"/";
     }
-    void TearDown() override {
-        for (const std::string& name : MatchingNames()) ::unsetenv(name.c_str());
-        for (const auto& [name, value] : m_saved) ::setenv(name.c_str(), value.c_str(), 1);
-    }
 
-    static std::vector<std::string> MatchingNames() {
-        const std::string wanted = platform::WideToAnsi(ProducerPathVariableName());
-        std::vector<std::string> names;
-        for (char** entry = environ; *entry != nullptr; ++entry) {
-            const char* eq = std::strchr(*entry, '=');
-            if (eq == nullptr) continue;
-            const std::string name(*entry, static_cast<std::size_t>(eq - *entry));
-            if (strcasecmp(name.c_str(), wanted.c_str()) == 0) names.push_back(name);
-        }
-        return names;
-    }
+    static std::string Variable() { return platform::WideToAnsi(ProducerPathVariableName()); }
+    void Set(const std::string& name, const std::string& value) { m_environment.Set(name, value); }
 
-    static void Set(const char* name, const char* value) { ::setenv(name, value, 1); }
-
-    std::vector<std::pair<std::string, std::string>> m_saved;
+    testbed::ScopedEnvironment m_environment;
     std::wstring m_exeDir;
 };
 
@@ -88,7 +66,7 @@ TEST_F(ProducerPathTest, UnsetVariableSearchesNothingNotEvenTheProgramFolder) {
         std::filesystem::path(platform::ToNativePath(m_exeDir)) / platform::ToNativePath(name);
     std::ofstream(beside).put('x');
     EXPECT_TRUE(FindProducerFiles({name}).empty());
-    Set(platform::WideToAnsi(ProducerPathVariableName()).c_str(), "");
+    Set(Variable(), "");
     const Pieces found = FindProducerFiles({name});
     std::filesystem::remove(beside);
     ASSERT_EQ(found.size(), 1u);
@@ -96,40 +74,38 @@ TEST_F(ProducerPathTest, UnsetVariableSearchesNothingNotEvenTheProgramFolder) {
 }
 
 TEST_F(ProducerPathTest, EmptyValueSearchesOnlyTheProgramFolder) {
-    Set(platform::WideToAnsi(ProducerPathVariableName()).c_str(), "");
+    Set(Variable(), "");
     EXPECT_EQ(GetProducerDirectories(), (Pieces{m_exeDir}));
 }
 
 TEST_F(ProducerPathTest, DoubledAndTrailingSeparatorsGiveEmptyFolders) {
-    Set(platform::WideToAnsi(ProducerPathVariableName()).c_str(), "/a::/b:");
+    Set(Variable(), "/a::/b:");
     EXPECT_EQ(GetProducerDirectories(), (Pieces{L"/a", L"", L"/b", L"", m_exeDir}));
 }
 
 TEST_F(ProducerPathTest, SemicolonListsAreAcceptedToo) {
-    Set(platform::WideToAnsi(ProducerPathVariableName()).c_str(), "/a;/b:/c");
+    Set(Variable(), "/a;/b:/c");
     EXPECT_EQ(GetProducerDirectories(), (Pieces{L"/a", L"/b", L"/c", m_exeDir}));
 }
 
 TEST_F(ProducerPathTest, NameMatchedWithoutRegardToCase) {
-    std::string lower = platform::WideToAnsi(ProducerPathVariableName());
+    std::string lower = Variable();
     for (char& c : lower) c = static_cast<char>(std::tolower(static_cast<unsigned char>(c)));
-    Set(lower.c_str(), "/x");
+    Set(lower, "/x");
     EXPECT_EQ(GetProducerDirectories(), (Pieces{L"/x", m_exeDir}));
 }
 
 class SearchProducerFilesTest : public ::testing::Test {
 protected:
     void SetUp() override {
-        m_root = std::filesystem::temp_directory_path() /
-                 ("camera-search-" + std::to_string(::getpid()));
         std::filesystem::create_directories(m_root / "one");
         std::filesystem::create_directories(m_root / "two");
     }
-    void TearDown() override { std::filesystem::remove_all(m_root); }
     void Touch(const std::filesystem::path& path) { std::ofstream(path).put('x'); }
     std::wstring Dir(const char* name) { return platform::FromNativePath((m_root / name).string()); }
 
-    std::filesystem::path m_root;
+    testbed::TempFolder m_folder;
+    const std::filesystem::path m_root = m_folder.Path();
 };
 
 TEST_F(SearchProducerFilesTest, FirstFolderWinsAndNamesKeepTheirOrder) {
