@@ -2,7 +2,6 @@
 
 #include <cstring>
 #include <exception>
-#include <new>
 
 #include "package/CsvToData.h"
 #include "package/IniFile.h"
@@ -20,17 +19,6 @@ const char* BurnFileTypeName(std::int32_t fileType) {
     case kBurnManifestTable: return "ManifestTable";
     default: return "Csv";
     }
-}
-
-bool CRegion::SetData(const std::uint8_t* data, std::uint32_t length) {
-    if (data == nullptr || length == 0 || length != m_size) return false;
-    std::unique_ptr<std::uint8_t[]> copy(new (std::nothrow) std::uint8_t[length]);
-    if (!copy) return false;
-    std::memcpy(copy.get(), data, length);
-    m_data = std::move(copy);
-    m_shared = nullptr;
-    m_sharedOwner.reset();
-    return true;
 }
 
 bool CRegion::AdoptData(std::unique_ptr<std::uint8_t[]> data) {
@@ -51,7 +39,6 @@ bool CRegion::ShareData(const std::uint8_t* data, std::uint32_t length, std::sha
 
 bool CUpgradeFile::LoadBurnList(const std::wstring& model, const char* deviceId) {
     if (model.empty() || deviceId == nullptr) return false;
-    m_deviceId = deviceId;
     m_items.clear();
     m_firmwareVersion.clear();
 

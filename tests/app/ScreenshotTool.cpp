@@ -108,8 +108,9 @@ void RunScene(Shots& shots) {
     std::ifstream in(FLASHWRIGHT_DEMO_DESCRIPTION);
     const testbed::SimulatedCameras sim(testbed::json::parse(in));
     std::vector<std::string> messages;
-    CFlashwrightDlg::SetMessageBoxHandler(
-        [&](const QString& caption, const QString& text) { messages.push_back((caption + ": " + text).toStdString()); });
+    CFlashwrightDlg::SetMessageBoxHandler([&](const QString& caption, const QString& text) {
+        messages.push_back((caption + ": " + text).toStdString());
+    });
     CFlashwrightDlg dialog;
     // The program's own run timing: the demo cameras reboot in 4 to 6 s.
     dialog.GetSession().SetRunTiming(RunTiming{});

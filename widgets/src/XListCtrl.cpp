@@ -370,13 +370,6 @@ QRect CXListCtrl::GetSubItemRect(int nItem, int nSubItem) const
     return rect;
 }
 
-void CXListCtrl::SetEmptyText(const QString& text)
-{
-    m_emptyText = text;
-    if (GetItemCount() == 0)
-        viewport()->update();
-}
-
 // ---- mouse -----------------------------------------------------------------
 
 int CXListCtrl::__HitTestRow(const QPoint& point) const

@@ -33,8 +33,6 @@ public:
     CRegion(const CRegion&) = delete;
     CRegion& operator=(const CRegion&) = delete;
 
-    // Copies exactly GetSize() bytes; false for no bytes, another length or no memory.
-    bool SetData(const std::uint8_t* data, std::uint32_t length);
     // Takes over GetSize() bytes made for this region; false for none.
     bool AdoptData(std::unique_ptr<std::uint8_t[]> data);
     // Uses GetSize() bytes that stay where they are (an embedded resource) and
@@ -71,7 +69,8 @@ public:
     CUpgradeFile& operator=(const CUpgradeFile&) = delete;
 
     // Reads the model's burn list and firmware version (the configuration file
-    // is read once); deviceId is kept for listings. Regions are not touched.
+    // is read once). deviceId names the camera the plan is for and may not be
+    // null. Regions are not touched.
     bool LoadBurnList(const std::wstring& model, const char* deviceId);
 
     // Builds every region from the items; the first failure returns false and
@@ -87,7 +86,6 @@ public:
     // FIRMWARE_VERSION of the model, as "03_01"; empty when the key is missing.
     std::wstring GetFirmwareVersion() const { return m_firmwareVersion; }
     const std::vector<BurnItem>& GetItems() const { return m_items; }
-    const std::string& GetDeviceId() const { return m_deviceId; }
 
 private:
     std::unique_ptr<CRegion> __PrepareRegion(const BurnItem& item) const;
@@ -95,7 +93,6 @@ private:
 
     std::vector<std::unique_ptr<CRegion>> m_regions;
     std::vector<BurnItem> m_items;
-    std::string m_deviceId;
     std::wstring m_firmwareVersion;
 };
 

@@ -54,7 +54,6 @@ public:
     bool IsOpened() const { return m_opened; }
     // The status ordinal 301 answered.
     std::int32_t GetOpenStatus() const { return m_openStatus; }
-    std::uint32_t GetHandle() const { return m_handle; }
     const std::wstring& GetParamFilePath() const { return m_paramFilePath; }
 
 private:

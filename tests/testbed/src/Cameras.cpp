@@ -83,9 +83,7 @@ SimulatedCameras::SimulatedCameras(const json& description, ProducerBuild produc
     Environment().Set("FLASHWRIGHT_REBOOT_ALLOWANCE", kRebootAllowanceSeconds);
 }
 
-void SimulatedCameras::WriteDescription(const json& description) const {
-    WriteDescriptionText(description.dump(2));
-}
+void SimulatedCameras::WriteDescription(const json& description) const { WriteDescriptionText(description.dump(2)); }
 
 void SimulatedCameras::WriteDescriptionText(const std::string& text) const { WriteText(m_description, text); }
 

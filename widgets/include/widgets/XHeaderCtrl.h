@@ -16,7 +16,6 @@ public:
 
     explicit CXHeaderCtrl(QWidget* parent = nullptr);
 
-    int GetSpacing() const { return kItemSpacing; }
     // The header's own copies of the button colours.
     const CXSystemColors& GetSystemColors() const { return m_colors; }
 

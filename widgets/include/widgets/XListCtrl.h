@@ -95,7 +95,6 @@ public:
     // Bounds of a cell in viewport coordinates; null when out of range.
     QRect GetSubItemRect(int nItem, int nSubItem) const;
 
-    void SetEmptyText(const QString& text);
     QString GetEmptyText() const { return m_emptyText; }
 
     CXHeaderCtrl* GetHeaderCtrl() const { return m_header; }

@@ -24,7 +24,6 @@ bool WriteText(const std::filesystem::path& path, const std::string& text);
 
 // Polls condition until it holds or limit has passed; true when it held. The
 // bound is generous on purpose: it only decides how long a failing test takes.
-bool WaitUntil(const std::function<bool()>& condition,
-               std::chrono::milliseconds limit = std::chrono::seconds(20));
+bool WaitUntil(const std::function<bool()>& condition, std::chrono::milliseconds limit = std::chrono::seconds(20));
 
 }  // namespace testbed

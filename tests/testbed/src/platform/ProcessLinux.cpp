@@ -146,8 +146,9 @@ ChildProcess::ChildProcess(const std::filesystem::path& program, const std::vect
 
     // A bare name is looked up on PATH, a path is taken as it is.
     const bool bareName = programText.find('/') == std::string::npos;
-    const int failed = bareName ? ::posix_spawnp(&s.pid, programText.c_str(), &actions, &attributes, argv.data(), envp.data())
-                                : ::posix_spawn(&s.pid, programText.c_str(), &actions, &attributes, argv.data(), envp.data());
+    const int failed =
+        bareName ? ::posix_spawnp(&s.pid, programText.c_str(), &actions, &attributes, argv.data(), envp.data())
+                 : ::posix_spawn(&s.pid, programText.c_str(), &actions, &attributes, argv.data(), envp.data());
     ::posix_spawn_file_actions_destroy(&actions);
     ::posix_spawnattr_destroy(&attributes);
     if (failed != 0) {
@@ -206,7 +207,8 @@ const ProcessResult& ChildProcess::Wait() {
         if (s.input.Get() >= 0) fds[count++] = {s.input.Get(), POLLOUT, 0};
         if (s.output.Get() >= 0) fds[count++] = {s.output.Get(), POLLIN, 0};
         if (s.error.Get() >= 0) fds[count++] = {s.error.Get(), POLLIN, 0};
-        const auto left = std::chrono::duration_cast<std::chrono::milliseconds>(s.deadline - std::chrono::steady_clock::now());
+        const auto left =
+            std::chrono::duration_cast<std::chrono::milliseconds>(s.deadline - std::chrono::steady_clock::now());
         if (left.count() <= 0 && !killed) {
             ::kill(s.pid, SIGKILL);
             killed = true;
