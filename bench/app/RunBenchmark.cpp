@@ -11,7 +11,6 @@
 // serve), and sixteen cameras with mixed write speeds and reboot times.
 #include <benchmark/benchmark.h>
 
-#include <unistd.h>
 
 #include <algorithm>
 #include <chrono>
@@ -22,7 +21,6 @@
 #include <string>
 #include <vector>
 
-#include "SimulatedCameras.h"
 #include "camera/DeviceManager.h"
 #include "camera/U3VDevice.h"
 #include "package/BurnPlans.h"
@@ -32,10 +30,11 @@
 #include "run/UpgradeRun.h"
 #include "sdk/APIDeviceManager.h"
 #include "support/Platform.h"
+#include "testbed/Cameras.h"
 
 namespace {
 
-using apptest::json;
+using testbed::json;
 
 json DemoDescription() {
     std::ifstream in(FLASHWRIGHT_DEMO_DESCRIPTION);
@@ -49,11 +48,12 @@ json MixedDescription() {
     for (int i = 0; i < 16; ++i) {
         char serial[16];
         std::snprintf(serial, sizeof serial, "M%03d", i);
-        json camera = apptest::Camera(serial, models[i % 4], 1.5e6 + (i % 6) * 0.9e6);
+        json camera = testbed::Camera(serial, models[i % 4]);
+        camera["write_bytes_per_second"] = 1.5e6 + (i % 6) * 0.9e6;
         camera["reboot_seconds"] = 3.0 + (i % 4);
         cameras.push_back(camera);
     }
-    return apptest::Description(cameras);
+    return testbed::Description(cameras);
 }
 
 // Bytes one camera of the model writes.
@@ -106,17 +106,10 @@ private:
 void UpgradeRun(benchmark::State& state) {
     const bool demo = state.range(0) == 0;
     state.SetLabel(demo ? "demo description" : "16 mixed cameras");
-    const std::filesystem::path runtime =
-        std::filesystem::temp_directory_path() / ("flashwright-run-bench-" + std::to_string(::getpid()));
-    std::filesystem::create_directories(runtime);
-    apptest::ScopedEnvironment environment;
-    environment.Set("XDG_RUNTIME_DIR", runtime.string());
-    environment.Set("XDG_STATE_HOME", (runtime / "state").string());
-
     double ratio = 0, limit = 0, watch = 0, polls = 0;
     for (auto _ : state) {
         const json description = demo ? DemoDescription() : MixedDescription();
-        apptest::SimulatedCameras sim(description);
+        testbed::SimulatedCameras sim(description);
         CDeviceManager* devices = CDeviceManager::GetInstance();
         {
             CAPIDeviceManager parameters;
@@ -151,8 +144,6 @@ void UpgradeRun(benchmark::State& state) {
     state.counters["ratio_to_limit"] = ratio;
     state.counters["watch_s"] = watch;
     state.counters["polls"] = polls;
-    std::error_code ignored;
-    std::filesystem::remove_all(runtime, ignored);
 }
 
 BENCHMARK(UpgradeRun)->ArgName("case")->DenseRange(0, 1)->Iterations(1)->UseManualTime()->Unit(benchmark::kSecond);

@@ -21,27 +21,27 @@
 #include <thread>
 #include <vector>
 
-#include "SimulatedCameras.h"
 #include "camera/DeviceManager.h"
 #include "package/BurnPlans.h"
 #include "package/PackageConfig.h"
 #include "support/Platform.h"
+#include "testbed/Cameras.h"
 
 namespace {
 
 // Mean seconds of the single camera, per write speed.
 std::map<std::int64_t, double> g_singleCameraSeconds;
 
-camtest::json Cameras(int count, double bytesPerSecond) {
+testbed::json Cameras(int count, double bytesPerSecond) {
     const char* models[] = {"ORV-2C", "ORV-2C-L", "ORV-2M", "ORV-2M-L"};
-    std::vector<camtest::json> cameras;
+    std::vector<testbed::json> cameras;
     for (int i = 0; i < count; ++i) {
         char serial[16];
         std::snprintf(serial, sizeof serial, "B%03d", i);
-        cameras.push_back(camtest::Camera(serial, models[i % 4]));
+        cameras.push_back(testbed::Camera(serial, models[i % 4]));
         cameras.back()["write_bytes_per_second"] = bytesPerSecond;
     }
-    return camtest::Description(cameras);
+    return testbed::Description(cameras);
 }
 
 void UpgradeCameras(benchmark::State& state) {
@@ -49,7 +49,7 @@ void UpgradeCameras(benchmark::State& state) {
     const std::int64_t bytesPerSecond = state.range(1);
     double total = 0.0;
     for (auto _ : state) {
-        camtest::SimulatedCameras sim(Cameras(count, static_cast<double>(bytesPerSecond)));
+        testbed::SimulatedCameras sim(Cameras(count, static_cast<double>(bytesPerSecond)));
         std::wstring configPath;
         if (package::WriteRunPackageConfig(configPath) != package::ERunConfigResult::kWritten)
             throw std::runtime_error("cannot write the run's package configuration");

@@ -25,6 +25,7 @@
 #include "package/Resources.h"
 #include "package/TempFiles.h"
 #include "package/UpgradeFile.h"
+#include "testbed/Folders.h"
 
 namespace {
 
@@ -64,24 +65,16 @@ private:
     long long m_allocations = 0;
 };
 
-// The program's temporary folder for the run, inside a folder of our own.
+// The program's temporary folder for the run, inside folders of our own.
 class PackageRun {
 public:
     PackageRun() {
-        std::string pattern = (std::filesystem::temp_directory_path() / "flashwright-bench-XXXXXX").string();
-        if (::mkdtemp(pattern.data()) == nullptr) std::abort();
-        m_root = pattern;
-        ::setenv("XDG_RUNTIME_DIR", m_root.c_str(), 1);
         std::wstring path;
         if (package::WriteRunPackageConfig(path) != package::ERunConfigResult::kWritten) std::abort();
     }
-    ~PackageRun() {
-        std::error_code ignored;
-        std::filesystem::remove_all(m_root, ignored);
-    }
 
 private:
-    std::filesystem::path m_root;
+    testbed::IsolatedFolders m_folders;
 };
 
 PackageRun& Run() {

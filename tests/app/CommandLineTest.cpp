@@ -1,19 +1,20 @@
 #include <gtest/gtest.h>
 
-#include <sys/wait.h>
-
-#include <cstdio>
 #include <sstream>
 #include <string>
 #include <vector>
 
-#include "SimulatedCameras.h"
 #include "dialog/CommandLine.h"
 #include "run/Version.h"
+#include "testbed/Environment.h"
+#include "testbed/Files.h"
+#include "testbed/Process.h"
 
 // The dialog program's --help and --version: answered on the terminal, before
 // any window or display exists.
 namespace apptest {
+
+using testbed::ScopedEnvironment;
 namespace {
 
 const std::string kVersionLine = std::string("flashwright ") + version::kProgramVersion + "\n";
@@ -63,18 +64,14 @@ TEST(CommandLineTest, TheProgramAnswersWithoutADisplay) {
     environment.Unset("DISPLAY");
     environment.Unset("WAYLAND_DISPLAY");
     environment.Set("QT_QPA_PLATFORM", "xcb");
-    const std::string program = (BinDir() / "flashwright").string();
+    testbed::ProcessOptions options;
+    options.errorIntoOutput = true;
     for (const std::string option : {"--version", "--help"}) {
         SCOPED_TRACE(option);
-        std::FILE* pipe = ::popen(("'" + program + "' " + option + " 2>&1").c_str(), "r");
-        ASSERT_NE(pipe, nullptr);
-        std::string output;
-        char buffer[4096];
-        std::size_t n;
-        while ((n = std::fread(buffer, 1, sizeof buffer, pipe)) > 0) output.append(buffer, n);
-        const int status = ::pclose(pipe);
-        ASSERT_TRUE(WIFEXITED(status)) << output;
-        EXPECT_EQ(WEXITSTATUS(status), 0) << output;
+        const testbed::ProcessResult answer = testbed::RunProcess(testbed::BuiltProgram("flashwright"), {option}, options);
+        const std::string& output = answer.out;
+        ASSERT_TRUE(answer.Exited()) << output;
+        EXPECT_EQ(answer.exitCode, 0) << output;
         if (option == "--version") {
             // The program's version first, then the package's firmware versions.
             EXPECT_EQ(output.rfind(kVersionLine, 0), 0u) << output;

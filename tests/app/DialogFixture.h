@@ -14,14 +14,23 @@
 #include <string>
 #include <vector>
 
-#include "SimulatedCameras.h"
 #include "dialog/FlashwrightDlg.h"
 #include "run/CameraSession.h"
 #include "package/TempFiles.h"
 #include "support/Platform.h"
+#include "testbed/Cameras.h"
+#include "testbed/Environment.h"
+#include "testbed/Files.h"
 #include "widgets/XListCtrl.h"
 
 namespace apptest {
+
+using testbed::Camera;
+using testbed::Description;
+using testbed::json;
+using testbed::ScopedEnvironment;
+using testbed::SetLiveParameter;
+using testbed::SimulatedCameras;
 
 // The test cameras reboot in a fraction of a second and a run ends when they
 // are back; the bound is shortened for the camera that never returns.

@@ -20,20 +20,15 @@ class DialogHistoryTest : public DialogFixture {
 protected:
     void SetUp() override {
         DialogFixture::SetUp();
-        std::string pattern = (std::filesystem::temp_directory_path() / "flashwright-dialog-history-XXXXXX").string();
-        ASSERT_NE(::mkdtemp(pattern.data()), nullptr);
-        m_folder = pattern;
         // A history of this test's own: the other dialog tests record runs too.
-        m_environment.Set("XDG_STATE_HOME", m_folder.string());
+        m_environment.Set("XDG_STATE_HOME", m_folder.Path().string());
     }
     void TearDown() override {
         CHistoryDlg::SetSaveFileChooser({});
         DialogFixture::TearDown();
-        std::error_code ignored;
-        std::filesystem::remove_all(m_folder, ignored);
     }
 
-    std::filesystem::path m_folder;
+    testbed::TempFolder m_folder;
     ScopedEnvironment m_environment;
 };
 
@@ -81,7 +76,7 @@ TEST_F(DialogHistoryTest, RunIsRecordedAndShownBesideAboutAndSavedAsCsv) {
     }
     ASSERT_NE(history, nullptr);
 
-    const std::filesystem::path csvPath = m_folder / "saved.csv";
+    const std::filesystem::path csvPath = m_folder.Path() / "saved.csv";
     CHistoryDlg::SetSaveFileChooser([&](QWidget*) { return QString::fromStdString(csvPath.string()); });
     QStringList cells;
     QString title;

@@ -14,8 +14,6 @@
 namespace apptest {
 namespace {
 
-constexpr std::uint32_t kGainFeature = 0x00C0FFEE;
-
 // What the window showed at one moment of a run.
 struct Sample {
     std::vector<QString> status;
@@ -36,7 +34,7 @@ protected:
         sim = std::make_unique<SimulatedCameras>(Description(cameras));
         // A person's own setting, which the upgrade's reboot resets and the run
         // must bring back.
-        ASSERT_TRUE(SetLiveParameter("A0001", kGainFeature, 77));
+        ASSERT_TRUE(SetLiveParameter("A0001", testbed::kUserParameter, 77));
         OpenDialog();
     }
 
@@ -160,7 +158,7 @@ TEST_F(DialogRunTest, RunOfThreeCamerasShowsProgressThenSuccessAndDemandsUpdate)
         if (events[i]["call"] == "ZvIAPI_701" && events[i]["result"] == 0)
             restored.insert(events[i]["device_id"].get<std::string>());
     EXPECT_TRUE(std::includes(restored.begin(), restored.end(), upgraded.begin(), upgraded.end()));
-    EXPECT_EQ(sim->LiveParameter("SIM-A0001", kGainFeature), 77);
+    EXPECT_EQ(sim->LiveParameter("SIM-A0001", testbed::kUserParameter), 77);
 
     // The rows now show released cameras: clicks and Enter leave them alone,
     // and the commands refuse until "Update Devices".

@@ -1,27 +1,18 @@
 #include <gtest/gtest.h>
 
-#include <stdlib.h>
-
 #include <QApplication>
 
-#include <filesystem>
-#include <string>
+#include <optional>
 
 #include "dialog/FlashwrightApp.h"
 #include "support/Platform.h"
+#include "testbed/Folders.h"
 
 namespace {
 
-// Removed however the process ends normally, std::exit included (the
-// start-up failures end that way in their child processes).
-struct PrivateFolder {
-    std::string path;
-    ~PrivateFolder() {
-        std::error_code ignored;
-        if (!path.empty()) std::filesystem::remove_all(path, ignored);
-    }
-};
-PrivateFolder g_home;
+// Removed however the process ends normally, std::exit included; the
+// start-up failures' child processes end that way and leave it alone.
+std::optional<testbed::IsolatedFolders> g_folders;
 
 }  // namespace
 
@@ -31,11 +22,7 @@ PrivateFolder g_home;
 // folder of this process, never in the user's own.
 int main(int argc, char** argv) {
     if (!qEnvironmentVariableIsSet("QT_QPA_PLATFORM")) qputenv("QT_QPA_PLATFORM", "offscreen");
-    std::string home = (std::filesystem::temp_directory_path() / "flashwright-dialog-tests-XXXXXX").string();
-    if (::mkdtemp(home.data()) == nullptr) return 1;
-    g_home.path = home;
-    ::setenv("XDG_RUNTIME_DIR", home.c_str(), 1);
-    ::setenv("XDG_STATE_HOME", (home + "/state").c_str(), 1);
+    g_folders.emplace();
 
     ::testing::InitGoogleTest(&argc, argv);
     int status = 0;

@@ -2,11 +2,7 @@
 // a writer is killed mid-append, and the queries of the history command.
 #include <gtest/gtest.h>
 
-#include <signal.h>
-#include <spawn.h>
-#include <sys/wait.h>
-#include <unistd.h>
-
+#include <csignal>
 #include <chrono>
 #include <filesystem>
 #include <fstream>
@@ -14,47 +10,32 @@
 #include <random>
 #include <thread>
 
-#include "SimulatedCameras.h"
 #include "run/History.h"
 #include "support/Platform.h"
-
-extern char** environ;
+#include "testbed/Environment.h"
+#include "testbed/Files.h"
+#include "testbed/Folders.h"
+#include "testbed/Process.h"
 
 namespace apptest {
+
+using testbed::ScopedEnvironment;
 namespace {
 
 namespace fs = std::filesystem;
 
 class HistoryTest : public ::testing::Test {
 protected:
-    void SetUp() override {
-        std::string pattern = (fs::temp_directory_path() / "flashwright-history-XXXXXX").string();
-        ASSERT_NE(::mkdtemp(pattern.data()), nullptr);
-        m_folder = pattern;
-        m_path = m_folder / "state" / "flashwright" / "history.jsonl";
-    }
-    void TearDown() override {
-        std::error_code ignored;
-        fs::remove_all(m_folder, ignored);
-    }
+    void SetUp() override { m_path = m_folder.Path() / "state" / "flashwright" / "history.jsonl"; }
 
     std::wstring Path() const { return platform::FromNativePath(m_path.string()); }
 
-    pid_t StartWriter(const std::string& tag, int count, int cameras) {
-        const std::string program = (BinDir() / "history_writer").string();
-        const std::string path = m_path.string(), countText = std::to_string(count), camerasText = std::to_string(cameras);
-        char* const argv[] = {const_cast<char*>(program.c_str()), const_cast<char*>(path.c_str()),
-                              const_cast<char*>(tag.c_str()), const_cast<char*>(countText.c_str()),
-                              const_cast<char*>(camerasText.c_str()), nullptr};
-        pid_t pid = 0;
-        EXPECT_EQ(::posix_spawn(&pid, program.c_str(), nullptr, nullptr, argv, environ), 0) << program;
-        return pid;
-    }
-
-    static int Wait(pid_t pid) {
-        int status = 0;
-        ::waitpid(pid, &status, 0);
-        return status;
+    std::unique_ptr<testbed::ChildProcess> StartWriter(const std::string& tag, int count, int cameras) {
+        auto writer = std::make_unique<testbed::ChildProcess>(
+            testbed::BuiltProgram("history_writer"),
+            std::vector<std::string>{m_path.string(), tag, std::to_string(count), std::to_string(cameras)});
+        EXPECT_TRUE(writer->Started()) << writer->Wait().startError;
+        return writer;
     }
 
     std::vector<HistoryRecord> ReadAll(std::size_t& skipped) const {
@@ -78,7 +59,7 @@ protected:
         return record;
     }
 
-    fs::path m_folder;
+    testbed::TempFolder m_folder;
     fs::path m_path;
 };
 
@@ -91,10 +72,10 @@ void ExpectWhole(const HistoryRecord& record, int cameras) {
 
 TEST_F(HistoryTest, TwoProcessesAppendingAtOnceBothLeaveWholeRecords) {
     constexpr int kRecords = 150, kCameras = 64;  // records of about 20 KB
-    const pid_t first = StartWriter("first", kRecords, kCameras);
-    const pid_t second = StartWriter("second", kRecords, kCameras);
-    EXPECT_EQ(Wait(first), 0);
-    EXPECT_EQ(Wait(second), 0);
+    const auto first = StartWriter("first", kRecords, kCameras);
+    const auto second = StartWriter("second", kRecords, kCameras);
+    EXPECT_EQ(first->Wait().exitCode, 0) << first->Wait().err;
+    EXPECT_EQ(second->Wait().exitCode, 0) << second->Wait().err;
 
     std::size_t skipped = 0;
     const auto records = ReadAll(skipped);
@@ -115,11 +96,10 @@ TEST_F(HistoryTest, AWriterKilledMidAppendLeavesEveryOtherRecordReadable) {
     std::mt19937 random(12345);
     int kills = 0;
     for (int round = 0; round < 6; ++round) {
-        const pid_t writer = StartWriter("killed" + std::to_string(round), 0, kCameras);
+        const auto writer = StartWriter("killed" + std::to_string(round), 0, kCameras);
         std::this_thread::sleep_for(std::chrono::milliseconds(40 + random() % 80));
-        ASSERT_EQ(::kill(writer, SIGKILL), 0);
-        const int status = Wait(writer);
-        ASSERT_TRUE(WIFSIGNALED(status));
+        ASSERT_TRUE(writer->Signal(SIGKILL));
+        ASSERT_EQ(writer->Wait().signal, SIGKILL);
         ++kills;
     }
     std::size_t skipped = 0;
@@ -170,7 +150,9 @@ TEST_F(HistoryTest, DamagedLinesAreSkippedAndTheNextRecordStartsOnItsOwnLine) {
         ASSERT_TRUE(ReadHistory(Path(), c.query, found, skipped, error));
         ASSERT_EQ(found.size(), c.started.size()) << c.query.serial << c.query.since;
         for (std::size_t i = 0; i < found.size(); ++i) EXPECT_EQ(found[i].started, c.started[i]);
-        if (!found.empty()) EXPECT_EQ(found[0].cameras.size(), c.camerasInNewest);
+        if (!found.empty()) {
+            EXPECT_EQ(found[0].cameras.size(), c.camerasInNewest);
+        }
     }
 }
 

@@ -49,11 +49,8 @@ TEST_F(StartupFailureTest, RefusedTemporaryFolderIsNamedBeforeAnyCameraCall) {
     sim = std::make_unique<SimulatedCameras>(Description({Camera("A0001")}));
     // A temporary folder that is not a directory is refused before the SDK or
     // the producer is called, with the folder and the reason.
-    const std::filesystem::path runtime = sim->StateFolder() / "runtime";
-    std::filesystem::create_directories(runtime);
+    const std::filesystem::path runtime = sim->RuntimeFolder();
     std::ofstream(runtime / "U3TempFileDirectory") << "not a folder";
-    ScopedEnvironment environment;
-    environment.Set("XDG_RUNTIME_DIR", runtime.string());
     EXPECT_EXIT(StartUp(), ::testing::ExitedWithCode(0),
                 "message box \\[dialog_tests\\]: Failed to create temporary file!\n\n.*/runtime/U3TempFileDirectory: it "
                 "is not a folder\n$");

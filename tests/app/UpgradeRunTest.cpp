@@ -6,7 +6,6 @@
 #include <string>
 #include <vector>
 
-#include "SimulatedCameras.h"
 #include "camera/DeviceManager.h"
 #include "camera/U3VDevice.h"
 #include "package/TempFiles.h"
@@ -14,9 +13,18 @@
 #include "run/UpgradeRun.h"
 #include "sdk/APIDeviceManager.h"
 #include "support/Platform.h"
+#include "testbed/Cameras.h"
+#include "testbed/Environment.h"
 
 // The run without a window, as flashwright-cli drives it.
 namespace apptest {
+
+using testbed::Camera;
+using testbed::Description;
+using testbed::json;
+using testbed::ScopedEnvironment;
+using testbed::SetLiveParameter;
+using testbed::SimulatedCameras;
 namespace {
 
 // Records the hooks in order, with what was on disk and in the records then.
@@ -66,17 +74,7 @@ private:
 
 class UpgradeRunTest : public ::testing::Test {
 protected:
-    void SetUp() override {
-        m_runtime = std::filesystem::temp_directory_path() / ("flashwright-run-test-" + std::to_string(::getpid()));
-        std::filesystem::create_directories(m_runtime);
-        m_environment.Set("XDG_RUNTIME_DIR", m_runtime.string());
-        m_environment.Set("XDG_STATE_HOME", (m_runtime / "state").string());
-    }
-    void TearDown() override {
-        Close();
-        std::error_code ignored;
-        std::filesystem::remove_all(m_runtime, ignored);
-    }
+    void TearDown() override { Close(); }
 
     void Close() {
         m_session.reset();
@@ -119,8 +117,6 @@ protected:
         return opens;
     }
 
-    std::filesystem::path m_runtime;
-    ScopedEnvironment m_environment;
     std::unique_ptr<SimulatedCameras> m_sim;
     CDeviceManager* m_devices = nullptr;
     std::unique_ptr<CAPIDeviceManager> m_parameters;
@@ -212,7 +208,7 @@ TEST_F(UpgradeRunTest, CameraThatRebootsInThreeSecondsGetsItsParametersBack) {
     Open(Description({slow}));
     // As the program starts: a person's setting, the export pass, then the producer.
     m_session->ReleaseProducer();
-    ASSERT_TRUE(SetLiveParameter("B0001", 0xC0FFEE, 77));
+    ASSERT_TRUE(SetLiveParameter("B0001", testbed::kUserParameter, 77));
     std::wstring error;
     ASSERT_TRUE(m_session->RunExportPass(error)) << platform::WideToAnsi(error);
     ASSERT_TRUE(m_session->LoadProducer(error)) << platform::WideToAnsi(error);
@@ -225,7 +221,7 @@ TEST_F(UpgradeRunTest, CameraThatRebootsInThreeSecondsGetsItsParametersBack) {
     EXPECT_EQ(observer.returned, std::vector<bool>{true});
     EXPECT_GE(run.GetWatchDuration(), std::chrono::milliseconds(2500));
     EXPECT_TRUE(observer.importError.empty()) << platform::WideToAnsi(observer.importError);
-    EXPECT_EQ(m_sim->LiveParameter("SIM-B0001", 0xC0FFEE), 77);
+    EXPECT_EQ(m_sim->LiveParameter("SIM-B0001", testbed::kUserParameter), 77);
 }
 
 TEST_F(UpgradeRunTest, CameraWhoseWorkerCannotStartIsNotWaitedForAndTheOthersGoOn) {
@@ -256,10 +252,10 @@ TEST_F(UpgradeRunTest, FailedImportPassIsReportedAndTheRunStillCleansUp) {
 TEST_F(UpgradeRunTest, UnwritableConfigurationStartsNothing) {
     const std::vector<CU3VDevice*> cameras = Open(Description({Camera("B0001")}));
     // A temporary folder that is not a directory is refused.
-    const std::filesystem::path blocked = m_runtime / "blocked";
+    const std::filesystem::path blocked = m_sim->Root() / "blocked";
     std::filesystem::create_directories(blocked);
     std::ofstream(blocked / "U3TempFileDirectory") << "x";
-    m_environment.Set("XDG_RUNTIME_DIR", blocked.string());
+    const ScopedEnvironment environment("XDG_RUNTIME_DIR", blocked.string());
     RecordingObserver observer(cameras, m_session->GetModels());
     CUpgradeRun run(*m_session);
     EXPECT_EQ(run.Run(cameras, observer), CUpgradeRun::EResult::kConfigWriteFailed);

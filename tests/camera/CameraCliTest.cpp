@@ -1,8 +1,6 @@
 // flashwright-cli list / upgrade against the simulated producer.
 #include <gtest/gtest.h>
 
-#include <sys/wait.h>
-
 #include <chrono>
 #include <cstdio>
 #include <filesystem>
@@ -10,40 +8,22 @@
 #include <sstream>
 #include <thread>
 
-#include "SimulatedCameras.h"
+#include "testbed/Cameras.h"
+#include "testbed/Files.h"
+#include "testbed/Process.h"
 #include "camera/GenTLLib.h"
 #include "package/TempFiles.h"
 #include "support/Platform.h"
 
 namespace {
 
-using camtest::Camera;
-using camtest::Description;
-using camtest::json;
-using camtest::SimulatedCameras;
+using testbed::Camera;
+using testbed::Description;
+using testbed::json;
+using testbed::SimulatedCameras;
 
-struct CliResult {
-    int status = -1;
-    std::string out;
-    std::string err;
-};
-
-CliResult RunCli(const SimulatedCameras& sim, const std::string& arguments) {
-    const std::filesystem::path errFile = sim.StateFolder() / "cli-stderr.txt";
-    const std::string command = (camtest::BinDir() / "flashwright-cli").string() + " " + arguments +
-                                " 2> " + errFile.string();
-    CliResult result;
-    FILE* pipe = ::popen(command.c_str(), "r");
-    if (pipe == nullptr) return result;
-    char buffer[4096];
-    std::size_t n = 0;
-    while ((n = std::fread(buffer, 1, sizeof buffer, pipe)) > 0) result.out.append(buffer, n);
-    const int status = ::pclose(pipe);
-    result.status = WIFEXITED(status) ? WEXITSTATUS(status) : -1;
-    std::ifstream err(errFile);
-    result.err.assign(std::istreambuf_iterator<char>(err), {});
-    return result;
-}
+using testbed::ProcessResult;
+using testbed::RunCli;
 
 std::filesystem::path RunConfigFile() {
     return std::filesystem::path(platform::ToNativePath(package::GetTempDirectoryPath())) / "Config.ini";
@@ -75,8 +55,8 @@ TEST(CameraCliTest, ListShowsIdentityTargetAndState) {
     json oldFlash = Camera("G7", "ORV-2C");
     oldFlash["faults"] = {{"vendor_read", -1010}};
     SimulatedCameras sim(Description({Camera("A1", "ORV-2C-L"), unsupported, unopened, held, current, tooNew, oldFlash}));
-    const CliResult result = RunCli(sim, "list --json");
-    ASSERT_EQ(result.status, 0) << result.err;
+    const ProcessResult result = RunCli("list --json");
+    ASSERT_EQ(result.exitCode, 0) << result.err;
     const json list = json::parse(result.out);
     ASSERT_EQ(list.size(), 7u);
     EXPECT_EQ(list[0], (json{{"device_id", "SIM-A1"},
@@ -117,25 +97,25 @@ TEST(CameraCliTest, ListShowsIdentityTargetAndState) {
     EXPECT_EQ(list[2]["status"], "Open device error");
     // Listing writes nothing.
     for (const char* call : {"DPEnterUpgradeMode", "DPWriteUpgradeFile"})
-        for (const char* id : {"SIM-A1", "SIM-F6", "SIM-G7"}) EXPECT_TRUE(sim.Events(id, call).empty()) << id << call;
+        for (const char* id : {"SIM-A1", "SIM-F6", "SIM-G7"}) EXPECT_TRUE(sim.Events({.deviceId = id, .call = call}).empty()) << id << call;
     ExpectProducerReleased(sim);
 
     // The table names a camera whose serial cannot be read by its device id;
     // -v adds the error records' texts.
-    const CliResult table = RunCli(sim, "list -v");
-    ASSERT_EQ(table.status, 0);
+    const ProcessResult table = RunCli("list -v");
+    ASSERT_EQ(table.exitCode, 0);
     EXPECT_NE(table.out.find("ORV-2C-L  A1"), std::string::npos) << table.out;
     EXPECT_NE(table.out.find("SIM-C3"), std::string::npos) << table.out;
     EXPECT_NE(table.err.find("SIM-D4: {-1004}{CU3VDevice::OpenDevice:line[251]}"), std::string::npos) << table.err;
-    EXPECT_EQ(RunCli(sim, "list").err, "");
+    EXPECT_EQ(RunCli("list").err, "");
 }
 
 TEST(CameraCliTest, ProducerFailureExitsWithTheManagersText) {
     SimulatedCameras sim(Description({Camera("A1")}));
     // Unset: no folder is searched, not even the one the tool lies in.
     ::unsetenv(platform::WideToAnsi(ProducerPathVariableName()).c_str());
-    const CliResult missing = RunCli(sim, "list");
-    EXPECT_EQ(missing.status, 1);
+    const ProcessResult missing = RunCli("list");
+    EXPECT_EQ(missing.exitCode, 1);
     EXPECT_NE(missing.err.find("Load TL library error!"), std::string::npos) << missing.err;
 }
 
@@ -143,8 +123,8 @@ TEST(CameraCliTest, ProducerThatCannotOpenExitsWithTheManagersText) {
     json description = Description({Camera("A1")});
     description["producer"] = {{"tl_open", -1001}};
     SimulatedCameras sim(description);
-    const CliResult result = RunCli(sim, "upgrade --all");
-    EXPECT_EQ(result.status, 1);
+    const ProcessResult result = RunCli("upgrade --all");
+    EXPECT_EQ(result.exitCode, 1);
     EXPECT_NE(result.err.find("{-1001}{CDeviceManager::InitEnvironment:line[405]}"), std::string::npos)
         << result.err;
     ExpectProducerReleased(sim, false);
@@ -157,8 +137,8 @@ TEST(CameraCliTest, UpgradeReportsEachCameraAndItsExitStatus) {
     failing["faults"] = {{"write_fails_at", "0x12f0000"}};
     SimulatedCameras sim(Description({Camera("A1"), failing, Camera("C3", "ORV-9X")}));
 
-    const CliResult result = RunCli(sim, "upgrade A1 B2 --json");
-    ASSERT_EQ(result.status, 1) << result.err;
+    const ProcessResult result = RunCli("upgrade A1 B2 --json");
+    ASSERT_EQ(result.exitCode, 1) << result.err;
     const json runs = json::parse(result.out);
     ASSERT_EQ(runs.size(), 2u);
     EXPECT_EQ(runs[0]["device_id"], "SIM-A1");
@@ -174,20 +154,20 @@ TEST(CameraCliTest, UpgradeReportsEachCameraAndItsExitStatus) {
     ExpectProducerReleased(sim);
 
     // An unsupported camera is never eligible; only the ones asked for are started.
-    EXPECT_EQ(RunCli(sim, "upgrade C3").status, 2);
-    EXPECT_EQ(RunCli(sim, "upgrade NO-SUCH").status, 2);
-    EXPECT_TRUE(sim.Events("SIM-C3", "DPEnterUpgradeMode").empty());
+    EXPECT_EQ(RunCli("upgrade C3").exitCode, 2);
+    EXPECT_EQ(RunCli("upgrade NO-SUCH").exitCode, 2);
+    EXPECT_TRUE(sim.Events({.deviceId = "SIM-C3", .call = "DPEnterUpgradeMode"}).empty());
 
-    // A1 reboots after its upgrade; once back it upgrades alone and cleanly.
-    CliResult again;
+    // A1 came back with the release; asked again, it upgrades alone and cleanly.
+    ProcessResult again;
     for (int attempt = 0; attempt < 100; ++attempt) {
-        again = RunCli(sim, "upgrade A1 --json");
-        if (again.status != 2) break;
+        again = RunCli("upgrade A1 --reinstall --json");
+        if (again.exitCode != 2) break;
         std::this_thread::sleep_for(std::chrono::milliseconds(20));
     }
-    ASSERT_EQ(again.status, 0) << again.err;
+    ASSERT_EQ(again.exitCode, 0) << again.err;
     EXPECT_EQ(json::parse(again.out).size(), 1u);
-    EXPECT_EQ(sim.Events("SIM-A1", "DPEnterUpgradeMode").size(), 2u);
+    EXPECT_EQ(sim.Events({.deviceId = "SIM-A1", .call = "DPEnterUpgradeMode"}).size(), 2u);
 }
 
 // --reboot-timeout bounds the wait for a camera that never comes back; the
@@ -197,9 +177,9 @@ TEST(CameraCliTest, RebootTimeoutBoundsTheWaitForACameraThatNeverReturns) {
     lost["faults"] = {{"returns", false}};
     SimulatedCameras sim(Description({Camera("A1"), lost}));
     const auto start = std::chrono::steady_clock::now();
-    const CliResult result = RunCli(sim, "upgrade --all --json --reboot-timeout 1.5");
+    const ProcessResult result = RunCli("upgrade --all --json --reboot-timeout 1.5");
     const auto took = std::chrono::steady_clock::now() - start;
-    ASSERT_EQ(result.status, 1) << result.err;
+    ASSERT_EQ(result.exitCode, 1) << result.err;
     const json runs = json::parse(result.out);
     ASSERT_EQ(runs.size(), 2u);
     EXPECT_EQ(runs[0]["returned"], true);
@@ -209,8 +189,8 @@ TEST(CameraCliTest, RebootTimeoutBoundsTheWaitForACameraThatNeverReturns) {
     EXPECT_LT(took, std::chrono::seconds(8)) << "the default bound is 21 s";
 
     for (const char* bad : {"0", "-3", "soon"}) {
-        const CliResult refused = RunCli(sim, std::string("upgrade --all --reboot-timeout ") + bad);
-        EXPECT_NE(refused.status, 0) << bad;
+        const ProcessResult refused = RunCli(std::string("upgrade --all --reboot-timeout ") + bad);
+        EXPECT_NE(refused.exitCode, 0) << bad;
         EXPECT_NE(refused.err.find("--reboot-timeout"), std::string::npos) << bad << ": " << refused.err;
     }
 }
@@ -219,8 +199,8 @@ TEST(CameraCliTest, EveryNameIsMatchedBeforeAnythingIsExportedOrWritten) {
     json unopened = Camera("D4");
     unopened["faults"] = {{"open", -1005}};
     SimulatedCameras sim(Description({Camera("A1"), Camera("B2"), Camera("C3", "ORV-9X"), unopened}));
-    const CliResult result = RunCli(sim, "upgrade A1 B2O C3 SIM-D4");
-    EXPECT_EQ(result.status, 2);
+    const ProcessResult result = RunCli("upgrade A1 B2O C3 SIM-D4");
+    EXPECT_EQ(result.exitCode, 2);
     EXPECT_EQ(result.out, "");
     for (const char* reason : {"B2O: no attached camera has this serial number or device id",
                                "C3: the package does not serve the model ORV-9X",
@@ -233,11 +213,11 @@ TEST(CameraCliTest, EveryNameIsMatchedBeforeAnythingIsExportedOrWritten) {
         EXPECT_NE(event["call"], "DPWriteUpgradeFile");
         EXPECT_NE(event["source"], "sdk") << event.dump();
     }
-    EXPECT_FALSE(std::filesystem::exists(sim.StateFolder() / "xdg-state" / "flashwright" / "history.jsonl"));
+    EXPECT_FALSE(std::filesystem::exists(sim.ProgramStateFolder() / "history.jsonl"));
 
     // A device id stands for its camera where a serial does.
-    const CliResult byId = RunCli(sim, "upgrade SIM-A1 --json");
-    ASSERT_EQ(byId.status, 0) << byId.err;
+    const ProcessResult byId = RunCli("upgrade SIM-A1 --json");
+    ASSERT_EQ(byId.exitCode, 0) << byId.err;
     EXPECT_EQ(json::parse(byId.out)[0]["serial"], "A1");
 }
 

@@ -2,58 +2,27 @@
 // cameras already up to date, and the history the runs leave.
 #include <gtest/gtest.h>
 
-#include <sys/wait.h>
-
 #include <cstdio>
 #include <filesystem>
 #include <fstream>
 #include <sstream>
 #include <string>
 
-#include "SimulatedCameras.h"
+#include "testbed/Cameras.h"
+#include "testbed/Files.h"
+#include "testbed/Process.h"
 
 namespace {
 
-using camtest::Camera;
-using camtest::Description;
-using camtest::json;
-using camtest::SimulatedCameras;
+using testbed::Camera;
+using testbed::Description;
+using testbed::json;
+using testbed::SimulatedCameras;
 
-constexpr const char* kRelease = "V01.03.002.001:V01.06";
+using testbed::kReleaseFirmware;
 
-struct CliResult {
-    int status = -1;
-    std::string out;
-    std::string err;
-};
-
-CliResult RunCli(const std::filesystem::path& scratch, const std::string& arguments) {
-    const std::filesystem::path errFile = scratch / "cli-stderr.txt";
-    const std::string command =
-        (camtest::BinDir() / "flashwright-cli").string() + " " + arguments + " 2> " + errFile.string();
-    CliResult result;
-    FILE* pipe = ::popen(command.c_str(), "r");
-    if (pipe == nullptr) return result;
-    char buffer[4096];
-    std::size_t n = 0;
-    while ((n = std::fread(buffer, 1, sizeof buffer, pipe)) > 0) result.out.append(buffer, n);
-    const int status = ::pclose(pipe);
-    result.status = WIFEXITED(status) ? WEXITSTATUS(status) : -1;
-    std::ifstream err(errFile);
-    result.err.assign(std::istreambuf_iterator<char>(err), {});
-    return result;
-}
-
-CliResult RunCli(const SimulatedCameras& sim, const std::string& arguments) {
-    return RunCli(sim.StateFolder(), arguments);
-}
-
-// A camera that comes back from an upgrade with the package's release version.
-json Upgrading(const std::string& serial, const std::string& model = "ORV-2C") {
-    json camera = Camera(serial, model);
-    camera["after_upgrade"] = {{"firmware_version", kRelease}, {"device_version", "1.1_2.1_2.1"}, {"xml_version", {1, 0, 4}}};
-    return camera;
-}
+using testbed::ProcessResult;
+using testbed::RunCli;
 
 std::vector<std::string> Calls(const SimulatedCameras& sim) {
     std::vector<std::string> calls;
@@ -66,7 +35,7 @@ bool Contains(const std::vector<std::string>& calls, const std::string& call) {
 }
 
 TEST(CliUsageTest, UsageErrorsExit64NamingTheWordAndTheNearestCommand) {
-    camtest::SimulatedCameras sim(Description({Camera("A1")}));
+    testbed::SimulatedCameras sim(Description({Camera("A1")}));
     const struct {
         const char* arguments;
         const char* message;
@@ -83,8 +52,8 @@ TEST(CliUsageTest, UsageErrorsExit64NamingTheWordAndTheNearestCommand) {
         {"completion zsh", "zsh"},
     };
     for (const auto& c : cases) {
-        const CliResult result = RunCli(sim, c.arguments);
-        EXPECT_EQ(result.status, 64) << c.arguments << "\n" << result.err;
+        const ProcessResult result = RunCli(c.arguments);
+        EXPECT_EQ(result.exitCode, 64) << c.arguments << "\n" << result.err;
         EXPECT_NE(result.err.find(c.message), std::string::npos) << c.arguments << "\n" << result.err;
         EXPECT_EQ(result.out, "") << c.arguments;
     }
@@ -92,16 +61,16 @@ TEST(CliUsageTest, UsageErrorsExit64NamingTheWordAndTheNearestCommand) {
     EXPECT_FALSE(Contains(Calls(sim), "IFOpenDevice"));
 
     // A bare call prints the usage, with the exit table, and is a usage error too.
-    const CliResult bare = RunCli(sim, "");
-    EXPECT_EQ(bare.status, 64);
+    const ProcessResult bare = RunCli("");
+    EXPECT_EQ(bare.exitCode, 64);
     EXPECT_NE(bare.out.find("Usage: flashwright-cli"), std::string::npos) << bare.out;
     EXPECT_NE(bare.out.find("64  usage error"), std::string::npos) << bare.out;
-    const CliResult help = RunCli(sim, "--help");
-    EXPECT_EQ(help.status, 0);
+    const ProcessResult help = RunCli("--help");
+    EXPECT_EQ(help.exitCode, 0);
     EXPECT_EQ(help.out, bare.out);
 
-    const CliResult version = RunCli(sim, "--version");
-    EXPECT_EQ(version.status, 0);
+    const ProcessResult version = RunCli("--version");
+    EXPECT_EQ(version.exitCode, 0);
     EXPECT_NE(version.out.find("ORV-2M-L  V01.03.002.001:V01.06\n"), std::string::npos) << version.out;
 }
 
@@ -109,14 +78,14 @@ TEST(CliDryRunTest, DryRunChecksWithoutUpgradeModeFlashOrParameterPass) {
     json tooNew = Camera("B2");
     tooNew["firmware_version"] = "V01.04.001.002:V01.05";
     SimulatedCameras sim(Description({Camera("A1", "ORV-2M"), tooNew}));
-    const CliResult result = RunCli(sim, "upgrade --all --dry-run --json");
-    EXPECT_EQ(result.status, 1) << result.err;
+    const ProcessResult result = RunCli("upgrade --all --dry-run --json");
+    EXPECT_EQ(result.exitCode, 1) << result.err;
     const json rows = json::parse(result.out);
     ASSERT_EQ(rows.size(), 2u);
     EXPECT_EQ(rows[0]["serial"], "A1");
     EXPECT_EQ(rows[0]["status"], "Ready to upgrade");
     EXPECT_EQ(rows[0]["dry_run"], true);
-    EXPECT_EQ(rows[0]["target_version"], kRelease);
+    EXPECT_EQ(rows[0]["target_version"], kReleaseFirmware);
     EXPECT_EQ(rows[1]["status_code"], 13);
     EXPECT_EQ(rows[1]["status"], "File version mismatch");
 
@@ -124,22 +93,22 @@ TEST(CliDryRunTest, DryRunChecksWithoutUpgradeModeFlashOrParameterPass) {
     for (const char* forbidden : {"DPEnterUpgradeMode", "DPWriteUpgradeFile", "DPLeaveUpgradeMode", "ZvIAPI_700", "ZvIAPI_701"})
         EXPECT_FALSE(Contains(calls, forbidden)) << forbidden;
     // The flash vendor rule was checked on the camera itself.
-    EXPECT_FALSE(sim.Events("SIM-A1", "GCReadPort").empty());
-    EXPECT_FALSE(std::filesystem::exists(sim.StateFolder() / "xdg-state" / "flashwright" / "history.jsonl"));
+    EXPECT_FALSE(sim.Events({.deviceId = "SIM-A1", .call = "GCReadPort"}).empty());
+    EXPECT_FALSE(std::filesystem::exists(sim.ProgramStateFolder() / "history.jsonl"));
 
     // A camera that passes alone makes a clean dry run.
-    const CliResult clean = RunCli(sim, "upgrade A1 --dry-run");
-    EXPECT_EQ(clean.status, 0) << clean.err;
+    const ProcessResult clean = RunCli("upgrade A1 --dry-run");
+    EXPECT_EQ(clean.exitCode, 0) << clean.err;
     EXPECT_NE(clean.out.find("A1  Ready to upgrade"), std::string::npos) << clean.out;
 }
 
 TEST(CliUpToDateTest, UpToDateCamerasAreSkippedUnlessReinstalled) {
-    json current = Upgrading("B2");
-    current["firmware_version"] = kRelease;
+    json current = Camera("B2");
+    current["firmware_version"] = kReleaseFirmware;
     SimulatedCameras sim(Description({current}));
 
-    const CliResult skipped = RunCli(sim, "upgrade --all --json");
-    EXPECT_EQ(skipped.status, 2) << skipped.err;
+    const ProcessResult skipped = RunCli("upgrade --all --json");
+    EXPECT_EQ(skipped.exitCode, 2) << skipped.err;
     const json rows = json::parse(skipped.out);
     ASSERT_EQ(rows.size(), 1u);
     EXPECT_EQ(rows[0]["skipped"], true);
@@ -148,26 +117,26 @@ TEST(CliUpToDateTest, UpToDateCamerasAreSkippedUnlessReinstalled) {
     EXPECT_FALSE(Contains(Calls(sim), "DPEnterUpgradeMode"));
     EXPECT_FALSE(Contains(Calls(sim), "ZvIAPI_700"));
 
-    const CliResult again = RunCli(sim, "upgrade B2 --reinstall --json");
-    ASSERT_EQ(again.status, 0) << again.err;
+    const ProcessResult again = RunCli("upgrade B2 --reinstall --json");
+    ASSERT_EQ(again.exitCode, 0) << again.err;
     EXPECT_EQ(json::parse(again.out)[0]["status"], "Success");
-    EXPECT_EQ(sim.Events("SIM-B2", "DPEnterUpgradeMode").size(), 1u);
+    EXPECT_EQ(sim.Events({.deviceId = "SIM-B2", .call = "DPEnterUpgradeMode"}).size(), 1u);
 }
 
 TEST(CliHistoryTest, EachRunLeavesOneRecordWithEveryCameraAndItsVersions) {
-    json failing = Upgrading("C3");
+    json failing = Camera("C3");
     failing["faults"] = {{"write_fails_at", "0x1200000"}};
-    SimulatedCameras sim(Description({Upgrading("A1"), Upgrading("B2", "ORV-2M"), failing}));
+    SimulatedCameras sim(Description({Camera("A1"), Camera("B2", "ORV-2M"), failing}));
 
-    EXPECT_EQ(RunCli(sim, "history").status, 2);
-    const CliResult first = RunCli(sim, "upgrade A1 C3");
-    ASSERT_EQ(first.status, 1) << first.err;
+    EXPECT_EQ(RunCli("history").exitCode, 2);
+    const ProcessResult first = RunCli("upgrade A1 C3");
+    ASSERT_EQ(first.exitCode, 1) << first.err;
     // B2 alone, named by its device id.
-    const CliResult second = RunCli(sim, "upgrade SIM-B2");
-    ASSERT_EQ(second.status, 0) << second.err;
+    const ProcessResult second = RunCli("upgrade SIM-B2");
+    ASSERT_EQ(second.exitCode, 0) << second.err;
 
-    const CliResult history = RunCli(sim, "history --json");
-    ASSERT_EQ(history.status, 0) << history.err;
+    const ProcessResult history = RunCli("history --json");
+    ASSERT_EQ(history.exitCode, 0) << history.err;
     const json records = json::parse(history.out);
     ASSERT_EQ(records.size(), 2u);
     // Newest first.
@@ -180,7 +149,7 @@ TEST(CliHistoryTest, EachRunLeavesOneRecordWithEveryCameraAndItsVersions) {
     EXPECT_EQ(b2["model"], "ORV-2M");
     EXPECT_EQ(b2["device_id"], "SIM-B2");
     EXPECT_EQ(b2["version_before"], "V01.03.001.002:V01.05");
-    EXPECT_EQ(b2["version_after"], kRelease);
+    EXPECT_EQ(b2["version_after"], kReleaseFirmware);
     EXPECT_EQ(b2["status_code"], 0);
     EXPECT_EQ(b2["back"], true);
     EXPECT_EQ(b2["verified"], true);
@@ -194,16 +163,16 @@ TEST(CliHistoryTest, EachRunLeavesOneRecordWithEveryCameraAndItsVersions) {
 
     // One camera's history, by serial or device id; --since filters by start.
     for (const char* name : {"C3", "SIM-C3"}) {
-        const json one = json::parse(RunCli(sim, std::string("history --json ") + name).out);
+        const json one = json::parse(RunCli(std::string("history --json ") + name).out);
         ASSERT_EQ(one.size(), 1u) << name;
         ASSERT_EQ(one[0]["cameras"].size(), 1u);
         EXPECT_EQ(one[0]["cameras"][0]["serial"], "C3");
     }
     const std::string secondStart = records[0]["started"];
-    EXPECT_EQ(json::parse(RunCli(sim, "history --json --since " + secondStart.substr(0, 19) + "Z").out).size(), 1u);
-    EXPECT_EQ(RunCli(sim, "history --since 2999-01-01").status, 2);
-    EXPECT_EQ(RunCli(sim, "history NO-SUCH").status, 2);
-    const CliResult table = RunCli(sim, "history A1");
+    EXPECT_EQ(json::parse(RunCli("history --json --since " + secondStart.substr(0, 19) + "Z").out).size(), 1u);
+    EXPECT_EQ(RunCli("history --since 2999-01-01").exitCode, 2);
+    EXPECT_EQ(RunCli("history NO-SUCH").exitCode, 2);
+    const ProcessResult table = RunCli("history A1");
     EXPECT_NE(table.out.find("A1  ORV-2C  V01.03.001.002:V01.05  V01.03.002.001:V01.06  Success"),
               std::string::npos)
         << table.out;
@@ -211,51 +180,26 @@ TEST(CliHistoryTest, EachRunLeavesOneRecordWithEveryCameraAndItsVersions) {
 
 }  // namespace
 
-namespace camtest {
-// A scratch folder of the test's own.
-class TempFolderForCompletion {
-public:
-    TempFolderForCompletion() {
-        std::string pattern = (std::filesystem::temp_directory_path() / "flashwright-completion-XXXXXX").string();
-        if (::mkdtemp(pattern.data()) != nullptr) m_path = pattern;
-    }
-    ~TempFolderForCompletion() {
-        std::error_code ignored;
-        std::filesystem::remove_all(m_path, ignored);
-    }
-    const std::filesystem::path& Path() const { return m_path; }
-
-private:
-    std::filesystem::path m_path;
-};
-}  // namespace camtest
 
 namespace {
 
 // What bash offers after the words typed so far (the last one may be partial).
 std::string Complete(const std::filesystem::path& scratch, const std::string& words) {
     const std::filesystem::path script = scratch / "complete.sh";
-    std::ofstream(script) << "source <(\"" << (camtest::BinDir() / "flashwright-cli").string()
+    std::ofstream(script) << "source <(\"" << testbed::BuiltProgram("flashwright-cli").string()
                           << "\" completion bash)\n"
                           << "COMP_WORDS=(" << words << ")\n"
                           << "COMP_CWORD=$(( ${#COMP_WORDS[@]} - 1 ))\n"
                           << "[[ \"" << words << "\" == *\" \" ]] && { COMP_WORDS+=(\"\"); COMP_CWORD=$(( COMP_CWORD + 1 )); }\n"
                           << "_flashwright_cli\n"
                           << "echo \"${COMPREPLY[*]}\"\n";
-    const std::string command = "bash " + script.string();
-    std::string out;
-    FILE* pipe = ::popen(command.c_str(), "r");
-    if (pipe == nullptr) return out;
-    char buffer[4096];
-    std::size_t n = 0;
-    while ((n = std::fread(buffer, 1, sizeof buffer, pipe)) > 0) out.append(buffer, n);
-    ::pclose(pipe);
+    std::string out = testbed::RunProcess("bash", {script.string()}).out;
     if (!out.empty() && out.back() == '\n') out.pop_back();
     return out;
 }
 
 TEST(CliCompletionTest, OffersTheCommandsAndOptionsTheProgramHas) {
-    camtest::TempFolderForCompletion scratch;
+    testbed::TempFolder scratch;
     const struct {
         const char* words;
         const char* offered;
@@ -277,7 +221,7 @@ TEST(CliCompletionTest, OffersTheCommandsAndOptionsTheProgramHas) {
     const std::string top = Complete(scratch.Path(), "flashwright-cli ");
     for (const char* command : {"package", "params", "list", "upgrade", "history", "completion"})
         EXPECT_NE((" " + top + " ").find(std::string(" ") + command + " "), std::string::npos) << top;
-    const CliResult help = RunCli(scratch.Path(), "--help");
+    const ProcessResult help = RunCli("--help");
     std::istringstream lines(help.out.substr(help.out.find("Subcommands:")));
     std::string line;
     std::getline(lines, line);
@@ -290,8 +234,8 @@ TEST(CliCompletionTest, OffersTheCommandsAndOptionsTheProgramHas) {
     EXPECT_EQ(listed, 6);
 
     // The script the build installs is the one the program writes.
-    const CliResult script = RunCli(scratch.Path(), "completion bash");
-    std::ifstream installed(camtest::BinDir().parent_path() / "share" / "bash-completion" / "completions" / "flashwright-cli");
+    const ProcessResult script = RunCli("completion bash");
+    std::ifstream installed(testbed::BinDir().parent_path() / "share" / "bash-completion" / "completions" / "flashwright-cli");
     EXPECT_EQ(std::string(std::istreambuf_iterator<char>(installed), {}), script.out);
 }
 
@@ -302,19 +246,14 @@ namespace {
 // A compressed manual page as text; empty when it cannot be read.
 std::string ReadManualPage(const std::filesystem::path& page) {
     if (!std::filesystem::is_regular_file(page)) return {};
-    FILE* pipe = ::popen(("gzip -dc '" + page.string() + "'").c_str(), "r");
-    if (pipe == nullptr) return {};
-    std::string text;
-    char buffer[4096];
-    std::size_t n;
-    while ((n = std::fread(buffer, 1, sizeof buffer, pipe)) > 0) text.append(buffer, n);
-    return ::pclose(pipe) == 0 ? text : std::string();
+    const ProcessResult unpacked = testbed::RunProcess("gzip", {"-dc", page.string()});
+    return unpacked.exitCode == 0 ? unpacked.out : std::string();
 }
 
 // The manual pages the build makes from the programs' help hold every command
 // and option the help shows, and the files the programs keep.
 TEST(CliManualPageTest, PagesHoldEveryCommandAndOptionOfTheHelp) {
-    const std::filesystem::path man = camtest::BinDir().parent_path() / "share" / "man" / "man1";
+    const std::filesystem::path man = testbed::BinDir().parent_path() / "share" / "man" / "man1";
     const std::string page = ReadManualPage(man / "flashwright-cli.1.gz");
     ASSERT_FALSE(page.empty()) << man;
     // help2man writes "-" as "\-".
@@ -322,9 +261,9 @@ TEST(CliManualPageTest, PagesHoldEveryCommandAndOptionOfTheHelp) {
     for (std::size_t i = 0; i < page.size(); ++i)
         if (!(page[i] == '\\' && i + 1 < page.size() && page[i + 1] == '-')) plain += page[i];
 
-    camtest::TempFolderForCompletion scratch;
-    const CliResult help = RunCli(scratch.Path(), "--help-all");
-    ASSERT_EQ(help.status, 0);
+    testbed::TempFolder scratch;
+    const ProcessResult help = RunCli("--help-all");
+    ASSERT_EQ(help.exitCode, 0);
     std::istringstream words(help.out);
     std::string word;
     int options = 0;

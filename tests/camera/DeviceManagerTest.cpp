@@ -6,16 +6,18 @@
 #include <fstream>
 #include <thread>
 
-#include "SimulatedCameras.h"
+#include "testbed/Cameras.h"
+#include "testbed/Files.h"
+#include "testbed/Process.h"
 #include "camera/DeviceManager.h"
 #include "support/Platform.h"
 
 namespace {
 
-using camtest::Camera;
-using camtest::Description;
-using camtest::json;
-using camtest::SimulatedCameras;
+using testbed::Camera;
+using testbed::Description;
+using testbed::json;
+using testbed::SimulatedCameras;
 
 const std::wstring kProducer = L"ZvU3VTL.cti";
 
@@ -24,9 +26,9 @@ const std::wstring kProducer = L"ZvU3VTL.cti";
 std::string Narrow(const std::wstring& text) { return platform::WideToAnsi(text); }
 
 TEST(DeviceManagerInitTest, UnsetVariableFindsNothingEvenBesideTheProgram) {
-    ASSERT_TRUE(std::filesystem::exists(camtest::BinDir() / "ZvU3VTL.cti"));
+    ASSERT_TRUE(std::filesystem::exists(testbed::BinDir() / "ZvU3VTL.cti"));
     SimulatedCameras sim(Description({Camera("A1")}));
-    ::unsetenv(platform::WideToAnsi(ProducerPathVariableName()).c_str());
+    const testbed::ScopedEnvironment unset(platform::WideToAnsi(ProducerPathVariableName()), std::nullopt);
     CDeviceManager manager;
     EXPECT_FALSE(manager.InitEnvironment(kProducer));
     EXPECT_EQ(manager.GetErrorText(), L"Load TL library error!");
@@ -35,7 +37,7 @@ TEST(DeviceManagerInitTest, UnsetVariableFindsNothingEvenBesideTheProgram) {
 
 TEST(DeviceManagerInitTest, EmptyVariableSearchesTheProgramFolder) {
     SimulatedCameras sim(Description({Camera("A1")}));
-    ::setenv(platform::WideToAnsi(ProducerPathVariableName()).c_str(), "", 1);
+    const testbed::ScopedEnvironment empty(platform::WideToAnsi(ProducerPathVariableName()), "");
     CDeviceManager manager;
     ASSERT_TRUE(manager.InitEnvironment(kProducer)) << Narrow(manager.GetErrorText());
     EXPECT_TRUE(manager.UpdateDeviceList());
@@ -55,7 +57,7 @@ TEST(DeviceManagerInitTest, FileThatIsNoLibraryFailsAtInitWithMinusOne) {
     const std::filesystem::path dir = sim.StateFolder() / "bogus";
     std::filesystem::create_directories(dir);
     std::ofstream(dir / "ZvU3VTL.cti") << "not a library";
-    ::setenv(platform::WideToAnsi(ProducerPathVariableName()).c_str(), dir.c_str(), 1);
+    const testbed::ScopedEnvironment bogus(platform::WideToAnsi(ProducerPathVariableName()), dir.string());
     CDeviceManager manager;
     EXPECT_FALSE(manager.InitEnvironment(kProducer));
     EXPECT_EQ(manager.GetErrorText(),
@@ -123,8 +125,8 @@ TEST(DeviceManagerInitTest, InstanceIsCreatedOnceAndReleased) {
 // A loaded producer and its cameras.
 class DeviceManagerTest : public ::testing::Test {
 protected:
-    void Load(const json& description, bool withExtensions = true) {
-        m_sim = std::make_unique<SimulatedCameras>(description, withExtensions);
+    void Load(const json& description, testbed::ProducerBuild producer = testbed::ProducerBuild::kWithUpgradeExtensions) {
+        m_sim = std::make_unique<SimulatedCameras>(description, producer);
         ASSERT_TRUE(m_manager.InitEnvironment(kProducer)) << Narrow(m_manager.GetErrorText());
     }
     void TearDown() override { m_manager.ReleaseEnvironment(); }
@@ -211,7 +213,7 @@ TEST_F(DeviceManagerTest, PortFailureClosesTheCameraExactlyOnce) {
     EXPECT_EQ(device->GetStatusText(), L"Open device error");
     EXPECT_NE(device->GetErrorText().find(L"{CU3VDevice::OpenDevice:line[266]}"), std::wstring::npos);
     m_manager.ReleaseEnvironment();  // deletes the camera object
-    EXPECT_EQ(m_sim->Events("SIM-A1", "DevClose").size(), 1u);
+    EXPECT_EQ(m_sim->Events({.deviceId = "SIM-A1", .call = "DevClose"}).size(), 1u);
 }
 
 TEST_F(DeviceManagerTest, FailedReadsMarkOnlyTheirField) {
@@ -296,7 +298,7 @@ TEST_F(DeviceManagerTest, SecondEnumerationClosesTheFirstAndReusesInterfaces) {
     EXPECT_EQ(m_manager.GetInterfaceCount(), interfaces);
     EXPECT_EQ(m_manager.GetDeviceList().size(), 2u);
     for (const char* id : {"SIM-A1", "SIM-B2"}) {
-        const auto events = m_sim->Events(id);
+        const auto events = m_sim->Events({.deviceId = id});
         std::vector<std::string> calls;
         for (const json& e : events)
             if (e["call"] == "IFOpenDevice" || e["call"] == "DevClose") calls.push_back(e["call"]);
@@ -365,7 +367,7 @@ TEST_F(DeviceManagerTest, CheckReenumerationComparesCountsAndCopiesNothingUnstar
 }
 
 TEST_F(DeviceManagerTest, ProducerWithoutExtensionsStillLists) {
-    Load(Description({Camera("A1"), Camera("B2")}), false);
+    Load(Description({Camera("A1"), Camera("B2")}), testbed::ProducerBuild::kWithoutUpgradeExtensions);
     ASSERT_TRUE(m_manager.UpdateDeviceList());
     ASSERT_EQ(m_manager.GetDeviceList().size(), 2u);
     EXPECT_FALSE(m_manager.GetBinding()->Has(gentl::Entry::DPEnterUpgradeMode));

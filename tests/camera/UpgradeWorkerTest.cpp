@@ -12,7 +12,9 @@
 #include <optional>
 #include <thread>
 
-#include "SimulatedCameras.h"
+#include "testbed/Cameras.h"
+#include "testbed/Files.h"
+#include "testbed/Process.h"
 #include "camera/DeviceManager.h"
 #include "package/BurnPlans.h"
 #include "package/PackageConfig.h"
@@ -22,10 +24,10 @@
 
 namespace {
 
-using camtest::Camera;
-using camtest::Description;
-using camtest::json;
-using camtest::SimulatedCameras;
+using testbed::Camera;
+using testbed::Description;
+using testbed::json;
+using testbed::SimulatedCameras;
 
 std::string Narrow(const std::wstring& text) { return platform::WideToAnsi(text); }
 
@@ -73,8 +75,8 @@ std::uint64_t EventAddress(const json& event) {
 class UpgradeWorkerTest : public ::testing::Test {
 protected:
     void Load(const json& description, const ConfigEdit& edit = nullptr,
-              bool withExtensions = true) {
-        m_sim = std::make_unique<SimulatedCameras>(description, withExtensions);
+              testbed::ProducerBuild producer = testbed::ProducerBuild::kWithUpgradeExtensions) {
+        m_sim = std::make_unique<SimulatedCameras>(description, producer);
         if (edit) {
             m_configPath = m_sim->StateFolder() / "Config.ini";
             std::ofstream(m_configPath, std::ios::binary) << edit(ShippedConfig());
@@ -107,7 +109,7 @@ protected:
 
     std::vector<json> Calls(const std::string& deviceId, std::initializer_list<const char*> calls) {
         std::vector<json> selected;
-        for (json& event : m_sim->Events(deviceId)) {
+        for (json& event : m_sim->Events({.deviceId = deviceId})) {
             for (const char* call : calls)
                 if (event["call"] == call) selected.push_back(event);
         }
@@ -205,7 +207,7 @@ TEST_P(UpgradeStatusTest, LeavesStatusFlagsAndCameraAsExpected) {
     for (auto& [key, value] : c.camera.items()) camera[key] = value;
     if (!c.faults.is_null()) camera["faults"] = c.faults;
     Load(Description({camera}), c.config);
-    const std::string id = camtest::DeviceId(camera);
+    const std::string id = testbed::DeviceId(camera);
     CU3VDevice* device = Find(id);
     ASSERT_NE(device, nullptr);
     ASSERT_TRUE(device->IsOpened());
@@ -316,7 +318,7 @@ TEST_F(UpgradeWorkerTest, StartWhileTheWorkerRunsLeavesStatus15AndNoSecondThread
 }
 
 TEST_F(UpgradeWorkerTest, ProducerWithoutExtensionsFailsOnlyTheUpgrade) {
-    Load(Description({Camera("W1")}), nullptr, false);
+    Load(Description({Camera("W1")}), nullptr, testbed::ProducerBuild::kWithoutUpgradeExtensions);
     CU3VDevice* device = Find("SIM-W1");
     ASSERT_TRUE(device->IsOpened());
     ::testing::internal::CaptureStderr();
@@ -384,7 +386,7 @@ TEST_F(UpgradeWorkerTest, CamerasSharingOnePlanPerModelWriteExactlyThatPlan) {
     }
     Load(Description(cameras));
     std::vector<CU3VDevice*> devices;
-    for (const json& camera : cameras) devices.push_back(Find(camtest::DeviceId(camera)));
+    for (const json& camera : cameras) devices.push_back(Find(testbed::DeviceId(camera)));
     auto plans = std::make_shared<CBurnPlanSet>();
     for (CU3VDevice* device : devices) {
         ASSERT_NE(device, nullptr);
@@ -395,17 +397,17 @@ TEST_F(UpgradeWorkerTest, CamerasSharingOnePlanPerModelWriteExactlyThatPlan) {
     EXPECT_EQ(plans->GetBuildCount(), 4);
 
     for (int i = 0; i < 8; ++i) {
-        const std::string id = camtest::DeviceId(cameras[i]);
+        const std::string id = testbed::DeviceId(cameras[i]);
         SCOPED_TRACE(id);
         EXPECT_EQ(devices[i]->GetStatusCode(), 0);
         EXPECT_TRUE(devices[i]->HasWrittenFlash());
         EXPECT_EQ(devices[i]->GetUpgradeFile(), nullptr) << "let go with the close";
 
         const std::filesystem::path planDir = m_sim->StateFolder() / ("plan-" + std::string(models[i % 4]));
-        const std::string command = (camtest::BinDir() / "flashwright-cli").string() +
-                                    " package plan " + models[i % 4] + " -o " + planDir.string() + " > /dev/null";
         if (i < 4) {
-            ASSERT_EQ(std::system(command.c_str()), 0) << command;
+            const testbed::ProcessResult plan =
+                testbed::RunCli(std::string("package plan ") + models[i % 4] + " -o '" + planDir.string() + "'");
+            ASSERT_EQ(plan.exitCode, 0) << plan.err;
         }
         std::vector<std::filesystem::path> planFiles;
         for (const auto& entry : std::filesystem::directory_iterator(planDir))
@@ -420,7 +422,7 @@ TEST_F(UpgradeWorkerTest, CamerasSharingOnePlanPerModelWriteExactlyThatPlan) {
             planAddresses.push_back(address);
             const auto flash = m_sim->Flash(id, address);
             ASSERT_TRUE(flash.has_value()) << name;
-            EXPECT_TRUE(*flash == camtest::ReadFile(file)) << name;
+            EXPECT_TRUE(*flash == testbed::ReadBytes(file)) << name;
         }
         std::vector<std::uint64_t> written;
         for (const json& e : Calls(id, {"DPWriteUpgradeFile"})) {

@@ -8,23 +8,25 @@
 #include <string>
 #include <vector>
 
-#include "SimFixture.h"
 #include "camera/DeviceManager.h"
 #include "package/PackageConfig.h"
 #include "package/TempFiles.h"
 #include "sdk/APIDeviceManager.h"
 #include "support/Platform.h"
+#include "testbed/Cameras.h"
+#include "testbed/Files.h"
+#include "testbed/Process.h"
 
-using simtest::Camera;
-using simtest::Description;
-using simtest::json;
-using simtest::SimFolder;
+using testbed::Camera;
+using testbed::Description;
+using testbed::json;
+using testbed::SimulatedCameras;
 namespace fs = std::filesystem;
 
 namespace {
 
-std::vector<std::string> Calls(const SimFolder& sim, const std::string& deviceId = "") {
-    return sim.Calls("sdk", deviceId);
+std::vector<std::string> Calls(const SimulatedCameras& sim, const std::string& deviceId = "") {
+    return sim.Calls({.deviceId = deviceId, .source = "sdk"});
 }
 
 std::vector<fs::path> FilesIn(const fs::path& folder) {
@@ -39,14 +41,14 @@ using Strings = std::vector<std::string>;
 }  // namespace
 
 TEST(ParameterBackup, ExportPassSavesEveryCameraAndKeepsADatedCopy) {
-    SimFolder sim(Description({Camera("D1", "ORV-2C", "SN1"), Camera("D2", "ORV-2M", "SN2")}));
+    SimulatedCameras sim(Description({Camera("SN1"), Camera("SN2", "ORV-2M")}));
     CAPIDeviceManager manager;
     ASSERT_TRUE(ExportUserParams(manager)) << platform::WideToAnsi(manager.GetErrorText());
 
     EXPECT_EQ(Calls(sim), (Strings{"ZvIAPI_100", "ZvIAPI_200", "ZvIAPI_201", "ZvIAPI_301", "ZvIAPI_301",
                                    "ZvIAPI_412", "ZvIAPI_421", "ZvIAPI_700", "ZvIAPI_412", "ZvIAPI_421",
                                    "ZvIAPI_700", "ZvIAPI_302", "ZvIAPI_302", "ZvIAPI_101"}));
-    EXPECT_EQ(Calls(sim, "D1"), (Strings{"ZvIAPI_301", "ZvIAPI_412", "ZvIAPI_421", "ZvIAPI_700", "ZvIAPI_302"}));
+    EXPECT_EQ(Calls(sim, "SIM-SN1"), (Strings{"ZvIAPI_301", "ZvIAPI_412", "ZvIAPI_421", "ZvIAPI_700", "ZvIAPI_302"}));
     for (const json& event : sim.Events()) {
         if (event["call"] == "ZvIAPI_301") {
             EXPECT_EQ(event["reserved"], 0);
@@ -57,7 +59,7 @@ TEST(ParameterBackup, ExportPassSavesEveryCameraAndKeepsADatedCopy) {
         }
     }
     for (const char* identity : {"SN1", "SN2"}) {
-        const fs::path file = sim.TempDirectory() / (std::string(identity) + ".ini");
+        const fs::path file = sim.ProgramTempFolder() / (std::string(identity) + ".ini");
         EXPECT_TRUE(fs::is_regular_file(file)) << file;
         EXPECT_GT(fs::file_size(file), 0u);
     }
@@ -77,7 +79,7 @@ TEST(ParameterBackup, ExportPassSavesEveryCameraAndKeepsADatedCopy) {
 }
 
 TEST(ParameterBackup, ImportPassLoadsTheFileThenStoresItInTheCamera) {
-    SimFolder sim(Description({Camera("D1", "ORV-2C", "SN1")}));
+    SimulatedCameras sim(Description({Camera("SN1")}));
     CAPIDeviceManager manager;
     ASSERT_TRUE(ExportUserParams(manager));
     const std::size_t exportEvents = sim.Events().size();
@@ -99,28 +101,28 @@ TEST(ParameterBackup, ImportPassLoadsTheFileThenStoresItInTheCamera) {
 }
 
 TEST(ParameterBackup, CamerasThatCannotTakePartAreSkippedQuietly) {
-    json otherClass = Camera("D2", "ORV-2C", "SN2");
+    json otherClass = Camera("SN2");
     otherClass["faults"] = {{"sdk_class_code", 5}};
-    json unopened = Camera("D3", "ORV-2C", "SN3");
+    json unopened = Camera("SN3");
     unopened["faults"] = {{"sdk_open", true}};
-    json exportFails = Camera("D4", "ORV-2C", "SN4");
+    json exportFails = Camera("SN4");
     exportFails["faults"] = {{"sdk_export_fails", 412}};
-    SimFolder sim(Description({Camera("D1", "ORV-2C", "SN1"), otherClass, unopened, exportFails}));
+    SimulatedCameras sim(Description({Camera("SN1"), otherClass, unopened, exportFails}));
 
     CAPIDeviceManager manager;
     ASSERT_TRUE(ExportUserParams(manager));
-    EXPECT_EQ(Calls(sim, "D1"), (Strings{"ZvIAPI_301", "ZvIAPI_412", "ZvIAPI_421", "ZvIAPI_700", "ZvIAPI_302"}));
-    EXPECT_EQ(Calls(sim, "D2"), Strings{}) << "another class code gets no record";
-    EXPECT_EQ(Calls(sim, "D3"), Strings{"ZvIAPI_301"}) << "an unopened camera is neither exported nor closed";
-    EXPECT_EQ(Calls(sim, "D4"), (Strings{"ZvIAPI_301", "ZvIAPI_412", "ZvIAPI_302"}));
+    EXPECT_EQ(Calls(sim, "SIM-SN1"), (Strings{"ZvIAPI_301", "ZvIAPI_412", "ZvIAPI_421", "ZvIAPI_700", "ZvIAPI_302"}));
+    EXPECT_EQ(Calls(sim, "SIM-SN2"), Strings{}) << "another class code gets no record";
+    EXPECT_EQ(Calls(sim, "SIM-SN3"), Strings{"ZvIAPI_301"}) << "an unopened camera is neither exported nor closed";
+    EXPECT_EQ(Calls(sim, "SIM-SN4"), (Strings{"ZvIAPI_301", "ZvIAPI_412", "ZvIAPI_302"}));
     EXPECT_TRUE(manager.GetErrorText().empty());
-    EXPECT_TRUE(fs::exists(sim.TempDirectory() / "SN1.ini"));
-    for (const char* absent : {"SN2.ini", "SN3.ini", "SN4.ini"}) EXPECT_FALSE(fs::exists(sim.TempDirectory() / absent));
+    EXPECT_TRUE(fs::exists(sim.ProgramTempFolder() / "SN1.ini"));
+    for (const char* absent : {"SN2.ini", "SN3.ini", "SN4.ini"}) EXPECT_FALSE(fs::exists(sim.ProgramTempFolder() / absent));
     EXPECT_EQ(FilesIn(sim.BackupFolder()).size(), 1u);
 
     // The import pass skips them the same way.
     ASSERT_TRUE(ImportUserParams(manager));
-    EXPECT_EQ(Calls(sim, "D3"), (Strings{"ZvIAPI_301", "ZvIAPI_301"}));
+    EXPECT_EQ(Calls(sim, "SIM-SN3"), (Strings{"ZvIAPI_301", "ZvIAPI_301"}));
 }
 
 TEST(ParameterBackup, FailuresOfTheSdkAreReportedWithItsDescription) {
@@ -142,9 +144,9 @@ TEST(ParameterBackup, FailuresOfTheSdkAreReportedWithItsDescription) {
     };
     for (const Case& c : cases) {
         SCOPED_TRACE(c.name);
-        json description = Description({Camera("D1", "ORV-2C", "SN1")});
+        json description = Description({Camera("SN1")});
         description["sdk"] = c.sdkFaults;
-        SimFolder sim(description);
+        SimulatedCameras sim(description);
         CAPIDeviceManager manager;
         const bool ok = c.exportPass ? ExportUserParams(manager) : ImportUserParams(manager);
         EXPECT_FALSE(ok);
@@ -155,7 +157,7 @@ TEST(ParameterBackup, FailuresOfTheSdkAreReportedWithItsDescription) {
 }
 
 TEST(ParameterBackup, NoCameraAttachedIsASuccessfulEmptyListing) {
-    SimFolder sim(Description({}));
+    SimulatedCameras sim(Description({}));
     CAPIDeviceManager manager;
     EXPECT_TRUE(ExportUserParams(manager)) << platform::WideToAnsi(manager.GetErrorText());
     EXPECT_EQ(Calls(sim), (Strings{"ZvIAPI_100", "ZvIAPI_200", "ZvIAPI_201", "ZvIAPI_101"}));
@@ -163,7 +165,7 @@ TEST(ParameterBackup, NoCameraAttachedIsASuccessfulEmptyListing) {
 }
 
 TEST(ParameterBackup, MissingLibraryOrEntryPointIsAFailureText) {
-    SimFolder sim(Description({Camera("D1", "ORV-2C", "SN1")}));
+    SimulatedCameras sim(Description({Camera("SN1")}));
     {
         CAPIDeviceManager manager(platform::FromNativePath(sim.Root().string()));
         EXPECT_FALSE(ExportUserParams(manager));
@@ -172,7 +174,7 @@ TEST(ParameterBackup, MissingLibraryOrEntryPointIsAFailureText) {
         EXPECT_NE(text.find(L"libZvIAPI.so"), std::wstring::npos);
     }
     {
-        const fs::path partial = simtest::BinDir() / "partial-sdk";
+        const fs::path partial = testbed::BinDir() / "partial-sdk";
         CAPIDeviceManager manager(platform::FromNativePath(partial.string()));
         EXPECT_FALSE(ExportUserParams(manager));
         EXPECT_EQ(manager.GetErrorText(), L"{-1}{CAPIDeviceManager::UpdateDeviceList:line[188]}{Interface call failed}");
@@ -180,18 +182,18 @@ TEST(ParameterBackup, MissingLibraryOrEntryPointIsAFailureText) {
 }
 
 TEST(ParameterBackup, AnIdentityCannotPlaceItsFileOutsideTheTemporaryFolder) {
-    json hostile = Camera("D1", "ORV-2C", "SN1");
+    json hostile = Camera("SN1");
     hostile["sdk_identity"] = "../../escaped/..\\x\x01y";
-    SimFolder sim(Description({hostile}));
+    SimulatedCameras sim(Description({hostile}));
     CAPIDeviceManager manager;
     ASSERT_TRUE(ExportUserParams(manager));
-    const std::vector<fs::path> files = FilesIn(sim.TempDirectory());
+    const std::vector<fs::path> files = FilesIn(sim.ProgramTempFolder());
     ASSERT_EQ(files.size(), 1u);
-    EXPECT_EQ(files[0].parent_path(), sim.TempDirectory());
+    EXPECT_EQ(files[0].parent_path(), sim.ProgramTempFolder());
     EXPECT_FALSE(fs::exists(sim.Root() / "escaped"));
     EXPECT_FALSE(fs::exists(sim.Root() / "runtime" / "escaped"));
     ASSERT_TRUE(ImportUserParams(manager));
-    EXPECT_EQ(Calls(sim, "D1").back(), "ZvIAPI_302");
+    EXPECT_EQ(Calls(sim, "SIM-SN1").back(), "ZvIAPI_302");
     for (const json& e : sim.Events()) {
         if (e["call"] == "ZvIAPI_701") {
             EXPECT_EQ(e["result"], 0) << "the import finds the file the export wrote";
@@ -201,115 +203,77 @@ TEST(ParameterBackup, AnIdentityCannotPlaceItsFileOutsideTheTemporaryFolder) {
 
 namespace {
 
-struct CommandResult {
-    int status;
-    std::string output;
-};
-
-CommandResult RunCli(const std::string& arguments) {
-    const std::string command = (simtest::BinDir() / "flashwright-cli").string() + " " + arguments + " 2>&1";
-    CommandResult result{-1, {}};
-    FILE* pipe = ::popen(command.c_str(), "r");
-    if (pipe == nullptr) return result;
-    char buffer[512];
-    while (std::fgets(buffer, sizeof buffer, pipe) != nullptr) result.output += buffer;
-    const int status = ::pclose(pipe);
-    result.status = WIFEXITED(status) ? WEXITSTATUS(status) : -1;
-    return result;
+// Standard output and error together, as a person at the terminal sees them.
+testbed::ProcessResult RunCli(const std::string& arguments) {
+    testbed::ProcessOptions options;
+    options.errorIntoOutput = true;
+    return testbed::RunCli(arguments, options);
 }
 
 }  // namespace
 
 TEST(ParameterBackup, CommandLinePassesReportEachCameraAndLeaveNoFileBehind) {
-    json importFails = Camera("D2", "ORV-2C", "SN2");
+    json importFails = Camera("SN2");
     importFails["faults"] = {{"sdk_import_fails", 701}};
-    SimFolder sim(Description({Camera("D1", "ORV-2C", "SN1"), importFails}));
-    CommandResult exported = RunCli("params export");
-    EXPECT_EQ(exported.status, 0) << exported.output;
-    EXPECT_NE(exported.output.find("SN1: saved (copy "), std::string::npos) << exported.output;
+    SimulatedCameras sim(Description({Camera("SN1"), importFails}));
+    testbed::ProcessResult exported = RunCli("params export");
+    EXPECT_EQ(exported.exitCode, 0) << exported.out;
+    EXPECT_NE(exported.out.find("SN1: saved (copy "), std::string::npos) << exported.out;
     // The tool removes its temporary folder when it ends, so a later import can
     // never load a stale file of an earlier export.
-    EXPECT_FALSE(fs::exists(sim.TempDirectory()));
-    CommandResult imported = RunCli("params import");
-    EXPECT_EQ(imported.status, 1) << imported.output;
-    EXPECT_NE(imported.output.find("SN1: NOT restored: no parameter file"), std::string::npos) << imported.output;
-    EXPECT_EQ(Calls(sim, "D1"), (Strings{"ZvIAPI_301", "ZvIAPI_412", "ZvIAPI_421", "ZvIAPI_700", "ZvIAPI_302",
+    EXPECT_FALSE(fs::exists(sim.ProgramTempFolder()));
+    testbed::ProcessResult imported = RunCli("params import");
+    EXPECT_EQ(imported.exitCode, 1) << imported.out;
+    EXPECT_NE(imported.out.find("SN1: NOT restored: no parameter file"), std::string::npos) << imported.out;
+    EXPECT_EQ(Calls(sim, "SIM-SN1"), (Strings{"ZvIAPI_301", "ZvIAPI_412", "ZvIAPI_421", "ZvIAPI_700", "ZvIAPI_302",
                                          "ZvIAPI_301", "ZvIAPI_302"}))
         << "no file: nothing is loaded into the camera";
 
     // params restore loads the latest dated copy; a failed load is reported per camera.
-    CommandResult restored = RunCli("params restore SN1 SN2 SN9");
-    EXPECT_EQ(restored.status, 1) << restored.output;
-    EXPECT_NE(restored.output.find("SN1: restored from " + sim.BackupFolder().string() + "/SN1_"), std::string::npos)
-        << restored.output;
-    EXPECT_NE(restored.output.find("SN2: NOT restored: ordinal 701 failed"), std::string::npos) << restored.output;
-    EXPECT_NE(restored.output.find("SN9: NOT restored: the SDK does not list"), std::string::npos) << restored.output;
+    testbed::ProcessResult restored = RunCli("params restore SN1 SN2 SN9");
+    EXPECT_EQ(restored.exitCode, 1) << restored.out;
+    EXPECT_NE(restored.out.find("SN1: restored from " + sim.BackupFolder().string() + "/SN1_"), std::string::npos)
+        << restored.out;
+    EXPECT_NE(restored.out.find("SN2: NOT restored: ordinal 701 failed"), std::string::npos) << restored.out;
+    EXPECT_NE(restored.out.find("SN9: NOT restored: the SDK does not list"), std::string::npos) << restored.out;
 
     json none = Description({});
-    sim.Write(none);
+    sim.WriteDescription(none);
     for (const char* command : {"params export", "params import", "params restore SN1"}) {
-        CommandResult empty = RunCli(command);
-        EXPECT_EQ(empty.status, 2) << command << ": " << empty.output;
-        EXPECT_NE(empty.output.find("no camera is attached"), std::string::npos) << empty.output;
+        testbed::ProcessResult empty = RunCli(command);
+        EXPECT_EQ(empty.exitCode, 2) << command << ": " << empty.out;
+        EXPECT_NE(empty.out.find("no camera is attached"), std::string::npos) << empty.out;
     }
 
-    json broken = Description({Camera("D1", "ORV-2C", "SN1")});
+    json broken = Description({Camera("SN1")});
     broken["sdk"] = {{"init", -14}};
-    sim.Write(broken);
-    CommandResult failed = RunCli("params import");
-    EXPECT_EQ(failed.status, 1);
-    EXPECT_NE(failed.output.find("{-14}{CAPIDeviceManager::InitEnvironment:line[32]}"), std::string::npos)
-        << failed.output;
+    sim.WriteDescription(broken);
+    testbed::ProcessResult failed = RunCli("params import");
+    EXPECT_EQ(failed.exitCode, 1);
+    EXPECT_NE(failed.out.find("{-14}{CAPIDeviceManager::InitEnvironment:line[32]}"), std::string::npos)
+        << failed.out;
 
     // An unusable temporary folder: exit 1 naming the folder and the reason, and no SDK call at all.
-    sim.Write(Description({Camera("D1", "ORV-2C", "SN1")}));
+    sim.WriteDescription(Description({Camera("SN1")}));
     const std::size_t eventsBefore = sim.Events().size();
     fs::create_directories(sim.Root() / "elsewhere");
-    fs::create_directory_symlink(sim.Root() / "elsewhere", sim.TempDirectory());
+    fs::create_directory_symlink(sim.Root() / "elsewhere", sim.ProgramTempFolder());
     for (const char* command : {"params export", "params import"}) {
-        CommandResult refused = RunCli(command);
-        EXPECT_EQ(refused.status, 1) << command;
-        EXPECT_NE(refused.output.find(sim.TempDirectory().string() + " cannot be used: it is a symbolic link"),
+        testbed::ProcessResult refused = RunCli(command);
+        EXPECT_EQ(refused.exitCode, 1) << command;
+        EXPECT_NE(refused.out.find(sim.ProgramTempFolder().string() + " cannot be used: it is a symbolic link"),
                   std::string::npos)
-            << refused.output;
+            << refused.out;
     }
     EXPECT_EQ(sim.Events().size(), eventsBefore);
 }
 
-namespace {
-
-// Sets one live feature of a camera through the SDK, as a user would with
-// the camera maker's own tools.
-void SetCameraFeature(const std::string& identity, std::uint32_t feature, std::int64_t value) {
-    zviapi::CZvIAPILibrary sdk;
-    ASSERT_TRUE(sdk.Load());
-    ASSERT_EQ(sdk.OpenSdk(), 0);
-    std::uint32_t count = 0;
-    ASSERT_EQ(sdk.GetDeviceCount(&count, 1000), 0);
-    std::uint32_t handle = 0;
-    const zviapi::OpenRequest request{identity.c_str(), 0, 4};
-    ASSERT_EQ(sdk.OpenDevice(&request, &handle), 0);
-    EXPECT_EQ(sdk.SetInteger(handle, feature, value), 0);
-    sdk.CloseDevice(handle);
-    sdk.CloseSdk();
-}
-
-std::int64_t LiveFeature(const SimFolder& sim, const std::string& deviceId, std::uint32_t feature) {
-    char key[16];
-    std::snprintf(key, sizeof key, "0x%x", feature);
-    const json state = sim.CameraState(deviceId);
-    return state.at("parameters").at("live").at(key).get<std::int64_t>();
-}
-
-}  // namespace
-
 TEST(ParameterBackup, ParametersChangedBeforeAnUpgradeAreBackAfterTheImport) {
     constexpr std::uint32_t kExposure = 0x30001770;
-    SimFolder sim(Description({Camera("D1", "ORV-2C", "SN1")}));
-    simtest::ScopedEnvironment producerPath("GENICAM_GENTL64_PATH", simtest::BinDir().string());
-    SetCameraFeature("SN1", kExposure, 5555);
+    SimulatedCameras sim(Description({Camera("SN1")}));
+    ASSERT_TRUE(testbed::SetLiveParameter("SN1", kExposure, 5555));
     const std::int64_t factory = 10000;
-    ASSERT_EQ(LiveFeature(sim, "D1", kExposure), 5555);
+    ASSERT_EQ(sim.LiveParameter("SIM-SN1", kExposure), 5555);
 
     CAPIDeviceManager parameters;
     ASSERT_TRUE(ExportUserParams(parameters)) << platform::WideToAnsi(parameters.GetErrorText());
@@ -330,13 +294,13 @@ TEST(ParameterBackup, ParametersChangedBeforeAnUpgradeAreBackAfterTheImport) {
     }
     // The upgrade reboots the camera with factory parameters; the import
     // needs it back on the bus.
-    EXPECT_EQ(LiveFeature(sim, "D1", kExposure), factory);
+    EXPECT_EQ(sim.LiveParameter("SIM-SN1", kExposure), factory);
     const auto back = std::chrono::system_clock::time_point(
-        std::chrono::microseconds(sim.CameraState("D1").at("reboot_until_us").get<std::int64_t>()));
+        std::chrono::microseconds(sim.CameraState("SIM-SN1").at("reboot_until_us").get<std::int64_t>()));
     std::this_thread::sleep_until(back + std::chrono::milliseconds(50));
 
     ASSERT_TRUE(ImportUserParams(parameters)) << platform::WideToAnsi(parameters.GetErrorText());
-    EXPECT_EQ(LiveFeature(sim, "D1", kExposure), 5555);
+    EXPECT_EQ(sim.LiveParameter("SIM-SN1", kExposure), 5555);
 }
 
 TEST(ParameterBackup, EveryIdentityGetsAFileOfItsOwn) {
@@ -346,11 +310,11 @@ TEST(ParameterBackup, EveryIdentityGetsAFileOfItsOwn) {
                                                  "CAM_1-0123456789abcdef"};
     std::vector<json> cameras;
     for (std::size_t i = 0; i < identities.size(); ++i) {
-        json camera = Camera("D" + std::to_string(i), "ORV-2C", "SN" + std::to_string(i));
+        json camera = Camera("SN" + std::to_string(i));
         camera["sdk_identity"] = identities[i];
         cameras.push_back(camera);
     }
-    SimFolder sim(Description(cameras));
+    SimulatedCameras sim(Description(cameras));
     CAPIDeviceManager manager;
     ASSERT_TRUE(ExportUserParams(manager)) << platform::WideToAnsi(manager.GetErrorText());
     ASSERT_EQ(manager.GetCameraParameters().size(), identities.size());
@@ -360,7 +324,7 @@ TEST(ParameterBackup, EveryIdentityGetsAFileOfItsOwn) {
         files.insert(camera.file);
         const fs::path file = platform::ToNativePath(camera.file);
         EXPECT_LE(file.filename().string().size(), 255u);
-        EXPECT_EQ(file.parent_path(), sim.TempDirectory());
+        EXPECT_EQ(file.parent_path(), sim.ProgramTempFolder());
         // The file holds this camera's parameters, not another's.
         std::ifstream in(file);
         EXPECT_EQ(json::parse(in)["serial"], camera.serial) << camera.identity;
@@ -375,7 +339,7 @@ TEST(ParameterBackup, EveryIdentityGetsAFileOfItsOwn) {
     for (const json& event : sim.Events()) {
         if (event["call"] != "ZvIAPI_701") continue;
         EXPECT_EQ(event["result"], 0);
-        const CameraParameters* camera = manager.FindBySerial("SN" + event["device_id"].get<std::string>().substr(1));
+        const CameraParameters* camera = manager.FindBySerial(event["device_id"].get<std::string>().substr(4));
         ASSERT_NE(camera, nullptr);
         EXPECT_EQ(event["path"], platform::ToNativePath(camera->file));
     }
@@ -384,7 +348,7 @@ TEST(ParameterBackup, EveryIdentityGetsAFileOfItsOwn) {
 }
 
 TEST(ParameterBackup, BackupFolderThatIsALinkIsRefusedAndLeftAlone) {
-    SimFolder sim(Description({Camera("D1", "ORV-2C", "SN1")}));
+    SimulatedCameras sim(Description({Camera("SN1")}));
     const fs::path target = sim.Root() / "someone-elses";
     fs::create_directories(target);
     fs::permissions(target, fs::perms::owner_all | fs::perms::group_read | fs::perms::group_exec |

@@ -1,7 +1,7 @@
 #include <atomic>
 #include <barrier>
 
-#include "SimTestSupport.h"
+#include "SimulatorLibraries.h"
 
 using namespace simtest;
 
@@ -16,7 +16,7 @@ TEST(ParallelUpgrade, FourCamerasFromFourThreadsAtOnce) {
         camera["write_bytes_per_second"] = 200000;  // 2 x 100 kB: one second per camera
         cameras.push_back(camera);
     }
-    SimFolder sim(Description(cameras));
+    SimulatedCameras sim(Description(cameras));
     Producer p;
     Session s(p);
     ASSERT_EQ(s.DeviceIds().size(), 4u);
@@ -27,7 +27,7 @@ TEST(ParallelUpgrade, FourCamerasFromFourThreadsAtOnce) {
     std::vector<std::thread> workers;
     for (int i = 0; i < 4; ++i) {
         workers.emplace_back([&, i] {
-            const std::string id = "DEV-SN000" + std::to_string(i);
+            const std::string id = "SIM-SN000" + std::to_string(i);
             DEV_HANDLE device = nullptr;
             PORT_HANDLE port = nullptr;
             GC_ERROR result = p.IFOpenDevice(s.iface, id.c_str(), DEVICE_ACCESS_EXCLUSIVE, &device);
@@ -74,7 +74,7 @@ TEST(ParallelUpgrade, FourCamerasFromFourThreadsAtOnce) {
     int64_t latestStart = 0;
     int64_t earliestEnd = INT64_MAX;
     for (int i = 0; i < 4; ++i) {
-        const std::vector<json> writes = sim.Events("DPWriteUpgradeFile", "DEV-SN000" + std::to_string(i));
+        const std::vector<json> writes = sim.Events({.deviceId = "SIM-SN000" + std::to_string(i), .call = "DPWriteUpgradeFile"});
         ASSERT_EQ(writes.size(), 2u);
         latestStart = std::max(latestStart, writes.front()["start_us"].get<int64_t>());
         earliestEnd = std::min(earliestEnd, writes.back()["ts_us"].get<int64_t>());
@@ -82,12 +82,10 @@ TEST(ParallelUpgrade, FourCamerasFromFourThreadsAtOnce) {
     EXPECT_LT(latestStart, earliestEnd);
 
     for (int i = 0; i < 4; ++i) {
-        const std::string id = "DEV-SN000" + std::to_string(i);
+        const std::string id = "SIM-SN000" + std::to_string(i);
         ASSERT_TRUE(s.WaitUntilListed(id, 30.0)) << id;
         for (uint64_t address : {0x1200000ull, 0x12f0000ull}) {
-            char name[24];
-            std::snprintf(name, sizeof name, "0x%llx", static_cast<unsigned long long>(address));
-            EXPECT_EQ(ReadFile(sim.FlashFile(id, name)), Pattern(100000, static_cast<uint8_t>(i * 16 + (address >> 20))));
+            EXPECT_EQ(ReadBytes(sim.FlashFile(id, address)), Pattern(100000, static_cast<uint8_t>(i * 16 + (address >> 20))));
         }
         EXPECT_EQ(sim.CameraState(id)["firmware_version"], "V01.03.002.001:V01.06");
     }

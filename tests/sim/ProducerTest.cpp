@@ -1,22 +1,18 @@
+#include <dlfcn.h>
 #include <elf.h>
 
+#include <fstream>
 #include <set>
 
-#include "SimTestSupport.h"
+#include "SimulatorLibraries.h"
 
 using namespace simtest;
 
 namespace {
 
-std::string Hex(uint64_t value) {
-    char text[24];
-    std::snprintf(text, sizeof text, "0x%llx", static_cast<unsigned long long>(value));
-    return text;
-}
-
 // Defined dynamic symbols of an ELF64 file: what a loader can find in it.
 std::set<std::string> ExportedSymbols(const fs::path& file) {
-    const std::vector<uint8_t> image = ReadFile(file);
+    const std::vector<uint8_t> image = ReadBytes(file);
     std::set<std::string> names;
     if (image.size() < sizeof(Elf64_Ehdr)) {
         return names;
@@ -73,22 +69,22 @@ TEST(Producer, EnumeratesAndReadsEveryRegisterTheToolReads) {
     json camera = Camera("SN0001");
     camera["guid"] = "ABCDEFGHIJKLMNOP";
     camera["flash_vendor"] = "0xC8";
-    SimFolder sim(Description({camera, Camera("SN0002", "ORV-2M-L")}));
+    SimulatedCameras sim(Description({camera, Camera("SN0002", "ORV-2M-L")}));
     Producer p;
     Session s(p);
-    ASSERT_EQ(s.DeviceIds(), (std::vector<std::string>{"DEV-SN0001", "DEV-SN0002"}));
+    ASSERT_EQ(s.DeviceIds(), (std::vector<std::string>{"SIM-SN0001", "SIM-SN0002"}));
 
     char model[64] = {};
     size_t size = sizeof model;
     INFO_DATATYPE type = INFO_DATATYPE_STRING;
-    ASSERT_EQ(p.IFGetDeviceInfo(s.iface, "DEV-SN0002", DEVICE_INFO_MODEL, &type, model, &size), GC_ERR_SUCCESS);
+    ASSERT_EQ(p.IFGetDeviceInfo(s.iface, "SIM-SN0002", DEVICE_INFO_MODEL, &type, model, &size), GC_ERR_SUCCESS);
     EXPECT_STREQ(model, "ORV-2M-L");
     char display[128] = {};
     size = sizeof display;
-    ASSERT_EQ(p.IFGetDeviceInfo(s.iface, "DEV-SN0001", DEVICE_INFO_DISPLAYNAME, &type, display, &size), GC_ERR_SUCCESS);
+    ASSERT_EQ(p.IFGetDeviceInfo(s.iface, "SIM-SN0001", DEVICE_INFO_DISPLAYNAME, &type, display, &size), GC_ERR_SUCCESS);
     EXPECT_STREQ(display, "Zorvan ORV-2C (SN0001)");
 
-    const Session::Opened cam = s.Open("DEV-SN0001");
+    const Session::Opened cam = s.Open("SIM-SN0001");
     EXPECT_EQ(s.ReadText(cam.port, 0x144, 64), "SN0001");
     EXPECT_EQ(s.ReadText(cam.port, 0x44, 64), "ORV-2C");
     EXPECT_EQ(s.ReadText(cam.port, 0x4, 64), "Zorvan");
@@ -150,7 +146,7 @@ TEST(Producer, EnumeratesAndReadsEveryRegisterTheToolReads) {
     EXPECT_EQ(p.DevClose(cam.device), GC_ERR_SUCCESS);
 
     // Every event is one complete JSON object with the agreed keys.
-    const std::vector<json> reads = sim.Events("GCReadPort", "DEV-SN0001");
+    const std::vector<json> reads = sim.Events({.deviceId = "SIM-SN0001", .call = "GCReadPort"});
     ASSERT_FALSE(reads.empty());
     EXPECT_EQ(reads.front()["address"], "0x144");
     EXPECT_EQ(reads.front()["size"], 64);
@@ -163,10 +159,10 @@ TEST(Producer, EnumeratesAndReadsEveryRegisterTheToolReads) {
 }
 
 TEST(Producer, UpgradedCameraRebootsAndReturnsWithNewVersions) {
-    SimFolder sim(Description({Camera("SN0001"), Camera("SN0002")}));
+    SimulatedCameras sim(Description({Camera("SN0001"), Camera("SN0002")}));
     Producer p;
     Session s(p);
-    const Session::Opened cam = s.Open("DEV-SN0001");
+    const Session::Opened cam = s.Open("SIM-SN0001");
     const std::vector<std::pair<uint64_t, std::vector<uint8_t>>> regions = {
         {0x1200000, Pattern(70000, 1)}, {0x12f0000, Pattern(4096, 2)}, {0x13b0000, Pattern(1, 3)}};
 
@@ -183,10 +179,10 @@ TEST(Producer, UpgradedCameraRebootsAndReturnsWithNewVersions) {
     size_t size = 32;
     EXPECT_EQ(p.GCReadPort(cam.port, 0x300000, scratch, &size), GC_ERR_IO);
     EXPECT_EQ(p.DevClose(cam.device), GC_ERR_SUCCESS);
-    EXPECT_EQ(s.DeviceIds(), std::vector<std::string>{"DEV-SN0002"});
+    EXPECT_EQ(s.DeviceIds(), std::vector<std::string>{"SIM-SN0002"});
 
-    ASSERT_TRUE(s.WaitUntilListed("DEV-SN0001", 30.0));
-    const Session::Opened back = s.Open("DEV-SN0001");
+    ASSERT_TRUE(s.WaitUntilListed("SIM-SN0001", 30.0));
+    const Session::Opened back = s.Open("SIM-SN0001");
     EXPECT_EQ(s.ReadText(back.port, 0x300000, 32), "V01.03.002.001:V01.06");
     EXPECT_EQ(s.ReadText(back.port, 0xC4, 64), "1.1_2.1_2.1");
     EXPECT_EQ(s.UrlInt(back.port, URL_INFO_FILE_VER_SUBMINOR), 4);
@@ -194,35 +190,35 @@ TEST(Producer, UpgradedCameraRebootsAndReturnsWithNewVersions) {
     EXPECT_EQ(p.DevClose(back.device), GC_ERR_SUCCESS);
 
     for (const auto& [address, bytes] : regions) {
-        EXPECT_EQ(ReadFile(sim.FlashFile("DEV-SN0001", Hex(address))), bytes) << Hex(address);
+        EXPECT_EQ(ReadBytes(sim.FlashFile("SIM-SN0001", address)), bytes) << Hex(address);
     }
-    EXPECT_FALSE(fs::exists(sim.CameraFolder("DEV-SN0002") / "flash"));
+    EXPECT_FALSE(fs::exists(sim.CameraFolder("SIM-SN0002") / "flash"));
 
     // The record tells the story in order, with the write arguments.
     std::vector<std::string> calls;
     for (const json& event : sim.Events()) {
         const std::string call = event["call"];
-        if (event["device_id"] == "DEV-SN0001" && call.rfind("DP", 0) == 0) {
+        if (event["device_id"] == "SIM-SN0001" && call.rfind("DP", 0) == 0) {
             calls.push_back(call);
         }
     }
     EXPECT_EQ(calls, (std::vector<std::string>{"DPEnterUpgradeMode", "DPWriteUpgradeFile", "DPWriteUpgradeFile",
                                                "DPWriteUpgradeFile", "DPLeaveUpgradeMode"}));
-    const std::vector<json> writes = sim.Events("DPWriteUpgradeFile");
+    const std::vector<json> writes = sim.Events({.call = "DPWriteUpgradeFile"});
     ASSERT_EQ(writes.size(), 3u);
     EXPECT_EQ(writes[0]["address"], "0x1200000");
     EXPECT_EQ(writes[0]["size"], 70000);
     EXPECT_EQ(writes[0]["block_size"], 4096);
     EXPECT_EQ(writes[0]["packet_count"], 32);
     EXPECT_EQ(writes[0]["verify"], 1);
-    EXPECT_EQ(sim.Events("DPLeaveUpgradeMode")[0]["reboot"], true);
+    EXPECT_EQ(sim.Events({.call = "DPLeaveUpgradeMode"})[0]["reboot"], true);
 }
 
 TEST(Producer, UpgradeCallsOutOfOrderAreRefused) {
-    SimFolder sim(Description({Camera("SN0001")}));
+    SimulatedCameras sim(Description({Camera("SN0001")}));
     Producer p;
     Session s(p);
-    const Session::Opened cam = s.Open("DEV-SN0001");
+    const Session::Opened cam = s.Open("SIM-SN0001");
     const std::vector<uint8_t> bytes = Pattern(16, 9);
     size_t size = bytes.size();
     EXPECT_EQ(p.DPWriteUpgradeFile(cam.port, 0x1200000, bytes.data(), &size, 4096, 32, 0, 1), GC_ERR_ACCESS_DENIED);
@@ -236,21 +232,21 @@ TEST(Producer, UpgradeCallsOutOfOrderAreRefused) {
     // Leaving without a single write: no reboot, nothing changes.
     ASSERT_EQ(p.DPLeaveUpgradeMode(cam.port), GC_ERR_SUCCESS);
     EXPECT_EQ(s.ReadText(cam.port, 0x300000, 32), "V01.03.001.002:V01.05");
-    EXPECT_EQ(sim.Events("DPLeaveUpgradeMode").back()["reboot"], false);
-    EXPECT_FALSE(fs::exists(sim.CameraFolder("DEV-SN0001") / "flash"));
+    EXPECT_EQ(sim.Events({.call = "DPLeaveUpgradeMode"}).back()["reboot"], false);
+    EXPECT_FALSE(fs::exists(sim.CameraFolder("SIM-SN0001") / "flash"));
     EXPECT_EQ(p.DevClose(cam.device), GC_ERR_SUCCESS);
     EXPECT_EQ(p.DevClose(cam.device), GC_ERR_INVALID_HANDLE);
 }
 
 TEST(Producer, SecondOpenAnswersAlreadyOpenAndWorks) {
-    SimFolder sim(Description({Camera("SN0001")}));
+    SimulatedCameras sim(Description({Camera("SN0001")}));
     Producer p;
     Session s(p);
     ASSERT_EQ(s.DeviceIds().size(), 1u);
     DEV_HANDLE first = nullptr;
     DEV_HANDLE second = nullptr;
-    ASSERT_EQ(p.IFOpenDevice(s.iface, "DEV-SN0001", DEVICE_ACCESS_EXCLUSIVE, &first), GC_ERR_SUCCESS);
-    ASSERT_EQ(p.IFOpenDevice(s.iface, "DEV-SN0001", DEVICE_ACCESS_EXCLUSIVE, &second), ZV_ERR_ALREADY_OPEN);
+    ASSERT_EQ(p.IFOpenDevice(s.iface, "SIM-SN0001", DEVICE_ACCESS_EXCLUSIVE, &first), GC_ERR_SUCCESS);
+    ASSERT_EQ(p.IFOpenDevice(s.iface, "SIM-SN0001", DEVICE_ACCESS_EXCLUSIVE, &second), ZV_ERR_ALREADY_OPEN);
     ASSERT_NE(second, nullptr);
     PORT_HANDLE port = nullptr;
     ASSERT_EQ(p.DevGetPort(second, &port), GC_ERR_SUCCESS);
@@ -258,30 +254,30 @@ TEST(Producer, SecondOpenAnswersAlreadyOpenAndWorks) {
     int32_t status = 0;
     size_t size = sizeof status;
     INFO_DATATYPE type = 0;
-    ASSERT_EQ(p.IFGetDeviceInfo(s.iface, "DEV-SN0001", DEVICE_INFO_ACCESS_STATUS, &type, &status, &size), GC_ERR_SUCCESS);
+    ASSERT_EQ(p.IFGetDeviceInfo(s.iface, "SIM-SN0001", DEVICE_INFO_ACCESS_STATUS, &type, &status, &size), GC_ERR_SUCCESS);
     EXPECT_EQ(status, DEVICE_ACCESS_STATUS_OPEN_READWRITE);
     EXPECT_EQ(p.DevClose(first), GC_ERR_SUCCESS);
     EXPECT_EQ(s.ReadText(port, 0x144, 64), "SN0001");  // the other handle still holds the camera
     EXPECT_EQ(p.DevClose(second), GC_ERR_SUCCESS);
-    ASSERT_EQ(p.IFGetDeviceInfo(s.iface, "DEV-SN0001", DEVICE_INFO_ACCESS_STATUS, &type, &status, &size), GC_ERR_SUCCESS);
+    ASSERT_EQ(p.IFGetDeviceInfo(s.iface, "SIM-SN0001", DEVICE_INFO_ACCESS_STATUS, &type, &status, &size), GC_ERR_SUCCESS);
     EXPECT_EQ(status, DEVICE_ACCESS_STATUS_READWRITE);
 }
 
 TEST(Producer, RebootDeadlineAndStateOutliveTheLibrary) {
     json camera = Camera("SN0001");
     camera["reboot_seconds"] = 3600;
-    SimFolder sim(Description({camera}));
+    SimulatedCameras sim(Description({camera}));
     {
         Producer p;
         Session s(p);
-        const Session::Opened cam = s.Open("DEV-SN0001");
+        const Session::Opened cam = s.Open("SIM-SN0001");
         ASSERT_EQ(p.DPEnterUpgradeMode(cam.port, 1000, 0, 20), GC_ERR_SUCCESS);
         const std::vector<uint8_t> bytes = Pattern(100, 4);
         size_t size = bytes.size();
         ASSERT_EQ(p.DPWriteUpgradeFile(cam.port, 0x13f7000, bytes.data(), &size, 4096, 32, 0, 1), GC_ERR_SUCCESS);
         ASSERT_EQ(p.DPLeaveUpgradeMode(cam.port), GC_ERR_SUCCESS);
     }
-    const json state = sim.CameraState("DEV-SN0001");
+    const json state = sim.CameraState("SIM-SN0001");
     EXPECT_GT(state["reboot_until_us"].get<int64_t>(), 0);
     EXPECT_EQ(state["firmware_version"], "V01.03.002.001:V01.06");
     {
@@ -296,7 +292,7 @@ TEST(Producer, RebootDeadlineAndStateOutliveTheLibrary) {
 }
 
 TEST(Producer, LastErrorBelongsToTheCallingThread) {
-    SimFolder sim(Description({Camera("SN0001")}));
+    SimulatedCameras sim(Description({Camera("SN0001")}));
     Producer p;
     Session s(p);
     ASSERT_EQ(s.DeviceIds().size(), 1u);
@@ -321,7 +317,7 @@ TEST(Producer, LastErrorBelongsToTheCallingThread) {
 }
 
 TEST(Producer, LoadsAndUnloadsRepeatedlyWithoutLeakingDescriptors) {
-    SimFolder sim(Description({Camera("SN0001"), Camera("SN0002")}));
+    SimulatedCameras sim(Description({Camera("SN0001"), Camera("SN0002")}));
     auto openDescriptors = [] {
         return std::distance(fs::directory_iterator("/proc/self/fd"), fs::directory_iterator());
     };
@@ -330,7 +326,7 @@ TEST(Producer, LoadsAndUnloadsRepeatedlyWithoutLeakingDescriptors) {
         Producer p;
         Session s(p);
         ASSERT_EQ(s.DeviceIds().size(), 2u);
-        const Session::Opened cam = s.Open("DEV-SN0002");
+        const Session::Opened cam = s.Open("SIM-SN0002");
         EXPECT_EQ(s.ReadText(cam.port, 0x144, 64), "SN0002");
         // Left open on purpose: closing the transport layer releases it.
     }
@@ -338,7 +334,7 @@ TEST(Producer, LoadsAndUnloadsRepeatedlyWithoutLeakingDescriptors) {
     // Really unloaded, so the next load starts from fresh statics.
     for (const char* file : {"ZvU3VTL.cti", "libZvIAPI.so"}) {
         { Library loaded(BinDir() / file); }
-        void* still = ::dlopen((BinDir() / file).c_str(), RTLD_NOW | RTLD_NOLOAD);
+        void* still = ::dlopen((BinDir() / file).c_str(), RTLD_NOW | RTLD_NOLOAD);  // only asks, loads nothing
         EXPECT_EQ(still, nullptr) << file;
         if (still != nullptr) {
             ::dlclose(still);
@@ -347,22 +343,22 @@ TEST(Producer, LoadsAndUnloadsRepeatedlyWithoutLeakingDescriptors) {
     Producer p;
     Session s(p);
     ASSERT_EQ(s.DeviceIds().size(), 2u);
-    s.Open("DEV-SN0002");  // not held by any earlier round
+    s.Open("SIM-SN0002");  // not held by any earlier round
 }
 
 TEST(Producer, BuildWithoutExtensionsListsCamerasButCannotUpgrade) {
-    SimFolder sim(Description({Camera("SN0001")}));
+    SimulatedCameras sim(Description({Camera("SN0001")}));
     Producer p(BinDir() / "noext" / "ZvU3VTL.cti");
     EXPECT_EQ(p.DPEnterUpgradeMode, nullptr);
     EXPECT_EQ(p.DPWriteUpgradeFile, nullptr);
     EXPECT_EQ(p.DPLeaveUpgradeMode, nullptr);
     Session s(p);
-    ASSERT_EQ(s.DeviceIds(), std::vector<std::string>{"DEV-SN0001"});
-    EXPECT_EQ(s.ReadText(s.Open("DEV-SN0001").port, 0x300000, 32), "V01.03.001.002:V01.05");
+    ASSERT_EQ(s.DeviceIds(), std::vector<std::string>{"SIM-SN0001"});
+    EXPECT_EQ(s.ReadText(s.Open("SIM-SN0001").port, 0x300000, 32), "V01.03.001.002:V01.05");
 }
 
 TEST(Producer, CallsBeforeInitialisationAndAfterClosingAreRefused) {
-    SimFolder sim(Description({Camera("SN0001")}));
+    SimulatedCameras sim(Description({Camera("SN0001")}));
     Producer p;
     TL_HANDLE tl = nullptr;
     EXPECT_EQ(p.TLOpen(&tl), GC_ERR_NOT_INITIALIZED);
@@ -421,7 +417,7 @@ TEST(Producer, DescriptionErrorsNameTheKeyAtFault) {
          "interfaces[0].cameras[0].faults.write_fail_at is not a known key"},
         {"long GUID", [](json& d) { d["interfaces"][0]["cameras"][0]["guid"] = "0123456789ABCDEFG"; },
          "interfaces[0].cameras[0].guid is longer than 16 bytes"},
-        {"repeated id", [](json& d) { d["interfaces"][0]["cameras"][1]["device_id"] = "DEV-SN0001"; },
+        {"repeated id", [](json& d) { d["interfaces"][0]["cameras"][1]["device_id"] = "SIM-SN0001"; },
          "interfaces[0].cameras[1].device_id repeats"},
         {"bad address", [](json& d) { d["interfaces"][0]["cameras"][0]["faults"] = {{"read_fails", {"0xZZ"}}}; },
          "interfaces[0].cameras[0].faults.read_fails[0] must be a hexadecimal number"},
@@ -433,7 +429,7 @@ TEST(Producer, DescriptionErrorsNameTheKeyAtFault) {
         SCOPED_TRACE(c.name);
         json description = Description({Camera("SN0001"), Camera("SN0002")});
         c.spoil(description);
-        SimFolder sim(description);
+        SimulatedCameras sim(description);
         Producer p;
         EXPECT_EQ(p.GCInitLib(), GC_ERR_INVALID_PARAMETER);
         EXPECT_NE(p.LastErrorText().find(c.expected), std::string::npos) << p.LastErrorText();
@@ -441,8 +437,8 @@ TEST(Producer, DescriptionErrorsNameTheKeyAtFault) {
         ASSERT_EQ(sdk.open(), ZV_ERR_CONFIGURATION);
         EXPECT_NE(sdk.Describe(ZV_ERR_CONFIGURATION).find(c.expected), std::string::npos);
     }
-    SimFolder broken(json::object());
-    broken.WriteText("{\"interfaces\": [");
+    SimulatedCameras broken(json::object());
+    broken.WriteDescriptionText("{\"interfaces\": [");
     Producer p;
     EXPECT_EQ(p.GCInitLib(), GC_ERR_INVALID_PARAMETER);
     EXPECT_NE(p.LastErrorText().find("not valid JSON"), std::string::npos) << p.LastErrorText();
@@ -477,7 +473,7 @@ TEST(Producer, UnusualDeviceIdsStayInsideTheStateFolder) {
     escaping["device_id"] = "../../outside";
     json longId = Camera("SN0002");
     longId["device_id"] = std::string(300, 'L');
-    SimFolder sim(Description({escaping, longId, Camera("SN0003")}));
+    SimulatedCameras sim(Description({escaping, longId, Camera("SN0003")}));
     Producer p;
     Session s(p);
     bool8_t changed = 0;
@@ -503,9 +499,9 @@ TEST(Producer, UnusualDeviceIdsStayInsideTheStateFolder) {
         entries.push_back(entry.path().filename().string());
     }
     std::sort(entries.begin(), entries.end());
-    EXPECT_EQ(entries, (std::vector<std::string>{"description.json", "state"}));
+    EXPECT_EQ(entries, (std::vector<std::string>{"description.json", "runtime", "sim-state", "tmp", "xdg-state"}));
     size_t flashFiles = 0;
-    for (const auto& entry : fs::recursive_directory_iterator(sim.State() / "cameras")) {
+    for (const auto& entry : fs::recursive_directory_iterator(sim.StateFolder() / "cameras")) {
         flashFiles += entry.path().extension() == ".bin";
     }
     EXPECT_EQ(flashFiles, 1u);
@@ -525,7 +521,7 @@ GC_ERROR CallByName(const Producer& p, const char* name, Args... args) {
     return entry(args...);
 }
 
-std::vector<std::pair<std::string, int>> RecordedCalls(const SimFolder& sim) {
+std::vector<std::pair<std::string, int>> RecordedCalls(const SimulatedCameras& sim) {
     std::vector<std::pair<std::string, int>> calls;
     for (const json& event : sim.Events()) {
         calls.emplace_back(event["call"].get<std::string>(), event["result"].get<int>());
@@ -537,7 +533,7 @@ std::vector<std::pair<std::string, int>> RecordedCalls(const SimFolder& sim) {
 
 // The record shows every call, so it can also show that an entry point was never called.
 TEST(Producer, EveryEntryPointRecordsEveryCallRefusedOnesWithTheirResult) {
-    SimFolder sim(Description({Camera("SN0001")}));
+    SimulatedCameras sim(Description({Camera("SN0001")}));
     Producer p;
     void* const h = nullptr;  // no handle of this producer
     INFO_DATATYPE* const type = nullptr;
@@ -575,15 +571,15 @@ TEST(Producer, EveryEntryPointRecordsEveryCallRefusedOnesWithTheirResult) {
         {"TLGetInterfaceID", [&] { return CallByName(p, "TLGetInterfaceID", h, index, text, size); }},
         {"TLGetInterfaceInfo",
          [&] { return CallByName(p, "TLGetInterfaceInfo", h, static_cast<const char*>(nullptr), command, type, buffer, size); }},
-        {"TLOpenInterface", [&] { return CallByName(p, "TLOpenInterface", h, "IF-0", handleOut); }},
+        {"TLOpenInterface", [&] { return CallByName(p, "TLOpenInterface", h, "SIM-IF-0", handleOut); }},
         {"TLUpdateInterfaceList", [&] { return CallByName(p, "TLUpdateInterfaceList", h, static_cast<bool8_t*>(nullptr), uint64_t{0}); }},
         {"IFClose", [&] { return CallByName(p, "IFClose", h); }},
         {"IFGetInfo", [&] { return CallByName(p, "IFGetInfo", h, command, type, buffer, size); }},
         {"IFGetNumDevices", [&] { return CallByName(p, "IFGetNumDevices", h, count); }},
         {"IFGetDeviceID", [&] { return CallByName(p, "IFGetDeviceID", h, index, text, size); }},
         {"IFUpdateDeviceList", [&] { return CallByName(p, "IFUpdateDeviceList", h, static_cast<bool8_t*>(nullptr), uint64_t{0}); }},
-        {"IFGetDeviceInfo", [&] { return CallByName(p, "IFGetDeviceInfo", h, "DEV-SN0001", command, type, buffer, size); }},
-        {"IFOpenDevice", [&] { return CallByName(p, "IFOpenDevice", h, "DEV-SN0001", int32_t{DEVICE_ACCESS_EXCLUSIVE}, handleOut); }},
+        {"IFGetDeviceInfo", [&] { return CallByName(p, "IFGetDeviceInfo", h, "SIM-SN0001", command, type, buffer, size); }},
+        {"IFOpenDevice", [&] { return CallByName(p, "IFOpenDevice", h, "SIM-SN0001", int32_t{DEVICE_ACCESS_EXCLUSIVE}, handleOut); }},
         {"DevGetPort", [&] { return CallByName(p, "DevGetPort", h, handleOut); }},
         {"DevGetNumDataStreams", [&] { return CallByName(p, "DevGetNumDataStreams", h, count); }},
         {"DevGetDataStreamID", [&] { return CallByName(p, "DevGetDataStreamID", h, index, text, size); }},
@@ -658,11 +654,11 @@ TEST(Producer, EveryEntryPointRecordsEveryCallRefusedOnesWithTheirResult) {
 }
 
 TEST(Producer, TheGettersOfAnEnumerationAreRecordedWithTheirAnswers) {
-    SimFolder sim(Description({Camera("SN0001"), Camera("SN0002")}));
+    SimulatedCameras sim(Description({Camera("SN0001"), Camera("SN0002")}));
     Producer p;
     {
         Session s(p);
-        ASSERT_EQ(s.DeviceIds(), (std::vector<std::string>{"DEV-SN0001", "DEV-SN0002"}));
+        ASSERT_EQ(s.DeviceIds(), (std::vector<std::string>{"SIM-SN0001", "SIM-SN0002"}));
         uint32_t interfaces = 0;
         ASSERT_EQ(p.TLGetNumInterfaces(s.tl, &interfaces), GC_ERR_SUCCESS);
         char name[64] = {};
@@ -670,7 +666,7 @@ TEST(Producer, TheGettersOfAnEnumerationAreRecordedWithTheirAnswers) {
         INFO_DATATYPE type = 0;
         ASSERT_EQ(p.TLGetInfo(s.tl, TL_INFO_VENDOR, &type, name, &size), GC_ERR_SUCCESS);
         size = sizeof name;
-        ASSERT_EQ(p.TLGetInterfaceInfo(s.tl, "IF-0", INTERFACE_INFO_DISPLAYNAME, &type, name, &size), GC_ERR_SUCCESS);
+        ASSERT_EQ(p.TLGetInterfaceInfo(s.tl, "SIM-IF-0", INTERFACE_INFO_DISPLAYNAME, &type, name, &size), GC_ERR_SUCCESS);
     }
     const std::vector<std::pair<std::string, int>> expected = {
         {"GCInitLib", 0},       {"TLOpen", 0},          {"TLUpdateInterfaceList", 0}, {"TLGetInterfaceID", 0},
@@ -678,15 +674,15 @@ TEST(Producer, TheGettersOfAnEnumerationAreRecordedWithTheirAnswers) {
         {"IFGetDeviceID", 0},   {"IFGetDeviceID", 0},   {"TLGetNumInterfaces", 0},    {"TLGetInfo", 0},
         {"TLGetInterfaceInfo", 0}, {"TLClose", 0},      {"GCCloseLib", 0}};
     EXPECT_EQ(RecordedCalls(sim), expected);
-    const std::vector<json> ids = sim.Events("IFGetDeviceID");
+    const std::vector<json> ids = sim.Events({.call = "IFGetDeviceID"});
     ASSERT_EQ(ids.size(), 2u);
-    EXPECT_EQ(ids[0]["device_id"], "DEV-SN0001");
+    EXPECT_EQ(ids[0]["device_id"], "SIM-SN0001");
     EXPECT_EQ(ids[1]["index"], 1);
-    EXPECT_EQ(ids[1]["device_id"], "DEV-SN0002");
-    EXPECT_EQ(sim.Events("IFGetNumDevices")[0]["devices"], 2);
-    EXPECT_EQ(sim.Events("TLGetNumInterfaces")[0]["interfaces"], 1);
-    EXPECT_EQ(sim.Events("TLGetInfo")[0]["command"], TL_INFO_VENDOR);
-    EXPECT_EQ(sim.Events("TLGetInterfaceInfo")[0]["interface"], "IF-0");
+    EXPECT_EQ(ids[1]["device_id"], "SIM-SN0002");
+    EXPECT_EQ(sim.Events({.call = "IFGetNumDevices"})[0]["devices"], 2);
+    EXPECT_EQ(sim.Events({.call = "TLGetNumInterfaces"})[0]["interfaces"], 1);
+    EXPECT_EQ(sim.Events({.call = "TLGetInfo"})[0]["command"], TL_INFO_VENDOR);
+    EXPECT_EQ(sim.Events({.call = "TLGetInterfaceInfo"})[0]["interface"], "SIM-IF-0");
 }
 
 namespace {
@@ -732,7 +728,7 @@ std::string ReadDeviceXml(const Producer& p, PORT_HANDLE port) {
 TEST(Producer, DeviceXmlFollowsTheGenApiSchemaRules) {
     json awkward = Camera("SN0003", "2X cam/\xC3\xA9\x01");
     awkward["vendor"] = "Zorvan & Co.";
-    SimFolder sim(Description({Camera("SN0001"), Camera("SN0002", "ORV-2M-L"), awkward}));
+    SimulatedCameras sim(Description({Camera("SN0001"), Camera("SN0002", "ORV-2M-L"), awkward}));
     Producer p;
     Session s(p);
     ASSERT_EQ(s.DeviceIds().size(), 3u);
@@ -743,9 +739,9 @@ TEST(Producer, DeviceXmlFollowsTheGenApiSchemaRules) {
         const char* toolTip;
     };
     const Case cases[] = {
-        {"DEV-SN0001", "ORV_2C", "Zorvan", "Zorvan ORV-2C"},
-        {"DEV-SN0002", "ORV_2M_L", "Zorvan", "Zorvan ORV-2M-L"},
-        {"DEV-SN0003", "Model_2X_cam____", "Zorvan___Co_", "Zorvan &amp; Co. 2X cam/\xC3\xA9?"},
+        {"SIM-SN0001", "ORV_2C", "Zorvan", "Zorvan ORV-2C"},
+        {"SIM-SN0002", "ORV_2M_L", "Zorvan", "Zorvan ORV-2M-L"},
+        {"SIM-SN0003", "Model_2X_cam____", "Zorvan___Co_", "Zorvan &amp; Co. 2X cam/\xC3\xA9?"},
     };
     std::string firstXml;
     for (const Case& c : cases) {

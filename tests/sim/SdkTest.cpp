@@ -1,4 +1,6 @@
-#include "SimTestSupport.h"
+#include <fstream>
+
+#include "SimulatorLibraries.h"
 
 using namespace simtest;
 
@@ -6,13 +8,13 @@ namespace {
 
 constexpr uint32_t kExposure = 0x30001770;  // one of the factory parameters
 
-int64_t LiveParameter(const SimFolder& sim, const std::string& id, uint32_t feature) {
+int64_t LiveParameter(const SimulatedCameras& sim, const std::string& id, uint32_t feature) {
     char key[16];
     std::snprintf(key, sizeof key, "0x%x", feature);
     return sim.CameraState(id)["parameters"]["live"][key].get<int64_t>();
 }
 
-std::vector<std::string> SdkCalls(const SimFolder& sim, const std::string& id) {
+std::vector<std::string> SdkCalls(const SimulatedCameras& sim, const std::string& id) {
     std::vector<std::string> calls;
     for (const json& event : sim.Events()) {
         if (event["source"] == "sdk" && event["device_id"] == id) {
@@ -28,7 +30,7 @@ std::vector<std::string> SdkCalls(const SimFolder& sim, const std::string& id) {
 TEST(Sdk, ListsTheSameCamerasAsTheProducer) {
     json odd = Camera("SN0003", "ORV-2M");
     odd["sdk_identity"] = "ZV-Identity-3";
-    SimFolder sim(Description({Camera("SN0001"), Camera("SN0002", "ORV-2C-L"), odd}));
+    SimulatedCameras sim(Description({Camera("SN0001"), Camera("SN0002", "ORV-2C-L"), odd}));
     Producer p;
     std::vector<std::string> serials;
     {
@@ -57,7 +59,7 @@ TEST(Sdk, ListsTheSameCamerasAsTheProducer) {
 // The backup round trip the upgrade tool makes: export, upgrade (which resets
 // the parameters to factory values), import.
 TEST(Sdk, UserParametersSurviveAnUpgradeThroughTheirFile) {
-    SimFolder sim(Description({Camera("SN0001"), Camera("SN0002")}));
+    SimulatedCameras sim(Description({Camera("SN0001"), Camera("SN0002")}));
     const std::string file = (sim.Root() / "SN0001.ini").string();
     Sdk sdk;
     ASSERT_EQ(sdk.open(), ZV_OK);
@@ -75,16 +77,16 @@ TEST(Sdk, UserParametersSurviveAnUpgradeThroughTheirFile) {
     {
         Producer p;
         Session s(p);
-        const Session::Opened cam = s.Open("DEV-SN0001");
+        const Session::Opened cam = s.Open("SIM-SN0001");
         ASSERT_EQ(p.DPEnterUpgradeMode(cam.port, 1000, 0, 20), GC_ERR_SUCCESS);
         const std::vector<uint8_t> bytes = Pattern(256, 1);
         size_t size = bytes.size();
         ASSERT_EQ(p.DPWriteUpgradeFile(cam.port, 0x13e0000, bytes.data(), &size, 4096, 32, 0, 1), GC_ERR_SUCCESS);
         ASSERT_EQ(p.DPLeaveUpgradeMode(cam.port), GC_ERR_SUCCESS);
         ASSERT_EQ(p.DevClose(cam.device), GC_ERR_SUCCESS);
-        ASSERT_TRUE(s.WaitUntilListed("DEV-SN0001", 30.0));
+        ASSERT_TRUE(s.WaitUntilListed("SIM-SN0001", 30.0));
     }
-    EXPECT_EQ(LiveParameter(sim, "DEV-SN0001", kExposure), 10000);  // factory value after the reboot
+    EXPECT_EQ(LiveParameter(sim, "SIM-SN0001", kExposure), 10000);  // factory value after the reboot
 
     ASSERT_EQ(sdk.open(), ZV_OK);
     ASSERT_EQ(sdk.List().size(), 2u);
@@ -96,11 +98,11 @@ TEST(Sdk, UserParametersSurviveAnUpgradeThroughTheirFile) {
     ASSERT_EQ(sdk.execute(handle, kFeatureUserSetSave), ZV_OK);
     ASSERT_EQ(sdk.close(), ZV_OK);  // closes the camera as well
 
-    EXPECT_EQ(LiveParameter(sim, "DEV-SN0001", kExposure), 25000);
-    const json state = sim.CameraState("DEV-SN0001");
+    EXPECT_EQ(LiveParameter(sim, "SIM-SN0001", kExposure), 25000);
+    const json state = sim.CameraState("SIM-SN0001");
     EXPECT_EQ(state["parameters"]["sets"][0]["0x30001770"], 25000);  // the power-on set
-    EXPECT_EQ(LiveParameter(sim, "DEV-SN0002", kExposure), 10000);
-    EXPECT_EQ(SdkCalls(sim, "DEV-SN0001"),
+    EXPECT_EQ(LiveParameter(sim, "SIM-SN0002", kExposure), 10000);
+    EXPECT_EQ(SdkCalls(sim, "SIM-SN0001"),
               (std::vector<std::string>{"ZvIAPI_301", "ZvIAPI_412:0x30001770", "ZvIAPI_412:0x30001b58",
                                         "ZvIAPI_421:0x70001b59", "ZvIAPI_700", "ZvIAPI_302", "ZvIAPI_301", "ZvIAPI_701",
                                         "ZvIAPI_412:0x30001b58", "ZvIAPI_421:0x70001b5a", "ZvIAPI_412:0x30001b58",
@@ -108,12 +110,12 @@ TEST(Sdk, UserParametersSurviveAnUpgradeThroughTheirFile) {
 }
 
 TEST(Sdk, ProducerAndSdkNeverHoldACameraTogether) {
-    SimFolder sim(Description({Camera("SN0001"), Camera("SN0002")}));
+    SimulatedCameras sim(Description({Camera("SN0001"), Camera("SN0002")}));
     Producer p;
     Sdk sdk;
     {
         Session s(p);
-        const Session::Opened cam = s.Open("DEV-SN0001");
+        const Session::Opened cam = s.Open("SIM-SN0001");
         ASSERT_EQ(sdk.open(), ZV_OK);
         int32_t status = 0;
         EXPECT_EQ(sdk.OpenCamera("SN0001", &status), 0u);
@@ -123,29 +125,29 @@ TEST(Sdk, ProducerAndSdkNeverHoldACameraTogether) {
 
         DEV_HANDLE device = nullptr;
         s.DeviceIds();
-        EXPECT_EQ(p.IFOpenDevice(s.iface, "DEV-SN0002", DEVICE_ACCESS_EXCLUSIVE, &device), GC_ERR_RESOURCE_IN_USE);
+        EXPECT_EQ(p.IFOpenDevice(s.iface, "SIM-SN0002", DEVICE_ACCESS_EXCLUSIVE, &device), GC_ERR_RESOURCE_IN_USE);
         int32_t access = 0;
         size_t size = sizeof access;
         INFO_DATATYPE type = 0;
-        ASSERT_EQ(p.IFGetDeviceInfo(s.iface, "DEV-SN0002", DEVICE_INFO_ACCESS_STATUS, &type, &access, &size), GC_ERR_SUCCESS);
+        ASSERT_EQ(p.IFGetDeviceInfo(s.iface, "SIM-SN0002", DEVICE_INFO_ACCESS_STATUS, &type, &access, &size), GC_ERR_SUCCESS);
         EXPECT_EQ(access, DEVICE_ACCESS_STATUS_BUSY);
         EXPECT_EQ(sdk.closeCamera(other), ZV_OK);
         EXPECT_EQ(p.DevClose(cam.device), GC_ERR_SUCCESS);
         EXPECT_NE(sdk.OpenCamera("SN0001"), 0u);  // free again
         sdk.close();
-        s.Open("DEV-SN0002");
+        s.Open("SIM-SN0002");
     }
-    const std::vector<json> violations = sim.Events("violation");
+    const std::vector<json> violations = sim.Events({.call = "violation"});
     ASSERT_EQ(violations.size(), 2u);
-    EXPECT_EQ(violations[0]["device_id"], "DEV-SN0001");
+    EXPECT_EQ(violations[0]["device_id"], "SIM-SN0001");
     EXPECT_EQ(violations[0]["source"], "sdk");
     EXPECT_NE(violations[0]["detail"].get<std::string>().find("producer"), std::string::npos);
-    EXPECT_EQ(violations[1]["device_id"], "DEV-SN0002");
+    EXPECT_EQ(violations[1]["device_id"], "SIM-SN0002");
     EXPECT_EQ(violations[1]["source"], "producer");
 }
 
 TEST(Sdk, SizesBuffersAndRequestsAsAgreed) {
-    SimFolder sim(Description({}));
+    SimulatedCameras sim(Description({}));
     Sdk sdk;
     ASSERT_EQ(sdk.open(), ZV_OK);
     uint32_t n = 99;
@@ -156,10 +158,10 @@ TEST(Sdk, SizesBuffersAndRequestsAsAgreed) {
     EXPECT_EQ(sdk.entries(&one, &size), ZV_OK);  // nothing attached: an empty listing succeeds
     // A null buffer is refused even then, and recorded as the caller's fault.
     EXPECT_EQ(sdk.entries(nullptr, &size), ZV_ERR_INVALID_PARAMETER);
-    EXPECT_EQ(sim.Events("violation").size(), 1u);
+    EXPECT_EQ(sim.Events({.call = "violation"}).size(), 1u);
     sdk.close();
 
-    sim.Write(Description({Camera("SN0001"), Camera("SN0002")}));
+    sim.WriteDescription(Description({Camera("SN0001"), Camera("SN0002")}));
     ASSERT_EQ(sdk.open(), ZV_OK);
     ASSERT_EQ(sdk.count(&n, 1000), ZV_OK);
     ASSERT_EQ(n, 2u);

@@ -1,25 +1,23 @@
-// Loads the simulated producer and SDK the way a consumer does (dlopen from
-// FLASHWRIGHT_BIN_DIR) and sets up a private description and state folder.
+// The simulated producer and SDK loaded the way a consumer loads them (from
+// the build's bin folder), with the GenTL calls the simulator tests repeat.
 #pragma once
 
-#include <algorithm>
-#include <dlfcn.h>
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <chrono>
-#include <cstdlib>
+#include <cstdint>
 #include <cstring>
-#include <iterator>
 #include <filesystem>
-#include <fstream>
-#include <functional>
-#include <optional>
 #include <string>
 #include <thread>
 #include <vector>
 
 #include <nlohmann/json.hpp>
 
+#include "testbed/Cameras.h"
+#include "testbed/Files.h"
+#include "testbed/Library.h"
 #include "zvsim/GenTL.h"
 #include "zvsim/ZvIAPI.h"
 
@@ -27,82 +25,10 @@ namespace simtest {
 
 namespace fs = std::filesystem;
 using nlohmann::json;
+using namespace testbed;
 using namespace zvsim::gentl;
 using namespace zvsim::sdk;
-
-inline fs::path BinDir() {
-    const char* dir = std::getenv("FLASHWRIGHT_BIN_DIR");
-    return dir != nullptr ? fs::path(dir) : fs::path();
-}
-
-class TempFolder {
-public:
-    TempFolder() {
-        std::string pattern = (fs::temp_directory_path() / "zvsim-test-XXXXXX").string();
-        if (::mkdtemp(pattern.data()) == nullptr) {
-            throw std::runtime_error("mkdtemp failed");
-        }
-        m_path = pattern;
-    }
-    ~TempFolder() {
-        std::error_code ignored;
-        fs::remove_all(m_path, ignored);
-    }
-    TempFolder(const TempFolder&) = delete;
-    TempFolder& operator=(const TempFolder&) = delete;
-    const fs::path& Path() const { return m_path; }
-
-private:
-    fs::path m_path;
-};
-
-class ScopedEnvironment {
-public:
-    ScopedEnvironment(std::string name, const std::optional<std::string>& value) : m_name(std::move(name)) {
-        if (const char* old = std::getenv(m_name.c_str())) {
-            m_old = old;
-        }
-        if (value) {
-            ::setenv(m_name.c_str(), value->c_str(), 1);
-        } else {
-            ::unsetenv(m_name.c_str());
-        }
-    }
-    ~ScopedEnvironment() {
-        if (m_old) {
-            ::setenv(m_name.c_str(), m_old->c_str(), 1);
-        } else {
-            ::unsetenv(m_name.c_str());
-        }
-    }
-    ScopedEnvironment(const ScopedEnvironment&) = delete;
-    ScopedEnvironment& operator=(const ScopedEnvironment&) = delete;
-
-private:
-    std::string m_name;
-    std::optional<std::string> m_old;
-};
-
-class Library {
-public:
-    explicit Library(const fs::path& path) : m_handle(::dlopen(path.c_str(), RTLD_NOW | RTLD_LOCAL)) {
-        if (m_handle == nullptr) {
-            const char* error = ::dlerror();
-            throw std::runtime_error(std::string("dlopen failed: ") + (error != nullptr ? error : "?"));
-        }
-    }
-    ~Library() { ::dlclose(m_handle); }
-    Library(const Library&) = delete;
-    Library& operator=(const Library&) = delete;
-
-    template <typename F>
-    F Get(const char* name) const {
-        return reinterpret_cast<F>(::dlsym(m_handle, name));
-    }
-
-private:
-    void* m_handle;
-};
+using Library = testbed::LoadedLibrary;
 
 #define ZVSIM_PRODUCER_FUNCTIONS(X)                                                                              \
     X(GCGetInfo) X(GCGetLastError) X(GCInitLib) X(GCCloseLib) X(GCReadPort) X(GCWritePort) X(GCGetPortURL)      \
@@ -214,82 +140,6 @@ struct Sdk {
     PZvIAPI_700 save;
     PZvIAPI_701 load;
 };
-
-// A camera entry of a description; the package's models and firmware by default.
-inline json Camera(const std::string& serial, const std::string& model = "ORV-2C") {
-    return json{{"device_id", "DEV-" + serial},
-                {"model", model},
-                {"serial", serial},
-                {"guid", ("GUID" + serial + "0000000000000000").substr(0, 16)},
-                {"device_version", "1.1_2.1_2.0"},
-                {"firmware_version", "V01.03.001.002:V01.05"},
-                {"factory_version", "V01.00.000.001"},
-                {"xml_version", {1, 0, 3}},
-                {"write_bytes_per_second", 1.0e9},
-                {"reboot_seconds", 0.2},
-                {"after_upgrade",
-                 {{"firmware_version", "V01.03.002.001:V01.06"}, {"device_version", "1.1_2.1_2.1"}, {"xml_version", {1, 0, 4}}}}};
-}
-
-inline json Description(const std::vector<json>& cameras) {
-    return json{{"producer", {{"enumeration_seconds", 0}}},
-                {"interfaces", json::array({json{{"id", "IF-0"}, {"cameras", cameras}}})}};
-}
-
-// A private description file and state folder, named by the environment
-// variables for as long as the fixture lives.
-class SimFolder {
-public:
-    explicit SimFolder(const json& description)
-        : m_state(m_folder.Path() / "state"),
-          m_config(m_folder.Path() / "description.json"),
-          m_stateEnv("FLASHWRIGHT_SIM_STATE", m_state.string()),
-          m_configEnv("FLASHWRIGHT_SIM_CONFIG", m_config.string()) {
-        Write(description);
-    }
-    void Write(const json& description) const { std::ofstream(m_config) << description.dump(2); }
-    void WriteText(const std::string& text) const { std::ofstream(m_config) << text; }
-    const fs::path& State() const { return m_state; }
-    const fs::path& Root() const { return m_folder.Path(); }
-    fs::path CameraFolder(const std::string& deviceId) const { return m_state / "cameras" / deviceId; }
-    fs::path FlashFile(const std::string& deviceId, const std::string& address) const {
-        return CameraFolder(deviceId) / "flash" / (address + ".bin");
-    }
-    json CameraState(const std::string& deviceId) const {
-        std::ifstream file(CameraFolder(deviceId) / "state.json");
-        return json::parse(file);
-    }
-    std::vector<json> Events() const {
-        std::vector<json> events;
-        std::ifstream file(m_state / "events.jsonl");
-        std::string line;
-        while (std::getline(file, line)) {
-            events.push_back(json::parse(line));
-        }
-        return events;
-    }
-    std::vector<json> Events(const std::string& call, const std::string& deviceId = "") const {
-        std::vector<json> selected;
-        for (const json& event : Events()) {
-            if (event["call"] == call && (deviceId.empty() || event["device_id"] == deviceId)) {
-                selected.push_back(event);
-            }
-        }
-        return selected;
-    }
-
-private:
-    TempFolder m_folder;
-    fs::path m_state;
-    fs::path m_config;
-    ScopedEnvironment m_stateEnv;
-    ScopedEnvironment m_configEnv;
-};
-
-inline std::vector<uint8_t> ReadFile(const fs::path& path) {
-    std::ifstream file(path, std::ios::binary);
-    return std::vector<uint8_t>(std::istreambuf_iterator<char>(file), std::istreambuf_iterator<char>());
-}
 
 inline std::vector<uint8_t> Pattern(size_t size, uint8_t seed) {
     std::vector<uint8_t> bytes(size);

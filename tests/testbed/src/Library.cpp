@@ -1,0 +1,19 @@
+#include "testbed/Library.h"
+
+#include <stdexcept>
+
+#include "platform/System.h"
+
+namespace testbed {
+
+LoadedLibrary::LoadedLibrary(const std::filesystem::path& file) {
+    std::string error;
+    m_handle = system::OpenLibrary(file, error);
+    if (m_handle == nullptr) throw std::runtime_error("cannot load " + file.string() + ": " + error);
+}
+
+LoadedLibrary::~LoadedLibrary() { system::CloseLibrary(m_handle); }
+
+void* LoadedLibrary::Symbol(const char* name) const { return system::LibrarySymbol(m_handle, name); }
+
+}  // namespace testbed
