@@ -113,7 +113,7 @@ TEST(CameraCliTest, ListShowsIdentityTargetAndState) {
 TEST(CameraCliTest, ProducerFailureExitsWithTheManagersText) {
     SimulatedCameras sim(Description({Camera("A1")}));
     // Unset: no folder is searched, not even the one the tool lies in.
-    ::unsetenv(platform::WideToAnsi(ProducerPathVariableName()).c_str());
+    testbed::ScopedEnvironment unset(platform::WideToAnsi(ProducerPathVariableName()), std::nullopt);
     const ProcessResult missing = RunCli("list");
     EXPECT_EQ(missing.exitCode, 1);
     EXPECT_NE(missing.err.find("Load TL library error!"), std::string::npos) << missing.err;
