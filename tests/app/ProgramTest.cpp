@@ -51,29 +51,5 @@ TEST(ProgramTest, TerminationSignalClosesTheIdleProgramWithTheNormalShutdown) {
     EXPECT_EQ(closed, 2);
 }
 
-// --help and --version are answered without a window: with the toolkit told to
-// use a display that does not exist, any attempt to open one would fail.
-TEST(ProgramTest, HelpAndVersionNeedNoDisplay) {
-    ScopedEnvironment environment;
-    environment.Unset("DISPLAY");
-    environment.Unset("WAYLAND_DISPLAY");
-    environment.Set("QT_QPA_PLATFORM", "xcb");
-    const struct {
-        const char* option;
-        const char* expected;
-    } cases[] = {
-        {"--help", "Usage: flashwright [OPTION]..."},
-        {"-h", "Usage: flashwright [OPTION]..."},
-        {"--version", "Firmware versions of the embedded package:\n  ORV-2C    V01.03.002.001:V01.06\n"},
-    };
-    testbed::ProcessOptions options;
-    options.errorIntoOutput = true;
-    for (const auto& c : cases) {
-        const testbed::ProcessResult answer = testbed::RunProcess(testbed::BuiltProgram("flashwright"), {c.option}, options);
-        EXPECT_EQ(answer.exitCode, 0) << c.option << "\n" << answer.out;
-        EXPECT_NE(answer.out.find(c.expected), std::string::npos) << c.option << "\n" << answer.out;
-    }
-}
-
 }  // namespace
 }  // namespace apptest

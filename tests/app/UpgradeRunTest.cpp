@@ -3,6 +3,7 @@
 #include <filesystem>
 #include <fstream>
 #include <map>
+#include <optional>
 #include <string>
 #include <vector>
 
@@ -262,6 +263,29 @@ TEST_F(UpgradeRunTest, UnwritableConfigurationStartsNothing) {
     EXPECT_TRUE(observer.calls.empty());
     EXPECT_FALSE(cameras[0]->IsUpgradeStarted());
     EXPECT_TRUE(m_devices->IsProducerLoaded());
+}
+
+// Both front ends build their session the same way, so the environment's
+// allowance reaches the dialog and the command-line tool alike.
+TEST(RunTimingTest, RebootAllowanceComesFromTheEnvironmentWhenItIsASensibleNumber) {
+    const std::chrono::milliseconds builtIn = RunTiming{}.rebootAllowance;
+    const struct {
+        std::optional<std::string> value;
+        std::chrono::milliseconds allowance;
+    } cases[] = {
+        {std::nullopt, builtIn}, {"", builtIn},        {"1.5", std::chrono::milliseconds(1500)},
+        {"0", std::chrono::milliseconds(0)},           {"600", std::chrono::milliseconds(600000)},
+        {"601", builtIn},        {"-1", builtIn},      {"2s", builtIn},
+        {"nan", builtIn},        {"inf", builtIn},
+    };
+    for (const auto& c : cases) {
+        const ScopedEnvironment environment("FLASHWRIGHT_REBOOT_ALLOWANCE", c.value);
+        SCOPED_TRACE(c.value.value_or("(unset)"));
+        EXPECT_EQ(RunTimingFromEnvironment().rebootAllowance, c.allowance);
+        CDeviceManager devices;
+        CAPIDeviceManager parameters;
+        EXPECT_EQ(CCameraSession(devices, parameters).GetRunTiming().rebootAllowance, c.allowance);
+    }
 }
 
 }  // namespace

@@ -113,8 +113,9 @@ TEST(CameraCliTest, ListShowsIdentityTargetAndState) {
 TEST(CameraCliTest, ProducerFailureExitsWithTheManagersText) {
     SimulatedCameras sim(Description({Camera("A1")}));
     // Unset: no folder is searched, not even the one the tool lies in.
-    testbed::ScopedEnvironment unset(platform::WideToAnsi(ProducerPathVariableName()), std::nullopt);
-    const ProcessResult missing = RunCli("list");
+    testbed::ProcessOptions options;
+    options.environment = {{platform::WideToAnsi(ProducerPathVariableName()), std::nullopt}};
+    const ProcessResult missing = RunCli("list", options);
     EXPECT_EQ(missing.exitCode, 1);
     EXPECT_NE(missing.err.find("Load TL library error!"), std::string::npos) << missing.err;
 }

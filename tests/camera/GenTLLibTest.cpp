@@ -2,10 +2,10 @@
 
 #include <filesystem>
 #include <fstream>
-#include <unistd.h>
 
 #include "camera/GenTLLib.h"
 #include "support/FormatString.h"
+#include "testbed/Folders.h"
 
 namespace {
 
@@ -20,8 +20,8 @@ TEST(CGenTLLibTest, TableHoldsTheNamesInOrder) {
 // A path that is not a library, and one that does not exist: the binding is
 // still usable, every entry is absent and every call yields -1.
 TEST(CGenTLLibTest, UnloadableLibraryLeavesEveryEntryAbsent) {
-    const std::filesystem::path text =
-        std::filesystem::temp_directory_path() / ("camera-not-a-library-" + std::to_string(::getpid()));
+    const testbed::TempFolder folder;
+    const std::filesystem::path text = folder.Path() / "not-a-library.cti";
     std::ofstream(text) << "not a shared object";
     for (const std::filesystem::path& path : {text, text.parent_path() / "no-such.cti"}) {
         CGenTLLib binding(path.wstring());

@@ -3,13 +3,13 @@
 #include <cctype>
 #include <filesystem>
 #include <fstream>
-#include <memory>
 #include <string>
 #include <vector>
 
 #include "camera/GenTLLib.h"
 #include "support/Platform.h"
 #include "testbed/Environment.h"
+#include "testbed/Folders.h"
 
 namespace {
 
@@ -36,22 +36,19 @@ TEST(SplitStringTest, MultiCharacterSeparator) {
     EXPECT_EQ(SplitString(L"a::b", L"::"), (Pieces{L"a", L"b"}));
 }
 
-// Removes every spelling of the producer path variable for the test and puts
-// the environment back afterwards.
+// Removes every spelling of the producer path variable for the test; the
+// environment is put back when the fixture goes.
 class ProducerPathTest : public ::testing::Test {
 protected:
     void SetUp() override {
-        m_environment = std::make_unique<testbed::ScopedEnvironment>();
-        for (const std::string& name : testbed::EnvironmentNamesLike(VariableName())) m_environment->Unset(name);
+        for (const std::string& name : testbed::EnvironmentNamesLike(Variable())) m_environment.Unset(name);
         m_exeDir = platform::GetExecutableDirectory() + platform::PathSeparator();
     }
-    void TearDown() override { m_environment.reset(); }
 
-    static std::string VariableName() { return platform::WideToAnsi(ProducerPathVariableName()); }
+    static std::string Variable() { return platform::WideToAnsi(ProducerPathVariableName()); }
+    void Set(const std::string& name, const std::string& value) { m_environment.Set(name, value); }
 
-    void Set(const char* name, const char* value) { m_environment->Set(name, value); }
-
-    std::unique_ptr<testbed::ScopedEnvironment> m_environment;
+    testbed::ScopedEnvironment m_environment;
     std::wstring m_exeDir;
 };
 
@@ -69,7 +66,7 @@ TEST_F(ProducerPathTest, UnsetVariableSearchesNothingNotEvenTheProgramFolder) {
         std::filesystem::path(platform::ToNativePath(m_exeDir)) / platform::ToNativePath(name);
     std::ofstream(beside).put('x');
     EXPECT_TRUE(FindProducerFiles({name}).empty());
-    Set(platform::WideToAnsi(ProducerPathVariableName()).c_str(), "");
+    Set(Variable(), "");
     const Pieces found = FindProducerFiles({name});
     std::filesystem::remove(beside);
     ASSERT_EQ(found.size(), 1u);
@@ -77,15 +74,15 @@ TEST_F(ProducerPathTest, UnsetVariableSearchesNothingNotEvenTheProgramFolder) {
 }
 
 TEST_F(ProducerPathTest, EmptyValueSearchesOnlyTheProgramFolder) {
-    Set(platform::WideToAnsi(ProducerPathVariableName()).c_str(), "");
+    Set(Variable(), "");
     EXPECT_EQ(GetProducerDirectories(), (Pieces{m_exeDir}));
 }
 
 TEST_F(ProducerPathTest, DoubledAndTrailingSeparatorsGiveEmptyFolders) {
-    Set(platform::WideToAnsi(ProducerPathVariableName()).c_str(), "/a;;/b;");
+    Set(Variable(), "/a;;/b;");
     EXPECT_EQ(GetProducerDirectories(), (Pieces{L"/a", L"", L"/b", L"", m_exeDir}));
     if (platform::SplitPathList(L"a:b").size() == 2) {
-        Set(platform::WideToAnsi(ProducerPathVariableName()).c_str(), "/a::/b:");
+        Set(Variable(), "/a::/b:");
         EXPECT_EQ(GetProducerDirectories(), (Pieces{L"/a", L"", L"/b", L"", m_exeDir}));
     }
 }
@@ -93,31 +90,29 @@ TEST_F(ProducerPathTest, DoubledAndTrailingSeparatorsGiveEmptyFolders) {
 TEST_F(ProducerPathTest, SemicolonListsAreAcceptedToo) {
     if (platform::SplitPathList(L"a:b").size() == 1)
         GTEST_SKIP() << "this system splits on \";\" alone (a drive's \":\" belongs to its folder)";
-    Set(platform::WideToAnsi(ProducerPathVariableName()).c_str(), "/a;/b:/c");
+    Set(Variable(), "/a;/b:/c");
     EXPECT_EQ(GetProducerDirectories(), (Pieces{L"/a", L"/b", L"/c", m_exeDir}));
 }
 
 TEST_F(ProducerPathTest, NameMatchedWithoutRegardToCase) {
-    std::string lower = platform::WideToAnsi(ProducerPathVariableName());
+    std::string lower = Variable();
     for (char& c : lower) c = static_cast<char>(std::tolower(static_cast<unsigned char>(c)));
-    Set(lower.c_str(), "/x");
+    Set(lower, "/x");
     EXPECT_EQ(GetProducerDirectories(), (Pieces{L"/x", m_exeDir}));
 }
 
 class SearchProducerFilesTest : public ::testing::Test {
 protected:
     void SetUp() override {
-        m_root = std::filesystem::temp_directory_path() /
-                 ("camera-search-" + std::to_string(platform::CurrentProcessId()));
         std::filesystem::create_directories(m_root / "one");
         std::filesystem::create_directories(m_root / "two");
     }
-    void TearDown() override { std::filesystem::remove_all(m_root); }
     void Touch(const std::filesystem::path& path) { std::ofstream(path).put('x'); }
     std::wstring Dir(const char* name) { return platform::FromNativePath((m_root / name).string()); }
     static std::wstring Sep() { return std::wstring(1, platform::PathSeparator()); }
 
-    std::filesystem::path m_root;
+    testbed::TempFolder m_folder;
+    const std::filesystem::path m_root = m_folder.Path();
 };
 
 TEST_F(SearchProducerFilesTest, FirstFolderWinsAndNamesKeepTheirOrder) {

@@ -1,5 +1,8 @@
 #include <gtest/gtest.h>
 
+#include <chrono>
+#include <thread>
+
 #include "camera/BurnTime.h"
 #include "camera/Result.h"
 
@@ -51,12 +54,19 @@ TEST(CResultTest, StartsEmptyAndSetsCodeWithItsText) {
     EXPECT_EQ(result.GetText(), L"");
 }
 
-TEST(CBurnTimeTest, LapsAccumulateAndResetClears) {
+TEST(CBurnTimeTest, LapsMeasureConsecutiveStretchesAndResetClears) {
+    const auto start = std::chrono::steady_clock::now();
     CBurnTime time;
+    std::this_thread::sleep_for(std::chrono::milliseconds(20));
     const double first = time.Lap();
+    std::this_thread::sleep_for(std::chrono::milliseconds(20));
     const double second = time.Lap();
-    EXPECT_GE(first, 0.0);
-    EXPECT_GE(second, 0.0);
+    const double wall = std::chrono::duration<double>(std::chrono::steady_clock::now() - start).count();
+    // Each lap covers its own sleep, and the second starts where the first
+    // ended: together they fit in the time that passed.
+    EXPECT_GE(first, 0.02);
+    EXPECT_GE(second, 0.02);
+    EXPECT_LE(first + second, wall + 0.001);
     time.AddElapsedSeconds(1.5);
     time.AddElapsedSeconds(0.25);
     EXPECT_DOUBLE_EQ(time.GetElapsedSeconds(), 1.75);

@@ -310,9 +310,7 @@ TEST(ParameterBackup, ParametersChangedBeforeAnUpgradeAreBackAfterTheImport) {
     // The upgrade reboots the camera with factory parameters; the import
     // needs it back on the bus.
     EXPECT_EQ(sim.LiveParameter("SIM-SN1", kExposure), factory);
-    const auto back = std::chrono::system_clock::time_point(
-        std::chrono::microseconds(sim.CameraState("SIM-SN1").at("reboot_until_us").get<std::int64_t>()));
-    std::this_thread::sleep_until(back + std::chrono::milliseconds(50));
+    ASSERT_TRUE(sim.WaitPastReboot("SIM-SN1"));
 
     ASSERT_TRUE(ImportUserParams(parameters)) << platform::WideToAnsi(parameters.GetErrorText());
     EXPECT_EQ(sim.LiveParameter("SIM-SN1", kExposure), 5555);

@@ -258,7 +258,7 @@ const FaultCase kCases[] = {
          GC_ERROR enter, write, leave;
          Upgrade(p, s, Fault(), &enter, &write, &leave);
          ASSERT_EQ(leave, GC_ERR_SUCCESS);
-         std::this_thread::sleep_for(std::chrono::milliseconds(400));  // past the 0.2 s reboot
+         ASSERT_TRUE(sim.WaitPastReboot(Fault()));
          EXPECT_EQ(s.DeviceIds(), std::vector<std::string>{"SIM-SN0002"});
          EXPECT_EQ(sim.CameraState(Fault())["gone"], true);
      }},

@@ -15,8 +15,6 @@ TEST(Error, RecordKeepsTheLastFailureUntilTheNext) {
     CError record;
     EXPECT_TRUE(record.GetErrorText().empty());
     record.SetErrorText(L"first");
-    std::wstring copy = record.GetErrorText();
-    copy += L" changed";
     EXPECT_EQ(record.GetErrorText(), L"first");
     record.SetErrorText(L"second");
     EXPECT_EQ(record.GetErrorText(), L"second");

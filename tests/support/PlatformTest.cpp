@@ -1,8 +1,7 @@
 #include <gtest/gtest.h>
 
-#include <cstdlib>
-
 #include "support/Platform.h"
+#include "testbed/Environment.h"
 
 TEST(Platform, TextRoundTripsThroughTheEightBitCodePage) {
     const std::wstring text = L"ORV-2C \u00B5m \u4E2D\u6587 \U0001F600";
@@ -15,15 +14,14 @@ TEST(Platform, TextRoundTripsThroughTheEightBitCodePage) {
 }
 
 TEST(Platform, EnvironmentLookupWithAndWithoutCase) {
-    ::setenv("FLASHWRIGHT_Test_Var", "one", 1);
-    ::unsetenv("FLASHWRIGHT_TEST_VAR");
+    testbed::ScopedEnvironment environment;
+    environment.Set("FLASHWRIGHT_Test_Var", "one");
+    environment.Unset("FLASHWRIGHT_TEST_VAR");
     EXPECT_FALSE(platform::GetEnvironmentVariable(L"FLASHWRIGHT_TEST_VAR").has_value());
     EXPECT_EQ(platform::FindEnvironmentVariableNoCase(L"flashwright_test_var").value_or(L"-"), L"one");
     EXPECT_FALSE(platform::FindEnvironmentVariableNoCase(L"FLASHWRIGHT_TEST_VA").has_value());
     ASSERT_TRUE(platform::SetEnvironmentVariable(L"FLASHWRIGHT_TEST_VAR", L"\u00E9"));
     EXPECT_EQ(platform::GetEnvironmentVariable(L"FLASHWRIGHT_TEST_VAR").value_or(L"-"), L"\u00E9");
-    ::unsetenv("FLASHWRIGHT_Test_Var");
-    ::unsetenv("FLASHWRIGHT_TEST_VAR");
 }
 
 TEST(Platform, OwnPathAndExistenceTests) {

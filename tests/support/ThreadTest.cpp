@@ -11,6 +11,7 @@
 
 #include "support/Platform.h"
 #include "support/Thread.h"
+#include "testbed/Files.h"
 
 using GenICam::Client::CThread;
 using GenICam::Client::MakeThread;
@@ -74,9 +75,9 @@ TEST(Thread, JoinReturnsAtOnceWhenIdleOrAlreadyFinished) {
     SleepJob job;
     CThread thread;
     ASSERT_TRUE(thread.Start(&SleepRoutine, &job));
-    while (!job.done) std::this_thread::sleep_for(std::chrono::milliseconds(1));
-    std::this_thread::sleep_for(std::chrono::milliseconds(20));
-    EXPECT_FALSE(thread.IsRunning());
+    // The routine's return ends the running state on its own, without a Join.
+    ASSERT_TRUE(testbed::WaitUntil([&] { return !thread.IsRunning(); }));
+    EXPECT_TRUE(job.done);
     thread.Join();
     thread.Join();
     EXPECT_EQ(g_pumpCalls.load(), 0) << "a finished thread is closed without dispatching messages";

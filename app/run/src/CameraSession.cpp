@@ -1,13 +1,29 @@
 #include "run/CameraSession.h"
 
+#include <cmath>
+#include <cwchar>
+
 #include "camera/DeviceManager.h"
 #include "camera/U3VDevice.h"
 #include "package/PackageConfig.h"
 #include "run/AppText.h"
 #include "sdk/APIDeviceManager.h"
+#include "support/Platform.h"
+
+RunTiming RunTimingFromEnvironment() {
+    RunTiming timing;
+    const auto text = platform::GetEnvironmentVariable(L"FLASHWRIGHT_REBOOT_ALLOWANCE");
+    if (!text || text->empty()) return timing;
+    wchar_t* end = nullptr;
+    const double seconds = std::wcstod(text->c_str(), &end);
+    // Not a plain number of seconds within reason: the built-in allowance stays.
+    if (end == nullptr || *end != L'\0' || !std::isfinite(seconds) || seconds < 0.0 || seconds > 600.0) return timing;
+    timing.rebootAllowance = std::chrono::milliseconds(std::llround(seconds * 1000.0));
+    return timing;
+}
 
 CCameraSession::CCameraSession(CDeviceManager& devices, CAPIDeviceManager& parameters)
-    : m_devices(devices), m_parameters(parameters) {}
+    : m_devices(devices), m_parameters(parameters), m_runTiming(RunTimingFromEnvironment()) {}
 
 bool CCameraSession::RunExportPass(std::wstring& errorText) {
     if (ExportUserParams(m_parameters)) return true;

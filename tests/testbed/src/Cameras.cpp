@@ -1,6 +1,8 @@
 #include "testbed/Cameras.h"
 
 #include <algorithm>
+#include <chrono>
+#include <thread>
 #include <cstdlib>
 #include <fstream>
 #include <sstream>
@@ -79,6 +81,7 @@ SimulatedCameras::SimulatedCameras(const json& description, ProducerBuild produc
     Environment().SetOnlySpelling(ProducerPathVariable(), producerFolder.string());
     Environment().Set("FLASHWRIGHT_SIM_CONFIG", m_description.string());
     Environment().Set("FLASHWRIGHT_SIM_STATE", m_state.string());
+    Environment().Set("FLASHWRIGHT_REBOOT_ALLOWANCE", kRebootAllowanceSeconds);
 }
 
 void SimulatedCameras::WriteDescription(const json& description) const {
@@ -99,6 +102,16 @@ json SimulatedCameras::CameraState(const std::string& deviceId) const {
     std::ifstream in(CameraFolder(deviceId) / "state.json");
     if (!in) return json();
     return json::parse(in);
+}
+
+bool SimulatedCameras::WaitPastReboot(const std::string& deviceId) const {
+    const json state = CameraState(deviceId);
+    if (!state.is_object() || !state.contains("reboot_until_us")) return false;
+    const std::chrono::system_clock::time_point until(
+        std::chrono::microseconds(state["reboot_until_us"].get<std::int64_t>()));
+    // A little past the deadline: the simulator compares with its own reading of the clock.
+    std::this_thread::sleep_until(until + std::chrono::milliseconds(20));
+    return true;
 }
 
 std::int64_t SimulatedCameras::LiveParameter(const std::string& deviceId, std::uint32_t feature) const {

@@ -25,14 +25,22 @@ struct RunTiming {
     std::chrono::milliseconds pollInterval{250};
     // A camera that wrote flash but was never seen gone (a producer that hides
     // the reboot, or a reboot quicker than one poll) counts as back once it is
-    // found and opened this long after the workers ended.
+    // found and opened this long after the workers ended. The environment
+    // variable FLASHWRIGHT_REBOOT_ALLOWANCE (seconds) sets it for every session,
+    // for cameras whose reboots are known to be quicker (simulated cameras,
+    // test rigs).
     std::chrono::milliseconds rebootAllowance{10000};
     // The wait ends this long after the workers ended at the latest.
     std::chrono::milliseconds rebootTimeout{21000};
 };
 
+// The default timing with the environment's reboot allowance, when it names a
+// number of seconds from 0 to 600; any other value is ignored.
+RunTiming RunTimingFromEnvironment();
+
 class CCameraSession {
 public:
+    // The run timing starts as RunTimingFromEnvironment().
     CCameraSession(CDeviceManager& devices, CAPIDeviceManager& parameters);
 
     // Start-up: export pass, producer, package model list, enumeration. False

@@ -38,6 +38,7 @@ inline constexpr const char* kInterfaceId = "SIM-IF-0";
 inline constexpr const char* kOldFirmware = "V01.03.001.002:V01.05";
 inline constexpr const char* kReleaseFirmware = "V01.03.002.001:V01.06";
 inline constexpr double kRebootSeconds = 0.3;
+inline constexpr const char* kRebootAllowanceSeconds = "1";
 inline constexpr std::uint32_t kUserParameter = 0x30001770;
 inline constexpr std::int64_t kUserParameterFactoryValue = 10000;
 
@@ -68,7 +69,10 @@ enum class ProducerBuild {
 // A camera description and a fresh simulator state folder in the test's
 // private folders, named through the environment (FLASHWRIGHT_SIM_CONFIG,
 // FLASHWRIGHT_SIM_STATE, the producer path variable) for as long as the
-// object lives. Processes the test starts inherit all of it.
+// object lives. Processes the test starts inherit all of it, and with it
+// FLASHWRIGHT_REBOOT_ALLOWANCE=kRebootAllowanceSeconds: a run waits that long,
+// not the program's 10 s, for a camera whose reboot it never saw (one that
+// failed before its reboot, or whose reboot fell between two polls).
 class SimulatedCameras : public IsolatedFolders {
 public:
     explicit SimulatedCameras(const json& description, ProducerBuild producer = ProducerBuild::kWithUpgradeExtensions);
@@ -87,6 +91,10 @@ public:
     // The camera's lasting state as the simulator keeps it; null before the
     // simulator first wrote it.
     json CameraState(const std::string& deviceId) const;
+    // Waits until the reboot the camera's state records is over (the simulator
+    // keeps the deadline on the system clock, so it holds across processes).
+    // False when the state records no reboot.
+    bool WaitPastReboot(const std::string& deviceId) const;
     // The camera's live value of a user parameter, or -1 when it has none.
     std::int64_t LiveParameter(const std::string& deviceId, std::uint32_t feature) const;
     std::filesystem::path FlashFile(const std::string& deviceId, std::uint64_t address) const;
