@@ -29,6 +29,11 @@ struct ProcessOptions {
     bool errorIntoOutput = false;
 };
 
+// What ProcessResult::signal holds for a process ended by ChildProcess::Kill:
+// SIGKILL's number on Linux, and the same number for a Windows process ended
+// with TerminateProcess.
+inline constexpr int kKilledSignal = 9;
+
 struct ProcessResult {
     int exitCode = -1;  // -1 when the process did not exit normally
     int signal = 0;     // the signal that ended it, else 0

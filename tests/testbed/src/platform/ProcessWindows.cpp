@@ -15,7 +15,7 @@ namespace testbed {
 namespace {
 
 // What the test bed reports for a process it ended itself (Windows has no signals).
-constexpr int kKilled = 9;
+constexpr int kKilled = kKilledSignal;
 
 // A handle closed when the object goes.
 class Handle {
