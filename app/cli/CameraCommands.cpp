@@ -10,12 +10,14 @@
 #include <cstdio>
 #include <iostream>
 #include <memory>
+#include <optional>
 #include <string>
 #include <thread>
 #include <vector>
 
 #include "CliProcess.h"
 #include "CommandGroups.h"
+#include "RunProgress.h"
 #include "camera/DeviceManager.h"
 #include "run/AppText.h"
 #include "camera/GenTLTypes.h"
@@ -178,76 +180,9 @@ struct UpgradeOptions {
     double rebootTimeoutSeconds = std::chrono::duration<double>(RunTiming{}.rebootTimeout).count();
     bool dryRun = false;
     bool reinstall = false;
+    // What is shown on standard error while the run goes on.
+    std::string progress = "auto";
 };
-
-// The command line's part of the run: the burn time advanced and each status
-// change printed while the workers run (the dialog's 20 ms refresh).
-class CliRunObserver : public IUpgradeRunObserver {
-public:
-    CliRunObserver(std::vector<CU3VDevice*> cameras, bool showProgress)
-        : m_cameras(std::move(cameras)), m_showProgress(showProgress), m_lastStatus(m_cameras.size()) {
-        // Named as selected: a camera's identity is not readable while it reboots.
-        for (CU3VDevice* camera : m_cameras) m_names.push_back(DisplayName(*camera));
-    }
-
-    void OnWorkersStarting() override {
-        if (m_showProgress) std::cerr << "Upgrading " << m_cameras.size() << " camera(s)...\n";
-        s_active = this;
-        m_lastLap = std::chrono::steady_clock::now();
-        // The waits for the workers call the pump on this thread.
-        platform::SetMessagePumpHook(&CliRunObserver::Tick);
-    }
-
-    void OnWorkersFinished() override {
-        platform::SetMessagePumpHook(nullptr);
-        s_active = nullptr;
-        __Refresh();
-        if (m_showProgress) std::cerr << "Waiting for the cameras to come back...\n";
-    }
-
-    void OnProducerReleased() override { m_cameras.clear(); }
-
-    void OnImportFailed(const std::wstring& text) override {
-        m_importError = Narrow(text);
-        std::cerr << "flashwright-cli: " << m_importError << '\n';
-    }
-
-    void OnRecordFailed(const std::wstring& text) override {
-        std::cerr << "flashwright-cli: the unfinished-run record cannot be kept: " << Narrow(text) << '\n';
-    }
-
-    bool ImportFailed() const { return !m_importError.empty(); }
-
-private:
-    static void Tick() {
-        if (s_active == nullptr) return;
-        const auto now = std::chrono::steady_clock::now();
-        if (now - s_active->m_lastLap < std::chrono::milliseconds(20)) return;
-        s_active->m_lastLap = now;
-        s_active->__Refresh();
-    }
-
-    void __Refresh() {
-        for (std::size_t i = 0; i < m_cameras.size(); ++i) {
-            CU3VDevice* camera = m_cameras[i];
-            if (camera->IsRunning()) camera->GetBurnTime().AddElapsedSeconds(camera->GetBurnTime().Lap());
-            const std::wstring status = camera->GetStatusText();
-            if (status == m_lastStatus[i]) continue;
-            m_lastStatus[i] = status;
-            if (m_showProgress && !status.empty()) std::cerr << m_names[i] << ": " << Narrow(status) << '\n';
-        }
-    }
-
-    static CliRunObserver* s_active;
-    std::vector<CU3VDevice*> m_cameras;
-    bool m_showProgress;
-    std::vector<std::wstring> m_lastStatus;
-    std::vector<std::string> m_names;
-    std::chrono::steady_clock::time_point m_lastLap;
-    std::string m_importError;
-};
-
-CliRunObserver* CliRunObserver::s_active = nullptr;
 
 // One row of the upgrade table and JSON, for a camera that ran, was checked
 // (dry run), was skipped as up to date or was held back because its user
@@ -257,6 +192,9 @@ struct UpgradeRow {
     std::string targetVersion;
     bool skipped = false;
     bool heldBack = false;
+    // Seconds from the start of the writing until the camera was found again;
+    // unset when it was not.
+    std::optional<double> totalSeconds{};
 };
 
 constexpr const char* kParametersNotSaved = "User parameters not saved";
@@ -324,7 +262,8 @@ std::vector<CU3VDevice*> SelectCameras(CameraSession& session, const UpgradeOpti
 
 void PrintUpgradeRows(const std::vector<UpgradeRow>& rows, bool asJson, bool dryRun) {
     nlohmann::json results = nlohmann::json::array();
-    std::vector<std::vector<std::string>> table = {{"SN", "STATUS", "SECONDS", "BACK", "FIRMWARE", "PARAMETERS"}};
+    std::vector<std::vector<std::string>> table = {
+        {"SN", "STATUS", "SECONDS", "BACK", "FIRMWARE", "VERIFIED", "TOTAL", "PARAMETERS"}};
     std::vector<std::pair<std::string, std::string>> failures;
     for (const UpgradeRow& row : rows) {
         const HistoryCamera& camera = row.camera;
@@ -340,6 +279,10 @@ void PrintUpgradeRows(const std::vector<UpgradeRow>& rows, bool asJson, bool dry
                                {"status", camera.status},
                                {"seconds", std::round(camera.burnSeconds * 1000.0) / 1000.0},
                                {"returned", camera.back},
+                               {"back", ran ? nlohmann::json(camera.back) : nlohmann::json()},
+                               {"verified", ran ? Optional(camera.verified) : nlohmann::json()},
+                               {"total_seconds", row.totalSeconds ? nlohmann::json(std::round(*row.totalSeconds * 1000.0) / 1000.0)
+                                                                  : nlohmann::json()},
                                {"firmware_version", camera.versionAfter},
                                {"version_before", camera.versionBefore},
                                {"target_version", row.targetVersion},
@@ -350,8 +293,12 @@ void PrintUpgradeRows(const std::vector<UpgradeRow>& rows, bool asJson, bool dry
         } else {
             char seconds[32];
             std::snprintf(seconds, sizeof seconds, "%.3f", camera.burnSeconds);
+            char total[32] = "-";
+            if (row.totalSeconds) std::snprintf(total, sizeof total, "%.1f", *row.totalSeconds);
+            const std::string verified = !ran || !camera.verified ? "-" : *camera.verified ? "yes" : "NO";
             table.push_back({camera.serial, camera.status, ran ? seconds : "-", ran ? (camera.back ? "yes" : "no") : "-",
-                             ran ? camera.versionAfter : camera.versionBefore, touched ? ParameterText(row) : "-"});
+                             ran ? camera.versionAfter : camera.versionBefore, verified, ran ? total : "-",
+                             touched ? ParameterText(row) : "-"});
         }
     }
     if (asJson)
@@ -474,29 +421,53 @@ void UpgradeCameras(const UpgradeOptions& options) {
     bool allSucceeded = heldBack.empty();
     if (!toRun.empty()) {
         StopIfRequested();
-        CliRunObserver progress(toRun, !options.json);
+        std::vector<std::string> names;
+        for (CU3VDevice* camera : toRun) names.push_back(DisplayName(*camera));
+        EProgressStyle style = EProgressStyle::kAuto;
+        ParseProgressStyle(options.progress, style);
+        // --json alone keeps standard error for messages, as before.
+        if (options.json && options.progress == "auto") style = EProgressStyle::kNone;
+        CCliRunProgress progress(toRun, std::move(names), style);
+        const auto runStart = std::chrono::steady_clock::now();
         CHistoryRecorder recorder("cli", toRun, session.Models(), progress, &session.Parameters());
         CUpgradeRun::EResult outcome;
+        std::vector<std::optional<double>> totals;
         {
             // From the first worker to the restored parameters, as the dialog's
             // close guard does.
             CRefuseStops refuseStops;
             CUpgradeRun run(session.Session());
+            progress.SetRun(&run);
+            std::vector<std::string> runIds;
+            for (CU3VDevice* camera : toRun) runIds.push_back(camera->GetDeviceID());
             outcome = run.Run(toRun, recorder);
+            progress.SetRun(nullptr);
+            for (const std::string& deviceId : runIds) {
+                const auto after = run.GetBackAfter(deviceId);
+                totals.push_back(after ? std::optional<double>(std::chrono::duration<double>(*after).count())
+                                       : std::nullopt);
+            }
         }
         switch (outcome) {
             case CUpgradeRun::EResult::kConfigMissing: Fail(ExitStatus::kFailure, Narrow(AppText::kParseResourceFailed));
             case CUpgradeRun::EResult::kConfigWriteFailed: Fail(ExitStatus::kFailure, Narrow(AppText::kCreateTempFileFailed));
             case CUpgradeRun::EResult::kCompleted: break;
         }
+        progress.Finish(Narrow(DescribeRunSummary(
+            SummarizeRun(recorder.Record()), std::chrono::duration<double>(std::chrono::steady_clock::now() - runStart).count())));
         std::wstring historyError;
         if (!recorder.Append(historyError))
             std::cerr << "flashwright-cli: the run was not added to the upgrade history: " << Narrow(historyError) << '\n';
         allSucceeded = allSucceeded && !progress.ImportFailed();
-        for (const HistoryCamera& camera : recorder.Record().cameras) {
+        const std::vector<HistoryCamera>& results = recorder.Record().cameras;
+        for (std::size_t i = 0; i < results.size(); ++i) {
+            const HistoryCamera& camera = results[i];
+            // A camera that came back with other firmware than the release's is not upgraded.
             allSucceeded = allSucceeded && camera.statusCode == StatusCode::kSuccess && camera.back &&
-                           camera.parametersRestored != false;
-            rows.push_back({camera, release.FirmwareVersionOf(camera.model), false});
+                           camera.verified != false && camera.parametersRestored != false;
+            UpgradeRow row{camera, release.FirmwareVersionOf(camera.model), false};
+            if (camera.back && i < totals.size()) row.totalSeconds = totals[i];
+            rows.push_back(std::move(row));
         }
     }
     rows.insert(rows.end(), heldBack.begin(), heldBack.end());
@@ -533,8 +504,12 @@ void AddCameraCommands(CLI::App& app) {
         "upgrade",
         "Upgrade eligible cameras from the embedded package, all at once, wait for them to come back and restore "
         "their user parameters. Every SERIAL (serial number or device id) is matched before anything is written. "
-        "Cameras that already report the package's version are skipped unless --reinstall is given. Exit status: 0 "
-        "when every camera upgraded succeeded and came back (with --dry-run: passed every check), 1 otherwise, 2 "
+        "Cameras that already report the package's version are skipped unless --reinstall is given. The table and "
+        "JSON say per camera whether it came back (BACK, back), whether it then reported the package's release "
+        "version (VERIFIED, verified: true, false, or null when it did not come back, did not write or the release "
+        "names no version), its burn time (SECONDS) and the seconds from the start of the writing until it was back "
+        "(TOTAL, total_seconds). Exit status: 0 "
+        "when every camera upgraded succeeded, came back and was verified (with --dry-run: passed every check), 1 otherwise, 2 "
         "when a SERIAL matched no eligible camera or every camera selected is up to date. A camera whose user "
         "parameters cannot be saved is not upgraded (row \"User parameters not saved\") unless "
         "--allow-parameter-loss is given.");
@@ -547,6 +522,15 @@ void AddCameraCommands(CLI::App& app) {
                       "and report what a run would do; no upgrade mode, no flash, no parameter pass");
     upgrade->add_flag("--reinstall", options->reinstall, "Also upgrade cameras that already report the package's version");
     upgrade->add_flag("--json", options->json, "Print the results as JSON");
+    upgrade
+        ->add_option("--progress", options->progress,
+                     "What standard error shows while the run goes on: live (a line per camera with phase, "
+                     "percentage, bytes and rate, redrawn in place, then the restart countdown), lines (a plain line "
+                     "per phase change), jsonl (one JSON object per event: serial, phase of writing, restarting, "
+                     "back, not-back, restoring or done, percent, bytes, total, elapsed), none; auto (the default) "
+                     "is live on a terminal, lines otherwise, none with --json")
+        ->check(CLI::IsMember({"auto", "live", "lines", "jsonl", "none"}))
+        ->type_name("STYLE");
     upgrade->add_flag("--allow-parameter-loss", options->allowParameterLoss,
                       "Also upgrade cameras whose user parameters could not be saved (they are reset to factory "
                       "values)");

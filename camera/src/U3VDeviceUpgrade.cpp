@@ -44,6 +44,7 @@ void CU3VDevice::StartUpgrade(std::shared_ptr<CBurnPlanSet> plans) {
     m_error.SetErrorText(std::wstring());
     __SetStatus(StatusCode::kStarting);
     m_burnTime.Reset();
+    m_burnProgress.Reset();
     m_upgradeFile.reset();
     m_planSet = plans ? std::move(plans) : std::make_shared<CBurnPlanSet>();
     if (m_thread->Start(&CU3VDevice::__UpgradeProc, this)) return;
@@ -199,10 +200,15 @@ bool CU3VDevice::__BurnFiles() {
         m_writeFailure = true;
         return false;
     }
+    std::uint64_t plannedBytes = 0;
+    for (const CRegion* region : regions)
+        if (region->GetAddress() != 0) plannedBytes += region->GetSize();
+    m_burnProgress.Plan(plannedBytes);
     for (CRegion* region : regions) {
         if (region->GetAddress() == 0) continue;
         m_wroteFlash = true;
         std::size_t count = region->GetSize();
+        m_burnProgress.BeginRegion(region->GetSize());
         const gentl::GC_ERROR result = m_binding->Call<gentl::Entry::DPWriteUpgradeFile>(
             m_hPort, static_cast<std::uint64_t>(region->GetAddress()), region->GetData(), &count,
             kWriteBlockSize, kWritePacketCount, kWriteReserved, kWriteVerify);
@@ -216,6 +222,7 @@ bool CU3VDevice::__BurnFiles() {
             m_error.SetErrorText(CameraText::kWriteFileFailed);
             return false;
         }
+        m_burnProgress.EndRegion();
     }
     m_error.SetErrorText(CameraText::kSuccess);
     return true;

@@ -65,7 +65,8 @@ TEST(DialogUnitsTest, ConvertsWithQuarterWidthAndEighthHeight) {
 
 TEST_F(DialogShellTest, LaysOutTheTemplateInDialogUnitsOfItsFont) {
     const CDialogUnits units(dialog->font());
-    EXPECT_EQ(dialog->size(), units.Size(555, 236));
+    // The template, with the run's status line under the group.
+    EXPECT_EQ(dialog->size(), units.Size(555, 246));
     EXPECT_EQ(dialog->windowTitle(), "Flashwright");
     EXPECT_FALSE(dialog->windowIcon().isNull());
 
@@ -90,6 +91,8 @@ TEST_F(DialogShellTest, LaysOutTheTemplateInDialogUnitsOfItsFont) {
     ASSERT_NE(group, nullptr);
     EXPECT_EQ(group->title(), "Select  Devices");
     EXPECT_EQ(group->geometry(), units.Rect(7, 7, 541, 222));
+    EXPECT_EQ(dialog->GetPhaseLabel()->geometry(), units.Rect(9, 232, 537, 10));
+    EXPECT_TRUE(dialog->GetPhaseLabel()->text().isEmpty());
 
     // Tab order: the four buttons in template order, then the list; the first
     // takes the focus when the dialog opens.

@@ -6,6 +6,7 @@
 
 #include "dialog/FlashwrightApp.h"
 #include "support/Platform.h"
+#include "testbed/Environment.h"
 #include "testbed/Folders.h"
 
 namespace {
@@ -13,6 +14,8 @@ namespace {
 // Removed however the process ends normally, std::exit included; the
 // start-up failures' child processes end that way and leave it alone.
 std::optional<testbed::IsolatedFolders> g_folders;
+// The window's remembered size and column widths (QSettings) stay private too.
+std::optional<testbed::ScopedEnvironment> g_configHome;
 
 }  // namespace
 
@@ -23,6 +26,7 @@ std::optional<testbed::IsolatedFolders> g_folders;
 int main(int argc, char** argv) {
     if (!qEnvironmentVariableIsSet("QT_QPA_PLATFORM")) qputenv("QT_QPA_PLATFORM", "offscreen");
     g_folders.emplace();
+    g_configHome.emplace("XDG_CONFIG_HOME", (g_folders->Root() / "config").string());
 
     ::testing::InitGoogleTest(&argc, argv);
     int status = 0;

@@ -25,8 +25,10 @@
 #include "dialog/FlashwrightApp.h"
 #include "dialog/FlashwrightDlg.h"
 #include "dialog/HistoryDlg.h"
+#include "RunPhaseScreenshots.h"
 #include "support/Platform.h"
 #include "testbed/Cameras.h"
+#include "testbed/Environment.h"
 #include "widgets/XListCtrl.h"
 
 namespace {
@@ -168,6 +170,13 @@ void RunScene(Shots& shots) {
     CFlashwrightDlg::SetMessageBoxHandler({});
 }
 
+// flashwright-writing.png, -restart-wait.png and -summary.png, each also
+// "-maximised": a run of 32 cameras as the operator follows it.
+void PhasesScene(Shots& shots) {
+    screenshots::RunPhaseScenes([&](const QString& name, QWidget* widget) { shots.Save(name, widget); },
+                                [&](const std::string& reason) { shots.Fail(reason); });
+}
+
 struct Scene {
     const char* name;
     std::function<void(Shots&)> make;
@@ -179,10 +188,12 @@ int main(int argc, char** argv) {
     if (!qEnvironmentVariableIsSet("QT_QPA_PLATFORM")) qputenv("QT_QPA_PLATFORM", "offscreen");
     // The run's temporary folder, parameter backups and history stay with the tool.
     const testbed::IsolatedFolders folders;
+    // The window's remembered size and column widths too: the pictures show the first start's.
+    const testbed::ScopedEnvironment configHome("XDG_CONFIG_HOME", (folders.Root() / "config").string());
     QApplication app(argc, argv);
     platform::SetMessagePumpHook(&CFlashwrightApp::PumpEvents);
 
-    const std::vector<Scene> scenes = {{"list", ListScene}, {"run", RunScene}};
+    const std::vector<Scene> scenes = {{"list", ListScene}, {"run", RunScene}, {"phases", PhasesScene}};
     QString out = FLASHWRIGHT_SCREENSHOT_DIR;
     std::vector<std::string> wanted;
     for (int i = 1; i < argc; ++i) {

@@ -220,4 +220,50 @@ TEST_F(XListCtrlPaintTest, OverlongTextKeepsItsBeginningAndShowsInFullAsTooltip)
     EXPECT_EQ(list->model()->index(0, 2).data(Qt::ToolTipRole).toString(), texts[0]);
 }
 
+// The bar behind a cell's text covers the share of the cell its percentage says, from the left; the
+// text is drawn over it; -1 takes it away and the cell is plain again.
+TEST_F(XListCtrlPaintTest, ProgressBarFillsItsShareOfTheCellBehindTheText)
+{
+    for (int row = 0; row < 4; ++row)
+        list->SetItemText(AddRow("model", 1, true), 2, row == 3 ? "Burning" : "");
+    const struct {
+        int row;
+        int percent;
+    } cases[] = {{0, 0}, {1, 50}, {2, 100}, {3, 50}};
+    for (const auto& c : cases)
+        ASSERT_TRUE(list->SetItemProgress(c.row, 2, c.percent));
+    EXPECT_EQ(list->GetItemProgress(1, 2), 50);
+    EXPECT_FALSE(list->SetItemProgress(9, 2, 50));
+
+    const QImage image = Grab();
+    const QRgb bar = list->GetProgressColor().rgb();
+    ASSERT_NE(bar, list->GetDefaultBackgroundColor().rgb());
+    // The share of a cell's middle line that has the bar's colour.
+    const auto barShare = [&](int row) {
+        const QRect cell = CellInList(row, 2).adjusted(1, 0, -1, 0);
+        const int y = cell.top() + 3;
+        int count = 0;
+        for (int x = cell.left(); x <= cell.right(); ++x)
+            count += image.pixel(x, y) == bar ? 1 : 0;
+        return static_cast<double>(count) / cell.width();
+    };
+    EXPECT_EQ(barShare(0), 0.0);
+    EXPECT_NEAR(barShare(1), 0.5, 0.05);
+    EXPECT_NEAR(barShare(2), 1.0, 0.05);
+    // Its left half is the bar; the text is painted on top of it (dark pixels in the cell).
+    const QRect textCell = CellInList(3, 2);
+    EXPECT_EQ(image.pixel(textCell.left() + 2, textCell.top() + 3), bar);
+    int dark = 0;
+    for (int x = textCell.left(); x <= textCell.right(); ++x)
+        for (int y = textCell.top(); y <= textCell.bottom(); ++y)
+            dark += qGray(image.pixel(x, y)) < 100 ? 1 : 0;
+    EXPECT_GT(dark, 10);
+
+    ASSERT_TRUE(list->SetItemProgress(1, 2, -1));
+    EXPECT_EQ(list->GetItemProgress(1, 2), -1);
+    const QImage plain = Grab();
+    const QRect cell = CellInList(1, 2);
+    EXPECT_EQ(plain.copy(cell.adjusted(1, 1, -1, -1)), image.copy(CellInList(0, 2).adjusted(1, 1, -1, -1)));
+}
+
 } // namespace

@@ -258,6 +258,35 @@ QColor CXListCtrl::GetItemBackgroundColor(int nItem, int nSubItem) const
     return row.cells[At(nSubItem)].crBackground;
 }
 
+bool CXListCtrl::SetItemProgress(int nItem, int nSubItem, int nPercent)
+{
+    if (!__IsValidCell(nItem, nSubItem) || !m_model->Row(nItem).bHasRecords)
+        return false;
+    const int value = nPercent < 0 ? -1 : std::min(nPercent, 100);
+    CXCellRecord& cell = m_model->Row(nItem).cells[At(nSubItem)];
+    if (cell.nProgress == value)
+        return true;
+    cell.nProgress = value;
+    UpdateSubItem(nItem, nSubItem);
+    return true;
+}
+
+int CXListCtrl::GetItemProgress(int nItem, int nSubItem) const
+{
+    if (!__IsValidCell(nItem, nSubItem) || !m_model->Row(nItem).bHasRecords)
+        return -1;
+    return m_model->Row(nItem).cells[At(nSubItem)].nProgress;
+}
+
+QColor CXListCtrl::GetProgressColor() const
+{
+    // Light enough that the cell's text stays readable on it.
+    const QColor bar = m_colors.crHighLight;
+    const QColor window = m_colors.crWindow;
+    const auto blend = [](int a, int b) { return (a * 3 + b * 7) / 10; };
+    return QColor(blend(bar.red(), window.red()), blend(bar.green(), window.green()), blend(bar.blue(), window.blue()));
+}
+
 bool CXListCtrl::SetCheckbox(int nItem, int nCheckedState)
 {
     return SetCheckbox(nItem, 0, nCheckedState);
@@ -495,6 +524,16 @@ void CXListCtrl::__DrawCell(QPainter& dc, const QRect& cell, int nItem, int nSub
     }
 
     dc.fillRect(cell, crBackground);
+    const CXRowRecord& row = m_model->Row(nItem);
+    const int nProgress = row.bHasRecords ? row.cells[At(nSubItem)].nProgress : -1;
+    if (nProgress > 0) {
+        QRect bar = cell.adjusted(1, 2, -1, -2);
+        bar.setWidth(bar.width() * nProgress / 100);
+        dc.fillRect(bar, GetProgressColor());
+    }
+    // Grey text is hard to read on the bar: a disabled row's bar cell keeps the text colour.
+    if (nProgress >= 0 && !row.bEnabled && crText == m_colors.crGrayText)
+        crText = m_colors.crWindowText;
     const QRect textRect = cell.adjusted(CXHeaderCtrl::kItemSpacing, 0, 0, 0);
     const QString text = GetItemText(nItem, nSubItem);
     if (text.isEmpty() || textRect.width() <= 0)

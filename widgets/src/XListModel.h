@@ -11,6 +11,7 @@
 // default", so rows inserted with default colours follow palette changes.
 struct CXCellRecord {
     int nCheckedState = -1;  // -1 no check box, 0 unticked, 1 ticked
+    int nProgress = -1;      // -1 no bar, else 0..100: a bar painted behind the text
     QColor crText;
     QColor crBackground;
 };

@@ -4,14 +4,19 @@
 #include <QCloseEvent>
 #include <QContextMenuEvent>
 #include <QGroupBox>
+#include <QHeaderView>
 #include <QKeyEvent>
+#include <QLabel>
 #include <QMenu>
 #include <QMessageBox>
 #include <QPointer>
 #include <QPushButton>
+#include <QResizeEvent>
+#include <QSettings>
 #include <QTimer>
 
 #include <algorithm>
+#include <cmath>
 #include <cstdio>
 #include <cstdlib>
 #include <memory>
@@ -70,12 +75,13 @@ CFlashwrightDlg::CFlashwrightDlg(QWidget* parent) : QDialog(parent) {
     m_session = std::make_unique<CCameraSession>(*m_deviceManager, *m_parameterManager);
 
     setWindowTitle(Text(AppText::kDialogCaption));
-    setWindowFlags(Qt::Dialog | Qt::WindowTitleHint | Qt::WindowSystemMenuHint |
-                   Qt::WindowMinimizeButtonHint | Qt::WindowCloseButtonHint);
+    setWindowFlags(Qt::Dialog | Qt::WindowTitleHint | Qt::WindowSystemMenuHint | Qt::WindowMinimizeButtonHint |
+                   Qt::WindowMaximizeButtonHint | Qt::WindowCloseButtonHint);
     setWindowIcon(m_icon);
     setFont(CDialogUnits::DialogFont());
     __CreateControls();
     __SetupColumns();
+    __RestoreWindowState();
 
     m_refreshTimer = new QTimer(this);
     m_refreshTimer->setInterval(kRefreshIntervalMs);
@@ -86,6 +92,16 @@ CFlashwrightDlg::CFlashwrightDlg(QWidget* parent) : QDialog(parent) {
     connect(m_selectNoneButton, &QPushButton::clicked, this, &CFlashwrightDlg::OnSelectNone);
     connect(m_beginButton, &QPushButton::clicked, this, &CFlashwrightDlg::OnBeginUpgrade);
     connect(m_deviceList, &CXListCtrl::CheckboxClicked, this, &CFlashwrightDlg::OnCheckboxClicked);
+    // A column the user widens or narrows: the Status column fills what is left.
+    connect(m_deviceList->horizontalHeader(), &QHeaderView::sectionResized, this,
+            [this](int logicalIndex, int, int newSize) {
+                if (m_fillingStatusColumn) return;
+                if (logicalIndex == kColumnStatus) {
+                    m_statusColumnWidth = newSize;
+                    return;
+                }
+                QTimer::singleShot(0, this, [this] { __FillStatusColumn(); });
+            });
 
     qApp->installEventFilter(this);
     m_signalBridge = new CCloseSignalBridge(this);
@@ -141,7 +157,80 @@ void CFlashwrightDlg::__CreateControls() {
     m_deviceList->setGeometry(units.Rect(14, 45, 525, 178));
     m_deviceList->setFocusPolicy(Qt::StrongFocus);
 
-    setFixedSize(units.Size(555, 236));
+    // What the run is doing, and afterwards what it came to.
+    m_phaseLabel = new QLabel(this);
+    m_phaseLabel->setObjectName(QStringLiteral("phaseLabel"));
+    m_phaseLabel->setGeometry(units.Rect(9, 232, 537, 10));
+    m_phaseLabel->setTextFormat(Qt::PlainText);
+
+    // The template's size is the first and the smallest; the window may grow.
+    setMinimumSize(GetDefaultSize());
+    resize(GetDefaultSize());
+}
+
+QSize CFlashwrightDlg::GetDefaultSize() const { return CDialogUnits(font()).Size(555, 246); }
+
+void CFlashwrightDlg::__LayOut() {
+    if (m_group == nullptr) return;
+    const CDialogUnits units(font());
+    const QSize extra = size() - GetDefaultSize();
+    const int dx = std::max(0, extra.width());
+    const int dy = std::max(0, extra.height());
+    m_group->setGeometry(units.Rect(7, 7, 541, 222).adjusted(0, 0, dx, dy));
+    m_deviceList->setGeometry(units.Rect(14, 45, 525, 178).adjusted(0, 0, dx, dy));
+    m_phaseLabel->setGeometry(units.Rect(9, 232, 537, 10).translated(0, dy).adjusted(0, 0, dx, 0));
+}
+
+void CFlashwrightDlg::__FillStatusColumn() {
+    if (m_deviceList == nullptr || m_deviceList->GetColumnCount() != kColumnCount) return;
+    // At the template's width the columns keep the template's widths.
+    const bool wider = width() > GetDefaultSize().width();
+    m_fillingStatusColumn = true;
+    if (wider) {
+        // First the burn time gets room for its whole text, as in "18.960 S".
+        const int timeText = m_deviceList->fontMetrics().horizontalAdvance(QStringLiteral("000.000 S")) + 12;
+        if (m_deviceList->columnWidth(kColumnTime) < timeText) m_deviceList->setColumnWidth(kColumnTime, timeText);
+    }
+    int others = 0;
+    for (int i = 0; i < kColumnCount; ++i)
+        if (i != kColumnStatus) others += m_deviceList->columnWidth(i);
+    const int room = wider ? m_deviceList->viewport()->width() - others : 0;
+    m_deviceList->setColumnWidth(kColumnStatus, std::max(m_statusColumnWidth, room));
+    m_fillingStatusColumn = false;
+}
+
+void CFlashwrightDlg::resizeEvent(QResizeEvent* event) {
+    QDialog::resizeEvent(event);
+    __LayOut();
+    // The list's scroll bars settle after this event.
+    QTimer::singleShot(0, this, [this] { __FillStatusColumn(); });
+}
+
+void CFlashwrightDlg::__RestoreWindowState() {
+    QSettings settings(QSettings::NativeFormat, QSettings::UserScope, kSettingsOrganization, kSettingsApplication);
+    const QByteArray geometry = settings.value(QStringLiteral("window/geometry")).toByteArray();
+    if (!geometry.isEmpty()) restoreGeometry(geometry);
+    const QList<QVariant> widths = settings.value(QStringLiteral("list/columnWidths")).toList();
+    // Widths of another column set, or unusable ones, are ignored as a whole.
+    if (widths.size() != kColumnCount) return;
+    for (const QVariant& width : widths)
+        if (width.toInt() <= 0 || width.toInt() > 10000) return;
+    for (int i = 0; i < kColumnCount; ++i) m_deviceList->setColumnWidth(i, widths[i].toInt());
+    m_statusColumnWidth = widths[kColumnStatus].toInt();
+}
+
+void CFlashwrightDlg::__SaveWindowState() const {
+    QSettings settings(QSettings::NativeFormat, QSettings::UserScope, kSettingsOrganization, kSettingsApplication);
+    settings.setValue(QStringLiteral("window/geometry"), saveGeometry());
+    QList<QVariant> widths;
+    for (int i = 0; i < kColumnCount; ++i)
+        widths.append(i == kColumnStatus ? m_statusColumnWidth : m_deviceList->columnWidth(i));
+    settings.setValue(QStringLiteral("list/columnWidths"), widths);
+}
+
+void CFlashwrightDlg::done(int result) {
+    __SaveWindowState();
+    QDialog::done(result);
 }
 
 void CFlashwrightDlg::__SetupColumns() {
@@ -375,6 +464,7 @@ void CFlashwrightDlg::OnEnterToggle() {
 
 void CFlashwrightDlg::OnUpdateDevices() {
     const QPointer<QWidget> focus = QApplication::focusWidget();
+    __SetPhase(RunPhase::kIdle, std::wstring());
     m_deviceList->DeleteAllItems();
     m_rowList.clear();
     m_selection.clear();
@@ -395,8 +485,13 @@ void CFlashwrightDlg::OnUpdateDevices() {
 bool CFlashwrightDlg::IsRefreshTimerActive() const { return m_refreshTimer->isActive(); }
 
 void CFlashwrightDlg::OnTimer() {
+    if (m_phase == RunPhase::kRestarting) {
+        __RefreshRestartPhase();
+        return;
+    }
     RefreshStatusColumn();
     RefreshTimeColumn();
+    if (m_phase == RunPhase::kWriting) __RefreshWritingPhase();
 }
 
 void CFlashwrightDlg::RefreshStatusColumn() {
@@ -412,7 +507,54 @@ void CFlashwrightDlg::__SetStatusCell(int nItem, const CU3VDevice& camera) {
                         code != StatusCode::kBurning;
     const QColor crText = failed ? QColor(Qt::red) : m_deviceList->GetDefaultTextColor();
     m_deviceList->SetItemColors(nItem, kColumnStatus, crText, m_deviceList->GetDefaultBackgroundColor());
+    // The bar behind the text while the camera writes.
+    m_deviceList->SetItemProgress(nItem, kColumnStatus,
+                                  code == StatusCode::kBurning ? camera.GetBurnProgress().Read().percent : -1);
     __SetCell(nItem, kColumnStatus, text);
+}
+
+void CFlashwrightDlg::__SetPhase(RunPhase phase, const std::wstring& text) {
+    const QString shown = QString::fromStdWString(text);
+    if (m_phaseLabel->text() != shown) {
+        m_phaseLabel->setText(shown);
+        m_phaseLabel->setToolTip(shown);
+    }
+    if (phase == m_phase) return;
+    m_phase = phase;
+    emit RunPhaseChanged(phase, shown);
+}
+
+void CFlashwrightDlg::__RefreshWritingPhase() {
+    int done = 0;
+    for (const auto& [row, camera] : m_selection) {
+        const std::int32_t code = camera->GetStatusCode();
+        // Not started yet (no status), starting or writing: not done.
+        if (code != StatusCode::kNone && code != StatusCode::kStarting && code != StatusCode::kBurning) ++done;
+    }
+    __SetPhase(RunPhase::kWriting,
+               FormatString(AppText::kPhaseWriting, done, static_cast<int>(m_selection.size())));
+}
+
+// The rows of the cameras that restart say so; their Time cells keep the burn time.
+void CFlashwrightDlg::__RefreshRestartPhase() {
+    if (!m_lastRun) return;
+    const CUpgradeRun::WatchState watch = m_lastRun->GetWatchState();
+    for (const auto& [row, deviceId] : m_runRows) {
+        const bool awaited = std::find(watch.awaited.begin(), watch.awaited.end(), deviceId) != watch.awaited.end();
+        const auto it = m_selection.find(row);
+        if (awaited) {
+            m_deviceList->SetItemProgress(row, kColumnStatus, -1);
+            __SetCell(row, kColumnStatus, AppText::kRowRestarting);
+        } else if (it != m_selection.end()) {
+            __SetStatusCell(row, *it->second);
+        }
+    }
+    const int waiting = static_cast<int>(watch.awaited.size());
+    // Cameras that wrote nothing do not restart: the line keeps the writing count.
+    if (waiting == 0 && m_phase == RunPhase::kWriting) return;
+    const int secondsLeft = static_cast<int>(std::ceil(static_cast<double>(watch.timeLeft.count()) / 1000.0));
+    __SetPhase(RunPhase::kRestarting,
+               FormatString(AppText::kPhaseRestarting, waiting, waiting == 1 ? L"" : L"s", secondsLeft));
 }
 
 void CFlashwrightDlg::RefreshTimeColumn() {
@@ -461,14 +603,31 @@ void CFlashwrightDlg::OnBeginUpgrade() {
     m_lastRun = std::make_unique<CUpgradeRun>(*m_session);
     // The run's record for the upgrade history, taken around the window's own hooks.
     CHistoryRecorder recorder("dialog", cameras, m_models, *this, m_parameterManager.get());
+    m_runRows.clear();
+    for (const auto& [row, camera] : m_selection)
+        if (std::find(cameras.begin(), cameras.end(), camera) != cameras.end())
+            m_runRows.emplace_back(row, camera->GetDeviceID());
+    m_recorder = &recorder;
+    m_runStart = std::chrono::steady_clock::now();
     m_runActive = true;
     const CUpgradeRun::EResult result = m_lastRun->Run(cameras, recorder);
     m_runActive = false;
+    m_recorder = nullptr;
     switch (result) {
         case CUpgradeRun::EResult::kCompleted: break;
-        case CUpgradeRun::EResult::kConfigMissing: __MessageBox(AppText::kParseResourceFailed); return;
-        case CUpgradeRun::EResult::kConfigWriteFailed: __MessageBox(AppText::kCreateTempFileFailed); return;
+        case CUpgradeRun::EResult::kConfigMissing:
+            __SetPhase(RunPhase::kIdle, std::wstring());
+            __MessageBox(AppText::kParseResourceFailed);
+            return;
+        case CUpgradeRun::EResult::kConfigWriteFailed:
+            __SetPhase(RunPhase::kIdle, std::wstring());
+            __MessageBox(AppText::kCreateTempFileFailed);
+            return;
     }
+    // The summary stays until the next command.
+    const double totalSeconds =
+        std::chrono::duration<double>(std::chrono::steady_clock::now() - m_runStart).count();
+    __SetPhase(RunPhase::kSummary, DescribeRunSummary(SummarizeRun(recorder.Record()), totalSeconds));
     std::wstring historyError;
     if (!recorder.Append(historyError)) __MessageBox(AppText::kHistoryNotWritten + historyError);
     RestoreFocus(focus);
@@ -477,19 +636,24 @@ void CFlashwrightDlg::OnBeginUpgrade() {
 void CFlashwrightDlg::OnWorkersStarting() {
     m_upgrading = true;
     RefreshControlStates();
+    __RefreshWritingPhase();
     m_refreshTimer->start();
 }
 
 void CFlashwrightDlg::OnWorkersFinished() {
-    m_refreshTimer->stop();
     RefreshStatusColumn();
     RefreshTimeColumn();
+    // The timer goes on through the wait for the restarting cameras: the
+    // watcher's join lets the window run.
+    __RefreshRestartPhase();
 }
 
 void CFlashwrightDlg::OnCamerasReturned() {
+    m_refreshTimer->stop();
     RefillAfterUpgrade();
     RefreshStatusColumn();
     RefreshTimeColumn();
+    __MarkRunResults();
     m_needsReenumeration = true;
     m_upgrading = false;
     RefreshControlStates();
@@ -499,6 +663,43 @@ void CFlashwrightDlg::OnProducerReleased() {
     // The rows stay on screen, but the records they showed are gone.
     m_rowList.clear();
     m_selection.clear();
+    __SetPhase(RunPhase::kRestoring, AppText::kPhaseRestoring);
+    // The import pass runs on this thread: the line is painted before it.
+    m_phaseLabel->repaint();
+}
+
+void CFlashwrightDlg::__MarkRunResults() {
+    if (m_recorder == nullptr) return;
+    for (const auto& [runRow, deviceId] : m_runRows) {
+        // The refill may have put the camera on another row.
+        int row = -1;
+        for (std::size_t i = 0; i < m_rowList.size(); ++i)
+            if (m_rowList[i]->GetDeviceID() == deviceId) row = static_cast<int>(i);
+        if (row < 0) continue;
+        const HistoryCamera* result = nullptr;
+        for (const HistoryCamera& camera : m_recorder->Record().cameras)
+            if (camera.deviceId == platform::WideToAnsi(platform::AnsiToWide(deviceId))) result = &camera;
+        if (result == nullptr) continue;
+        if (result->statusCode == StatusCode::kSuccess && !result->back) {
+            // Not a plain "Success": the camera was written but never found again.
+            m_deviceList->SetItemColors(row, kColumnStatus, QColor(Qt::red), m_deviceList->GetDefaultBackgroundColor());
+            __SetCell(row, kColumnStatus, AppText::kRowNotBack);
+            __SetCell(row, kColumnTime, FormatString(AppText::kBurnTimeFormat, result->burnSeconds));
+            continue;
+        }
+        if (!result->verified) continue;
+        const std::wstring after = platform::AnsiToWide(result->versionAfter);
+        if (*result->verified) {
+            __SetCell(row, kColumnFirmwareVersion, after + AppText::kVerifiedMark);
+        } else {
+            const std::wstring expected =
+                platform::AnsiToWide(m_recorder->ReleaseVersionOf(result->model));
+            m_deviceList->SetItemColors(row, kColumnFirmwareVersion, QColor(Qt::red),
+                                        m_deviceList->GetDefaultBackgroundColor());
+            __SetCell(row, kColumnFirmwareVersion,
+                      FormatString(AppText::kNotVerifiedFormat, after.c_str(), expected.c_str()));
+        }
+    }
 }
 
 void CFlashwrightDlg::OnImportFailed(const std::wstring& text) { __MessageBox(text); }

@@ -5,6 +5,7 @@
 #include <algorithm>
 #include <chrono>
 #include <cstdio>
+#include <cwchar>
 #include <cmath>
 #include <ctime>
 #include <sstream>
@@ -208,6 +209,33 @@ std::string HistoryCsv(const std::vector<HistoryRecord>& records) {
     return csv;
 }
 
+// ---- Summary -------------------------------------------------------------------
+
+RunSummary SummarizeRun(const HistoryRecord& record) {
+    RunSummary summary;
+    for (const HistoryCamera& camera : record.cameras) {
+        ++summary.cameras;
+        if (camera.statusCode != StatusCode::kSuccess)
+            ++summary.failed;
+        else if (!camera.back)
+            ++summary.notBack;
+        else if (camera.verified == false)
+            ++summary.notVerified;
+        else
+            ++summary.upgraded;
+    }
+    return summary;
+}
+
+std::wstring DescribeRunSummary(const RunSummary& summary, double totalSeconds) {
+    wchar_t text[256];
+    std::swprintf(text, sizeof text / sizeof text[0],
+                  L"Finished in %.1f s: %d of %d camera%ls upgraded, %d failed, %d not back, %d not verified",
+                  totalSeconds, summary.upgraded, summary.cameras, summary.cameras == 1 ? L"" : L"s", summary.failed,
+                  summary.notBack, summary.notVerified);
+    return text;
+}
+
 // ---- CHistoryRecorder ---------------------------------------------------------
 
 CHistoryRecorder::CHistoryRecorder(std::string frontEnd, const std::vector<CU3VDevice*>& cameras,
@@ -272,9 +300,8 @@ void CHistoryRecorder::OnRecordFailed(const std::wstring& text) { m_next.OnRecor
 void CHistoryRecorder::__TakeResults() {
     if (m_taken || m_cameras.size() != m_record.cameras.size()) return;
     m_taken = true;
-    package::ReleaseInfo release;
     std::string releaseError;
-    const bool haveRelease = package::LoadReleaseInfo(release, releaseError);
+    if (!package::LoadReleaseInfo(m_release, releaseError)) m_release = package::ReleaseInfo{};
     for (std::size_t i = 0; i < m_cameras.size(); ++i) {
         CU3VDevice& camera = *m_cameras[i];
         HistoryCamera& entry = m_record.cameras[i];
@@ -287,8 +314,9 @@ void CHistoryRecorder::__TakeResults() {
         if (!entry.back) continue;
         // The polls refreshed the identity of a camera found again.
         entry.versionAfter = CleanField(camera.GetDeviceInfo().firmwareVersion);
-        const std::string target = haveRelease ? release.FirmwareVersionOf(entry.model) : std::string();
-        if (!target.empty()) entry.verified = entry.versionAfter == target;
+        // Only a camera whose flash was written has a new version to check.
+        const std::string target = m_release.FirmwareVersionOf(entry.model);
+        if (!target.empty() && camera.HasWrittenFlash()) entry.verified = entry.versionAfter == target;
     }
 }
 

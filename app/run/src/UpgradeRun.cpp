@@ -42,6 +42,13 @@ CUpgradeRun::EResult CUpgradeRun::Run(const std::vector<CU3VDevice*>& cameras, I
     m_cameras = cameras;
     __RecordRun(observer);
 
+    {
+        const std::lock_guard<std::mutex> lock(m_watchMutex);
+        m_workersStarted = std::chrono::steady_clock::now();
+        m_watching = false;
+        m_awaited.clear();
+        m_backAfter.clear();
+    }
     observer.OnWorkersStarting();
     {
         // One plan per model, shared by the model's workers; the last worker
@@ -50,6 +57,15 @@ CUpgradeRun::EResult CUpgradeRun::Run(const std::vector<CU3VDevice*>& cameras, I
         __StartWorkers(plans);
         __WaitForWorkers();
         m_planBuildCount = plans->GetBuildCount();
+    }
+    {
+        // The wait begins: the cameras that wrote flash are restarting.
+        const std::lock_guard<std::mutex> lock(m_watchMutex);
+        m_watching = true;
+        m_watchDeadline = std::chrono::steady_clock::now() + m_timing.rebootTimeout;
+        m_awaited.clear();
+        for (CU3VDevice* camera : m_cameras)
+            if (camera->IsUpgradeStarted() && camera->HasWrittenFlash()) m_awaited.push_back(camera->GetDeviceID());
     }
     observer.OnWorkersFinished();
 
@@ -170,6 +186,25 @@ void CUpgradeRun::__Watch() {
             if (camera->IsUpgradeStarted())
                 cameras.push_back({camera, camera->GetDeviceID(), camera->HasWrittenFlash()});
         const auto allowance = std::min(m_timing.rebootAllowance, m_timing.rebootTimeout);
+        const auto publish = [&] {
+            const std::lock_guard<std::mutex> lock(m_watchMutex);
+            m_awaited.clear();
+            for (const Awaited& awaited : cameras) {
+                if (awaited.back) {
+                    if (!m_backAfter.count(awaited.deviceId))
+                        m_backAfter[awaited.deviceId] = std::chrono::duration_cast<std::chrono::milliseconds>(
+                            Clock::now() - m_workersStarted);
+                } else if (awaited.wroteFlash) {
+                    m_awaited.push_back(awaited.deviceId);
+                }
+            }
+        };
+        {
+            const std::lock_guard<std::mutex> lock(m_watchMutex);
+            m_watchDeadline = start + m_timing.rebootTimeout;
+            m_watching = true;
+        }
+        publish();
 
         std::vector<std::string> toOpen, present, opened;
         bool lookedAtTheOthers = false;  // the cameras that wrote nothing
@@ -199,6 +234,7 @@ void CUpgradeRun::__Watch() {
                 // A camera that did not write flash is not waited for.
                 if (awaited.wroteFlash && !awaited.back) everyRebootOver = false;
             }
+            publish();
             if (everyRebootOver) {
                 m_stoppedEarly = true;
                 m_watcherRunning = false;
@@ -215,11 +251,34 @@ void CUpgradeRun::__Watch() {
         }
     } catch (...) {
     }
+    {
+        const std::lock_guard<std::mutex> lock(m_watchMutex);
+        m_watching = false;
+    }
     try {
         m_devices.ClearReDeviceList();
     } catch (...) {
     }
     m_watchDuration = std::chrono::duration_cast<std::chrono::milliseconds>(Clock::now() - start);
+}
+
+CUpgradeRun::WatchState CUpgradeRun::GetWatchState() const {
+    const std::lock_guard<std::mutex> lock(m_watchMutex);
+    WatchState state;
+    state.watching = m_watching;
+    if (m_watching)
+        state.timeLeft = std::max(std::chrono::milliseconds(0), std::chrono::duration_cast<std::chrono::milliseconds>(
+                                                                   m_watchDeadline - std::chrono::steady_clock::now()));
+    state.awaited = m_awaited;
+    for (const auto& [deviceId, after] : m_backAfter) state.back.push_back(deviceId);
+    return state;
+}
+
+std::optional<std::chrono::milliseconds> CUpgradeRun::GetBackAfter(const std::string& deviceId) const {
+    const std::lock_guard<std::mutex> lock(m_watchMutex);
+    const auto it = m_backAfter.find(deviceId);
+    if (it == m_backAfter.end()) return std::nullopt;
+    return it->second;
 }
 
 bool CUpgradeRun::HasReturned(CU3VDevice& camera, const std::vector<std::wstring>& models) {

@@ -10,6 +10,7 @@
 #include <string_view>
 #include <vector>
 
+#include "camera/BurnProgress.h"
 #include "camera/BurnTime.h"
 #include "camera/GenTLLib.h"
 #include "camera/Result.h"
@@ -105,6 +106,8 @@ public:
     gentl::DEV_HANDLE GetDeviceHandle() const { return m_hDevice; }
     CBurnTime& GetBurnTime() { return m_burnTime; }
     const CBurnTime& GetBurnTime() const { return m_burnTime; }
+    // Bytes written of the burn plan, readable from any thread while the worker runs.
+    const CBurnProgress& GetBurnProgress() const { return m_burnProgress; }
     GenICam::Client::CThreadPtr GetThread() const { return m_thread; }
     // The plan the worker burns, until the camera is closed; null before and after.
     std::shared_ptr<const CUpgradeFile> GetUpgradeFile() const { return m_upgradeFile; }
@@ -142,6 +145,7 @@ private:
     gentl::PORT_HANDLE m_hPort = nullptr;
     CResult m_status;
     CBurnTime m_burnTime;
+    CBurnProgress m_burnProgress;
     CError m_error;
     std::atomic<bool> m_running{false};
     std::atomic<bool> m_opened{false};

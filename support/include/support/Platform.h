@@ -203,6 +203,9 @@ void IgnoreBrokenPipe();
 
 // Async-signal-safe write of bytes to standard error.
 void WriteToStandardErrorRaw(const char* text, std::size_t size);
+// Standard error is a terminal (a console on Windows) that takes cursor
+// movements, not a pipe or a file.
+bool IsStandardErrorTerminal();
 
 namespace testing {
 // Makes the next CreateSuspendedThread call fail as if the system were out of

@@ -647,6 +647,13 @@ void IgnoreBrokenPipe() {
     ::sigaction(SIGPIPE, &action, nullptr);
 }
 
+bool IsStandardErrorTerminal() {
+    if (::isatty(STDERR_FILENO) == 0) return false;
+    // A terminal that says it understands no cursor movement gets plain lines.
+    const char* term = std::getenv("TERM");
+    return term != nullptr && *term != '\0' && std::strcmp(term, "dumb") != 0;
+}
+
 void WriteToStandardErrorRaw(const char* text, std::size_t size) {
     while (size > 0) {
         const ssize_t n = ::write(STDERR_FILENO, text, size);

@@ -644,6 +644,18 @@ StopRequestHandler::~StopRequestHandler() {
 // Windows ends no process for a write to a closed pipe: the write fails.
 void IgnoreBrokenPipe() {}
 
+#ifndef ENABLE_VIRTUAL_TERMINAL_PROCESSING
+#define ENABLE_VIRTUAL_TERMINAL_PROCESSING 0x0004
+#endif
+
+bool IsStandardErrorTerminal() {
+    // A console that takes the cursor movements of a terminal.
+    const HANDLE handle = ::GetStdHandle(STD_ERROR_HANDLE);
+    DWORD mode = 0;
+    if (handle == INVALID_HANDLE_VALUE || !::GetConsoleMode(handle, &mode)) return false;
+    return ::SetConsoleMode(handle, mode | ENABLE_VIRTUAL_TERMINAL_PROCESSING) != 0;
+}
+
 void WriteToStandardErrorRaw(const char* text, std::size_t size) {
     DWORD written = 0;
     ::WriteFile(::GetStdHandle(STD_ERROR_HANDLE), text, static_cast<DWORD>(size), &written, nullptr);

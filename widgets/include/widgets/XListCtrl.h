@@ -68,6 +68,13 @@ public:
     QColor GetDefaultTextColor() const { return m_colors.crWindowText; }
     QColor GetDefaultBackgroundColor() const { return m_colors.crWindow; }
 
+    // A progress bar behind the cell's text: percent 0..100, or -1 for none.
+    // Values above 100 count as 100. False when out of range or without records.
+    bool SetItemProgress(int nItem, int nSubItem, int nPercent);
+    int GetItemProgress(int nItem, int nSubItem) const;  // -1 when out of range or without a bar
+    // The bar's colour: the selection colour blended into the window colour.
+    QColor GetProgressColor() const;
+
     // Check state -1 (no check box), 0 (unticked) or 1 (ticked). The two-argument
     // form works on column 0. False when the row or column is out of range, the
     // list has no column, the row has no records or the state is not one of the three.

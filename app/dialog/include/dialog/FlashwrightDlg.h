@@ -5,6 +5,7 @@
 #include <QIcon>
 #include <QString>
 
+#include <chrono>
 #include <cstdint>
 #include <functional>
 #include <map>
@@ -16,12 +17,15 @@
 
 class CAPIDeviceManager;
 class CCameraSession;
+class CHistoryRecorder;
 class CCloseSignalBridge;
 class CDeviceManager;
 class CU3VDevice;
 class CXListCtrl;
 class QGroupBox;
 class QKeyEvent;
+class QLabel;
+class QResizeEvent;
 class QMenu;
 class QPushButton;
 class QTimer;
@@ -52,6 +56,10 @@ public:
         kColumnTime,
         kColumnCount
     };
+
+    // What the line under the list reports.
+    enum class RunPhase { kIdle, kWriting, kRestarting, kRestoring, kSummary };
+    Q_ENUM(RunPhase)
 
     static constexpr int kRefreshTimerId = 1;
     static constexpr int kRefreshIntervalMs = 20;
@@ -92,6 +100,8 @@ public:
 
     QWidget* GetControl(int id) const;
     CXListCtrl* GetDeviceList() const { return m_deviceList; }
+    QLabel* GetPhaseLabel() const { return m_phaseLabel; }
+    RunPhase GetRunPhase() const { return m_phase; }
     QIcon GetApplicationIcon() const { return m_icon; }
     bool IsUpgrading() const { return m_upgrading; }
     bool NeedsReenumeration() const { return m_needsReenumeration; }
@@ -110,8 +120,21 @@ public:
     // "Upgrade History...": the recorded runs, beside the About item.
     void ShowHistory();
 
+signals:
+    // The line under the list entered another phase; text is its first wording.
+    void RunPhaseChanged(CFlashwrightDlg::RunPhase phase, const QString& text);
+
+public:
+    // Where the window size and the column widths are remembered between starts.
+    static constexpr const char* kSettingsOrganization = "flashwright";
+    static constexpr const char* kSettingsApplication = "flashwright";
+    // The size the dialog template gives the window: its first and smallest size.
+    QSize GetDefaultSize() const;
+
 protected:
     bool eventFilter(QObject* watched, QEvent* event) override;
+    void resizeEvent(QResizeEvent* event) override;
+    void done(int result) override;
     void closeEvent(QCloseEvent* event) override;
     void reject() override;
     void contextMenuEvent(QContextMenuEvent* event) override;
@@ -132,10 +155,22 @@ private:
 
     void __CreateControls();
     void __SetupColumns();
+    // The group, the list and the status line follow the window's size; the buttons stay.
+    void __LayOut();
+    // The Status column, whose texts are the longest, takes the room the window
+    // gives beyond the other columns.
+    void __FillStatusColumn();
+    void __RestoreWindowState();
+    void __SaveWindowState() const;
     void __FillRows();
     bool __IsEligible(int nItem);
     void __SetCell(int nItem, int nSubItem, const std::wstring& text);
     void __SetStatusCell(int nItem, const CU3VDevice& camera);
+    void __SetPhase(RunPhase phase, const std::wstring& text);
+    void __RefreshWritingPhase();
+    void __RefreshRestartPhase();
+    // The rows of the run after the refill: not back, verified or not.
+    void __MarkRunResults();
     // The keyboard filter in front of every key the dialog's controls receive.
     // True when the key is swallowed.
     bool __PreTranslateKey(QWidget* target, QKeyEvent* event);
@@ -155,6 +190,7 @@ private:
     QPushButton* m_selectNoneButton = nullptr;
     QPushButton* m_beginButton = nullptr;
     CXListCtrl* m_deviceList = nullptr;
+    QLabel* m_phaseLabel = nullptr;
     QTimer* m_refreshTimer = nullptr;
     CCloseSignalBridge* m_signalBridge = nullptr;
 
@@ -169,6 +205,15 @@ private:
     bool m_upgrading = false;
     std::vector<std::wstring> m_models;
     std::unique_ptr<CUpgradeRun> m_lastRun;
+    RunPhase m_phase = RunPhase::kIdle;
+    // The Status column's own width (the template's or the user's), before it fills the room.
+    int m_statusColumnWidth = 100;
+    bool m_fillingStatusColumn = false;
+    // The run's record while it goes on, and when it began.
+    CHistoryRecorder* m_recorder = nullptr;
+    std::chrono::steady_clock::time_point m_runStart{};
+    // The rows of the run as it began, with their cameras' device ids.
+    std::vector<std::pair<int, std::string>> m_runRows;
     // From "Begin Upgrade" to the end of the import pass: the window stays.
     bool m_runActive = false;
     // Set while a refusal is queued or on screen, so further requests of any

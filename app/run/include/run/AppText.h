@@ -40,6 +40,16 @@ inline constexpr const wchar_t* kParseResourceFailed = L"Failed to parse resourc
 inline constexpr const wchar_t* kCreateTempFileFailed = L"Failed to create temporary file!";     // 1009
 inline constexpr const wchar_t* kUpgradeInProgress = L"Upgrading is proceeding, please close later!";  // 1010
 
+// The line under the list while a run goes on; the row texts of the wait.
+inline constexpr const wchar_t* kPhaseWriting = L"Writing: %d of %d cameras done";
+inline constexpr const wchar_t* kPhaseRestarting = L"Waiting for %d camera%ls to restart: %d s left";
+inline constexpr const wchar_t* kPhaseRestoring = L"Restoring user parameters...";
+inline constexpr const wchar_t* kRowRestarting = L"Restarting...";
+inline constexpr const wchar_t* kRowNotBack = L"Not back";
+// The firmware cell of a camera that came back: the release's version, or not.
+inline constexpr const wchar_t* kVerifiedMark = L" \u2714";
+inline constexpr const wchar_t* kNotVerifiedFormat = L"Not verified: %ls (expected %ls)";
+
 // The burn-time column's format.
 inline constexpr const wchar_t* kBurnTimeFormat = L"%.3f S";
 

@@ -9,6 +9,7 @@
 #include <string>
 #include <vector>
 
+#include "package/Release.h"
 #include "run/UpgradeRun.h"
 
 class CAPIDeviceManager;
@@ -24,8 +25,9 @@ struct HistoryCamera {
     std::string status;
     double burnSeconds = 0;
     bool back = false;
-    // The camera came back reporting the package's release version for its
-    // model; unset when it was not back or the release names no version.
+    // The camera wrote flash and came back reporting the package's release
+    // version for its model; unset when it did not write, was not back or the
+    // release names no version. Decided here, for the history and both front ends.
     std::optional<bool> verified;
     // The user-parameter passes around the run; unset when the run does not
     // know (a camera the SDK did not list).
@@ -72,6 +74,18 @@ std::vector<std::vector<std::string>> HistoryRows(const std::vector<HistoryRecor
 // the column names as the first line.
 std::string HistoryCsv(const std::vector<HistoryRecord>& records);
 
+// What a run came to, counted from its record; every camera in one count.
+struct RunSummary {
+    int cameras = 0;
+    int upgraded = 0;     // succeeded, came back, and runs the release's version where it names one
+    int failed = 0;       // the worker failed
+    int notBack = 0;      // succeeded but was not found again
+    int notVerified = 0;  // came back with another version than the release's
+};
+RunSummary SummarizeRun(const HistoryRecord& record);
+// One line for the operator: "Finished in 32.4 s: 6 of 8 cameras upgraded, ...".
+std::wstring DescribeRunSummary(const RunSummary& summary, double totalSeconds);
+
 // Collects a run's history record around the front end's observer: the
 // cameras' identity before the workers start, their results once they are
 // back, their parameter results from the parameter manager (when given) once
@@ -92,6 +106,9 @@ public:
     void OnRecordFailed(const std::wstring& text) override;
 
     HistoryRecord& Record() { return m_record; }
+    // The version the release brings the model to, as verified decides it;
+    // empty before the cameras are back or when the release does not name it.
+    std::string ReleaseVersionOf(const std::string& model) const { return m_release.FirmwareVersionOf(model); }
     // Ends the record and appends it to the history file. False with the
     // reason when the file cannot be written; the run itself is not affected.
     bool Append(std::wstring& error);
@@ -105,5 +122,6 @@ private:
     const CAPIDeviceManager* m_parameters;
     std::vector<std::string> m_rawSerials;  // as the cameras report them, for the parameter records
     HistoryRecord m_record;
+    package::ReleaseInfo m_release;
     bool m_taken = false;
 };

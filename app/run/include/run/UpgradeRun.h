@@ -6,7 +6,10 @@
 
 #include <atomic>
 #include <chrono>
+#include <map>
 #include <memory>
+#include <mutex>
+#include <optional>
 #include <string>
 #include <vector>
 
@@ -75,6 +78,19 @@ public:
     int GetPlanBuildCount() const { return m_planBuildCount; }
     RunTiming GetTiming() const { return m_timing; }
 
+    // The wait for the cameras to come back, as the front ends show it while
+    // it goes on; readable from any thread.
+    struct WatchState {
+        bool watching = false;
+        std::chrono::milliseconds timeLeft{0};  // of the bound on the wait
+        std::vector<std::string> awaited;       // device ids: wrote flash, not back yet
+        std::vector<std::string> back;          // device ids found again
+    };
+    WatchState GetWatchState() const;
+    // How long after the first worker started the camera was found again;
+    // empty when it was not (yet).
+    std::optional<std::chrono::milliseconds> GetBackAfter(const std::string& deviceId) const;
+
 private:
     // What the watcher knows about one camera whose worker began.
     struct Awaited {
@@ -106,4 +122,12 @@ private:
     std::atomic<bool> m_stoppedEarly{false};
     std::chrono::milliseconds m_watchDuration{0};
     int m_planBuildCount = 0;
+
+    // What GetWatchState and GetBackAfter read, written by the watcher.
+    mutable std::mutex m_watchMutex;
+    std::chrono::steady_clock::time_point m_workersStarted{};
+    std::chrono::steady_clock::time_point m_watchDeadline{};
+    bool m_watching = false;
+    std::vector<std::string> m_awaited;
+    std::map<std::string, std::chrono::milliseconds> m_backAfter;
 };
