@@ -89,8 +89,9 @@ TEST_F(HistoryTest, TwoProcessesAppendingAtOnceBothLeaveWholeRecords) {
     EXPECT_EQ(perWriter["first"], kRecords);
     EXPECT_EQ(perWriter["second"], kRecords);
     // Where the system keeps access in mode bits (a Windows file's access list is tested with the platform layer).
-    if ((fs::status(m_path.parent_path()).permissions() & fs::perms::others_all) != fs::perms::others_all)
+    if ((fs::status(m_path.parent_path()).permissions() & fs::perms::others_all) != fs::perms::others_all) {
         EXPECT_EQ(fs::status(m_path).permissions() & fs::perms::all, fs::perms::owner_read | fs::perms::owner_write);
+    }
 }
 
 TEST_F(HistoryTest, AWriterKilledMidAppendLeavesEveryOtherRecordReadable) {

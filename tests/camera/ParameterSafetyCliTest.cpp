@@ -159,11 +159,14 @@ TEST(ParameterSafetyCliTest, BrokenPipeAndQuitRequestDoNotEndARun) {
     run.CloseOutput();  // as `| head -1` does once it has its line
     ASSERT_TRUE(testbed::WaitUntil([&] { return !sim.Events({.deviceId = "SIM-A1", .call = "DPEnterUpgradeMode"}).empty(); })) << run.ErrorSoFar();
     // Where no quit request can be sent (Windows), the broken pipe alone is tried.
-    if (ChildProcess::CanRequestQuit()) ASSERT_TRUE(run.RequestQuit());
+    if (ChildProcess::CanRequestQuit()) {
+        ASSERT_TRUE(run.RequestQuit());
+    }
     const ProcessResult& ended = run.Wait();
     ASSERT_TRUE(ended.Exited()) << "ended by signal " << ended.signal;
-    if (ChildProcess::CanRequestQuit())
+    if (ChildProcess::CanRequestQuit()) {
         EXPECT_NE(ended.err.find("Upgrading is proceeding, please close later!"), std::string::npos) << ended.err;
+    }
     EXPECT_EQ(sim.Events({.deviceId = "SIM-A1", .call = "DPLeaveUpgradeMode"}).size(), 1u);
     const std::vector<json> loads = sim.Events({.deviceId = "SIM-A1", .call = "ZvIAPI_701"});
     ASSERT_EQ(loads.size(), 1u) << "the parameters went back";

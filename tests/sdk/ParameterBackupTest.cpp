@@ -77,8 +77,9 @@ TEST(ParameterBackup, ExportPassSavesEveryCameraAndKeepsADatedCopy) {
     }
     EXPECT_EQ(sn1Copies, 2);
     // Where the system keeps access in mode bits; a Windows folder's access list is tested with the platform layer.
-    if ((fs::status(sim.Root()).permissions() & fs::perms::others_all) != fs::perms::others_all)
+    if ((fs::status(sim.Root()).permissions() & fs::perms::others_all) != fs::perms::others_all) {
         EXPECT_EQ(fs::status(sim.BackupFolder()).permissions() & fs::perms::all, fs::perms::owner_all);
+    }
 }
 
 TEST(ParameterBackup, ImportPassLoadsTheFileThenStoresItInTheCamera) {
