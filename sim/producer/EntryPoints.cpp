@@ -6,7 +6,6 @@
 // is not open now, a bad argument). The record can so show that an entry point
 // was never called. Handles are checked by one helper, Call, in the same words
 // for every entry point.
-#include <dlfcn.h>
 
 #include <algorithm>
 #include <cstring>
@@ -14,6 +13,7 @@
 #include <new>
 
 #include "Producer.h"
+#include "zvsim/Platform.h"
 #include "zvsim/CameraModel.h"
 #include "zvsim/Clock.h"
 #include "zvsim/StateStore.h"
@@ -237,13 +237,7 @@ GC_ERROR CopyString(const std::string& text, char* buffer, size_t* size, const C
     return Deliver(Info::String(text), nullptr, buffer, size, call);
 }
 
-std::string ProducerPath() {
-    Dl_info info{};
-    if (::dladdr(reinterpret_cast<void*>(&ResolvePort), &info) != 0 && info.dli_fname != nullptr) {
-        return info.dli_fname;
-    }
-    return "";
-}
+std::string ProducerPath() { return platform::ModulePathOf(reinterpret_cast<const void*>(&ResolvePort)); }
 std::optional<Info> TransportLayerInfo(TL_INFO_CMD command) {
     switch (command) {
     case TL_INFO_ID: return Info::String(kProducerId);

@@ -88,7 +88,10 @@ TEST_F(HistoryTest, TwoProcessesAppendingAtOnceBothLeaveWholeRecords) {
     }
     EXPECT_EQ(perWriter["first"], kRecords);
     EXPECT_EQ(perWriter["second"], kRecords);
-    EXPECT_EQ(fs::status(m_path).permissions() & fs::perms::all, fs::perms::owner_read | fs::perms::owner_write);
+    // Where the system keeps access in mode bits (a Windows file's access list is tested with the platform layer).
+    if ((fs::status(m_path.parent_path()).permissions() & fs::perms::others_all) != fs::perms::others_all) {
+        EXPECT_EQ(fs::status(m_path).permissions() & fs::perms::all, fs::perms::owner_read | fs::perms::owner_write);
+    }
 }
 
 TEST_F(HistoryTest, AWriterKilledMidAppendLeavesEveryOtherRecordReadable) {
@@ -98,8 +101,8 @@ TEST_F(HistoryTest, AWriterKilledMidAppendLeavesEveryOtherRecordReadable) {
     for (int round = 0; round < 6; ++round) {
         const auto writer = StartWriter("killed" + std::to_string(round), 0, kCameras);
         std::this_thread::sleep_for(std::chrono::milliseconds(40 + random() % 80));
-        ASSERT_TRUE(writer->Signal(SIGKILL));
-        ASSERT_EQ(writer->Wait().signal, SIGKILL);
+        ASSERT_TRUE(writer->Kill());
+        ASSERT_EQ(writer->Wait().signal, testbed::kKilledSignal);
         ++kills;
     }
     std::size_t skipped = 0;

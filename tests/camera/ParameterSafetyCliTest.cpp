@@ -4,7 +4,6 @@
 // broken pipe or SIGQUIT does not end a run, and a killed run is recovered.
 #include <gtest/gtest.h>
 
-#include <csignal>
 #include <filesystem>
 #include <string>
 #include <vector>
@@ -159,10 +158,15 @@ TEST(ParameterSafetyCliTest, BrokenPipeAndQuitRequestDoNotEndARun) {
     ChildProcess run = BackgroundCli({"upgrade", "--all"});
     run.CloseOutput();  // as `| head -1` does once it has its line
     ASSERT_TRUE(testbed::WaitUntil([&] { return !sim.Events({.deviceId = "SIM-A1", .call = "DPEnterUpgradeMode"}).empty(); })) << run.ErrorSoFar();
-    ASSERT_TRUE(run.Signal(SIGQUIT));
+    // Where no quit request can be sent (Windows), the broken pipe alone is tried.
+    if (ChildProcess::CanRequestQuit()) {
+        ASSERT_TRUE(run.RequestQuit());
+    }
     const ProcessResult& ended = run.Wait();
     ASSERT_TRUE(ended.Exited()) << "ended by signal " << ended.signal;
-    EXPECT_NE(ended.err.find("Upgrading is proceeding, please close later!"), std::string::npos) << ended.err;
+    if (ChildProcess::CanRequestQuit()) {
+        EXPECT_NE(ended.err.find("Upgrading is proceeding, please close later!"), std::string::npos) << ended.err;
+    }
     EXPECT_EQ(sim.Events({.deviceId = "SIM-A1", .call = "DPLeaveUpgradeMode"}).size(), 1u);
     const std::vector<json> loads = sim.Events({.deviceId = "SIM-A1", .call = "ZvIAPI_701"});
     ASSERT_EQ(loads.size(), 1u) << "the parameters went back";
@@ -178,7 +182,7 @@ TEST(ParameterSafetyCliTest, RunKilledDuringTheRebootWaitIsRecoveredFromTheRecor
     {
         ChildProcess run = BackgroundCli({"upgrade", "--all"});
         ASSERT_TRUE(testbed::WaitUntil([&] { return !sim.Events({.deviceId = "SIM-A1", .call = "DPLeaveUpgradeMode"}).empty(); })) << run.ErrorSoFar();
-        ASSERT_TRUE(run.Signal(SIGKILL));  // as a power loss would
+        ASSERT_TRUE(run.Kill());  // as a power loss would
         run.Wait();
     }
     const json record = json::parse(ReadText(sim.UnfinishedRunRecord()));
@@ -205,7 +209,8 @@ TEST(ParameterSafetyCliTest, RunKilledDuringTheRebootWaitIsRecoveredFromTheRecor
 TEST(ParameterSafetyCliTest, RefusedTemporaryFolderStopsBeforeAnyCameraCall) {
     SimulatedCameras sim(Description({Camera("A1")}));
     fs::create_directories(sim.StateFolder() / "elsewhere");
-    fs::create_directory_symlink(sim.StateFolder() / "elsewhere", sim.ProgramTempFolder());
+    if (!testbed::MakeDirectoryLink(sim.StateFolder() / "elsewhere", sim.ProgramTempFolder()))
+        GTEST_SKIP() << "this system cannot make folder links";
     for (const char* command : {"upgrade --all", "list", "package plan ORV-2C"}) {
         const ProcessResult refused = RunCli(command);
         EXPECT_EQ(refused.exitCode, 1) << command;

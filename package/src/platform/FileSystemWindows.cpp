@@ -11,29 +11,16 @@
 #include <vector>
 
 #include "support/Platform.h"
+#include "support/platform/FileHandleWindows.h"
 
 #undef DeleteFile
 
 namespace package::fs {
 
+using platform::FileHandle;
+
 namespace {
 constexpr const wchar_t* kFolderName = L"U3TempFileDirectory";
-
-// Owns a handle from CreateFileW.
-class FileHandle {
-public:
-    explicit FileHandle(HANDLE handle) : m_handle(handle) {}
-    ~FileHandle() {
-        if (m_handle != INVALID_HANDLE_VALUE) ::CloseHandle(m_handle);
-    }
-    FileHandle(const FileHandle&) = delete;
-    FileHandle& operator=(const FileHandle&) = delete;
-    HANDLE Get() const { return m_handle; }
-    bool IsOpen() const { return m_handle != INVALID_HANDLE_VALUE; }
-
-private:
-    HANDLE m_handle;
-};
 }  // namespace
 
 // The root of the program's own drive: the module path up to its first "\".

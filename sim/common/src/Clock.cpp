@@ -1,21 +1,20 @@
 #include "zvsim/Clock.h"
 
-#include <sys/syscall.h>
-#include <time.h>
-#include <unistd.h>
-
 #include <chrono>
 #include <thread>
+
+#include "zvsim/Platform.h"
 
 namespace zvsim {
 
 int64_t NowMicros() {
-    timespec now{};
-    ::clock_gettime(CLOCK_REALTIME, &now);
-    return static_cast<int64_t>(now.tv_sec) * 1000000 + now.tv_nsec / 1000;
+    // The system clock is the wall clock on both systems, the same for every process.
+    return std::chrono::duration_cast<std::chrono::microseconds>(
+               std::chrono::system_clock::now().time_since_epoch())
+        .count();
 }
 
-int64_t ThreadId() { return static_cast<int64_t>(::syscall(SYS_gettid)); }
+int64_t ThreadId() { return platform::CurrentThreadId(); }
 
 void SleepSeconds(double seconds) {
     if (seconds > 0.0) {

@@ -1,10 +1,8 @@
 #include "zvsim/EventLog.h"
 
-#include <fcntl.h>
-#include <unistd.h>
-
 #include <cstdio>
 
+#include "zvsim/Platform.h"
 #include "zvsim/Clock.h"
 
 namespace zvsim {
@@ -23,14 +21,9 @@ void EventLog::Record(const std::string& call, const std::string& deviceId, int3
     }
     // Camera strings may hold any bytes; never let one break the record.
     const std::string line = event.dump(-1, ' ', false, nlohmann::json::error_handler_t::replace) + "\n";
-    const int fd = ::open(m_path.c_str(), O_WRONLY | O_APPEND | O_CREAT | O_CLOEXEC, 0644);
-    if (fd < 0) {
-        return;
+    if (!platform::AppendWhole(m_path, line)) {
+        std::fprintf(stderr, "zvsim: could not append to %s\n", m_path.string().c_str());
     }
-    if (::write(fd, line.data(), line.size()) != static_cast<ssize_t>(line.size())) {
-        std::fprintf(stderr, "zvsim: could not append to %s\n", m_path.c_str());
-    }
-    ::close(fd);
 }
 
 }  // namespace zvsim

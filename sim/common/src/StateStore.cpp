@@ -1,18 +1,12 @@
 #include "zvsim/StateStore.h"
 
-#include <fcntl.h>
-#include <signal.h>
-#include <sys/file.h>
-#include <sys/stat.h>
-#include <unistd.h>
-
-#include <cerrno>
 #include <cstdlib>
 #include <cstring>
 #include <system_error>
 
 #include <nlohmann/json.hpp>
 
+#include "zvsim/Platform.h"
 #include "zvsim/Clock.h"
 
 namespace zvsim {
@@ -21,30 +15,6 @@ namespace fs = std::filesystem;
 using nlohmann::json;
 
 namespace {
-
-std::string ErrnoText(int error) { return std::error_code(error, std::generic_category()).message(); }
-
-// Closes a descriptor on every path out of a scope.
-class FileDescriptor {
-public:
-    explicit FileDescriptor(int fd) : m_fd(fd) {}
-    ~FileDescriptor() {
-        if (m_fd >= 0) {
-            ::close(m_fd);
-        }
-    }
-    FileDescriptor(const FileDescriptor&) = delete;
-    FileDescriptor& operator=(const FileDescriptor&) = delete;
-    int Get() const { return m_fd; }
-    int Release() {
-        const int fd = m_fd;
-        m_fd = -1;
-        return fd;
-    }
-
-private:
-    int m_fd;
-};
 
 json ParametersToJson(const ParameterSet& parameters) {
     json object = json::object();
@@ -96,19 +66,7 @@ fs::path ResolveStateFolder() {
         CreateDirectories(folder);
         return folder;
     }
-    const char* temporary = std::getenv("TMPDIR");
-    fs::path base = (temporary != nullptr && *temporary != '\0') ? fs::path(temporary) : fs::path("/tmp");
-    fs::path folder = base / ("flashwright-sim-" + std::to_string(::getuid()));
-    if (::mkdir(folder.c_str(), 0700) != 0 && errno != EEXIST) {
-        throw StateError("cannot create the state folder \"" + folder.string() + "\": " + ErrnoText(errno));
-    }
-    // A predictable name in a shared folder: refuse one planted by someone else.
-    struct stat info {};
-    if (::lstat(folder.c_str(), &info) != 0 || !S_ISDIR(info.st_mode) || info.st_uid != ::getuid()) {
-        throw StateError("the state folder \"" + folder.string() +
-                         "\" is not a directory of this user; set FLASHWRIGHT_SIM_STATE");
-    }
-    return folder;
+    return platform::DefaultStateFolder();
 }
 
 std::string CameraFolderName(const std::string& deviceId) {
@@ -128,65 +86,19 @@ std::string CameraFolderName(const std::string& deviceId) {
 }
 
 void WriteFileAtomically(const fs::path& path, const void* data, size_t size) {
-    const fs::path temporary =
-        path.string() + ".tmp-" + std::to_string(::getpid()) + "-" + std::to_string(ThreadId());
-    {
-        FileDescriptor fd(::open(temporary.c_str(), O_WRONLY | O_CREAT | O_TRUNC | O_CLOEXEC, 0644));
-        if (fd.Get() < 0) {
-            throw StateError("cannot write \"" + temporary.string() + "\": " + ErrnoText(errno));
-        }
-        const auto* bytes = static_cast<const uint8_t*>(data);
-        size_t done = 0;
-        while (done < size) {
-            const ssize_t written = ::write(fd.Get(), bytes + done, size - done);
-            if (written < 0 && errno == EINTR) {
-                continue;
-            }
-            if (written <= 0) {
-                const int error = errno;
-                ::unlink(temporary.c_str());
-                throw StateError("cannot write \"" + temporary.string() + "\": " + ErrnoText(error));
-            }
-            done += static_cast<size_t>(written);
-        }
-        if (::close(fd.Release()) != 0) {
-            const int error = errno;
-            ::unlink(temporary.c_str());
-            throw StateError("cannot write \"" + temporary.string() + "\": " + ErrnoText(error));
-        }
-    }
-    if (::rename(temporary.c_str(), path.c_str()) != 0) {
-        const int error = errno;
-        ::unlink(temporary.c_str());
-        throw StateError("cannot replace \"" + path.string() + "\": " + ErrnoText(error));
+    const fs::path temporary = path.string() + ".tmp-" + std::to_string(platform::CurrentProcessId()) + "-" +
+                               std::to_string(ThreadId());
+    try {
+        platform::WriteNewFile(temporary, data, size);
+        platform::MoveIntoPlace(temporary, path);
+    } catch (const StateError&) {
+        std::error_code ignored;
+        fs::remove(temporary, ignored);
+        throw;
     }
 }
 
-std::optional<std::vector<uint8_t>> ReadWholeFile(const fs::path& path) {
-    FileDescriptor fd(::open(path.c_str(), O_RDONLY | O_CLOEXEC));
-    if (fd.Get() < 0) {
-        if (errno == ENOENT) {
-            return std::nullopt;
-        }
-        throw StateError("cannot read \"" + path.string() + "\": " + ErrnoText(errno));
-    }
-    std::vector<uint8_t> content;
-    uint8_t buffer[65536];
-    for (;;) {
-        const ssize_t got = ::read(fd.Get(), buffer, sizeof buffer);
-        if (got < 0 && errno == EINTR) {
-            continue;
-        }
-        if (got < 0) {
-            throw StateError("cannot read \"" + path.string() + "\": " + ErrnoText(errno));
-        }
-        if (got == 0) {
-            break;
-        }
-        content.insert(content.end(), buffer, buffer + got);
-    }
-    return content;
-}
+std::optional<std::vector<uint8_t>> ReadWholeFile(const fs::path& path) { return platform::ReadWholeFile(path); }
 
 CameraStore::CameraStore(fs::path stateRoot, const CameraDescription& camera)
     : m_camera(camera), m_directory(stateRoot / "cameras" / CameraFolderName(camera.deviceId)) {}
@@ -283,15 +195,8 @@ CameraState CameraStore::Read() const {
 CameraState CameraStore::Modify(const std::function<void(CameraState&)>& change) const {
     CreateDirectories(m_directory);
     const fs::path lockPath = m_directory / "state.lock";
-    FileDescriptor fd(::open(lockPath.c_str(), O_RDWR | O_CREAT | O_CLOEXEC, 0600));
-    if (fd.Get() < 0) {
-        throw StateError("cannot open \"" + lockPath.string() + "\": " + ErrnoText(errno));
-    }
-    while (::flock(fd.Get(), LOCK_EX) != 0) {
-        if (errno != EINTR) {
-            throw StateError("cannot lock \"" + lockPath.string() + "\": " + ErrnoText(errno));
-        }
-    }
+    std::unique_ptr<platform::LockFile> lock = platform::LockFile::Open(lockPath);
+    lock->Lock();
     bool seedMatches = false;
     std::optional<CameraState> state = TryLoad(seedMatches);
     if (!state || !seedMatches) {
@@ -304,7 +209,7 @@ CameraState CameraStore::Modify(const std::function<void(CameraState&)>& change)
     }
     change(*state);
     Store(*state);
-    return *state;  // the lock goes with the descriptor
+    return *state;  // the lock goes with the lock file
 }
 
 void CameraStore::WriteFlash(uint64_t address, const void* data, size_t size) const {
@@ -316,13 +221,13 @@ std::optional<std::vector<uint8_t>> CameraStore::ReadFlash(uint64_t address) con
     return ReadWholeFile(FlashFile(address));
 }
 
+AccessLock::AccessLock(std::unique_ptr<platform::LockFile> file) : m_file(std::move(file)) {}
+
 AccessLock::~AccessLock() {
-    if (m_fd >= 0) {
-        if (::ftruncate(m_fd, 0) != 0) {
-            // The holder text is only a hint; the lock below is what counts.
-        }
-        ::flock(m_fd, LOCK_UN);
-        ::close(m_fd);
+    try {
+        m_file->Rewrite("");
+    } catch (const StateError&) {
+        // The holder text is only a hint; the lock, released with the file, is what counts.
     }
 }
 
@@ -330,26 +235,14 @@ std::unique_ptr<AccessLock> AccessLock::TryAcquire(const fs::path& cameraDirecto
                                                    std::string& holder) {
     CreateDirectories(cameraDirectory);
     const fs::path path = cameraDirectory / "access.lock";
-    FileDescriptor fd(::open(path.c_str(), O_RDWR | O_CREAT | O_CLOEXEC, 0600));
-    if (fd.Get() < 0) {
-        throw StateError("cannot open \"" + path.string() + "\": " + ErrnoText(errno));
-    }
-    int result;
-    while ((result = ::flock(fd.Get(), LOCK_EX | LOCK_NB)) != 0 && errno == EINTR) {
-    }
-    if (result != 0) {
-        if (errno != EWOULDBLOCK) {
-            throw StateError("cannot lock \"" + path.string() + "\": " + ErrnoText(errno));
-        }
+    std::unique_ptr<platform::LockFile> file = platform::LockFile::Open(path);
+    if (!file->TryLock()) {
         std::optional<std::vector<uint8_t>> text = ReadWholeFile(path);
         holder = (text && !text->empty()) ? std::string(text->begin(), text->end()) : std::string("unknown");
         return nullptr;
     }
-    const std::string text = owner + " " + std::to_string(::getpid());
-    if (::ftruncate(fd.Get(), 0) != 0 || ::pwrite(fd.Get(), text.data(), text.size(), 0) < 0) {
-        throw StateError("cannot write \"" + path.string() + "\": " + ErrnoText(errno));
-    }
-    return std::unique_ptr<AccessLock>(new AccessLock(fd.Release()));
+    file->Rewrite(owner + " " + std::to_string(platform::CurrentProcessId()));
+    return std::unique_ptr<AccessLock>(new AccessLock(std::move(file)));
 }
 
 std::string AccessLock::CurrentHolder(const fs::path& cameraDirectory) {
@@ -366,8 +259,8 @@ std::string AccessLock::CurrentHolder(const fs::path& cameraDirectory) {
     // A holder that died left its text behind, but not its lock.
     const size_t space = holder.rfind(' ');
     if (space != std::string::npos) {
-        const long pid = std::strtol(holder.c_str() + space + 1, nullptr, 10);
-        if (pid > 0 && ::kill(static_cast<pid_t>(pid), 0) != 0 && errno == ESRCH) {
+        const long long pid = std::strtoll(holder.c_str() + space + 1, nullptr, 10);
+        if (platform::ProcessHasEnded(pid)) {
             return "";
         }
     }

@@ -1,5 +1,6 @@
 // Windows implementation of the platform layer.
 #include "support/Platform.h"
+#include "support/platform/FileHandleWindows.h"
 
 #ifndef NOMINMAX
 #define NOMINMAX
@@ -21,6 +22,10 @@
 #include <vector>
 
 namespace platform {
+
+FileHandle::~FileHandle() {
+    if (IsOpen()) ::CloseHandle(m_handle);
+}
 
 // ---- Text -----------------------------------------------------------------
 
@@ -218,22 +223,6 @@ public:
 
 private:
     PSECURITY_DESCRIPTOR m_descriptor = nullptr;
-};
-
-// Owns a handle from CreateFileW.
-class FileHandle {
-public:
-    explicit FileHandle(HANDLE handle) : m_handle(handle) {}
-    ~FileHandle() {
-        if (m_handle != INVALID_HANDLE_VALUE) ::CloseHandle(m_handle);
-    }
-    FileHandle(const FileHandle&) = delete;
-    FileHandle& operator=(const FileHandle&) = delete;
-    HANDLE Get() const { return m_handle; }
-    bool IsOpen() const { return m_handle != INVALID_HANDLE_VALUE; }
-
-private:
-    HANDLE m_handle;
 };
 
 // Opens the folder itself, never what a link at the path points to.

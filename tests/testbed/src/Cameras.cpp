@@ -7,6 +7,7 @@
 #include <fstream>
 #include <sstream>
 
+#include "platform/System.h"
 #include "testbed/Files.h"
 #include "testbed/Library.h"
 #include "zvsim/ZvIAPI.h"
@@ -144,13 +145,13 @@ std::vector<std::uint64_t> SimulatedCameras::FlashAddresses(const std::string& d
 
 bool SetLiveParameter(const std::string& identity, std::uint32_t feature, std::int64_t value) {
     using namespace zvsim::sdk;
-    const LoadedLibrary sdk(BinDir() / "libZvIAPI.so");
-    const auto open = sdk.Get<PZvIAPI_100>("ZvIAPI_100");
-    const auto close = sdk.Get<PZvIAPI_101>("ZvIAPI_101");
-    const auto count = sdk.Get<PZvIAPI_200>("ZvIAPI_200");
-    const auto openCamera = sdk.Get<PZvIAPI_301>("ZvIAPI_301");
-    const auto closeCamera = sdk.Get<PZvIAPI_302>("ZvIAPI_302");
-    const auto setInteger = sdk.Get<PZvIAPI_412>("ZvIAPI_412");
+    const LoadedLibrary sdk(BinDir() / system::LibraryFileName("ZvIAPI"));
+    const auto open = sdk.GetOrdinal<PZvIAPI_100>(100, "ZvIAPI_100");
+    const auto close = sdk.GetOrdinal<PZvIAPI_101>(101, "ZvIAPI_101");
+    const auto count = sdk.GetOrdinal<PZvIAPI_200>(200, "ZvIAPI_200");
+    const auto openCamera = sdk.GetOrdinal<PZvIAPI_301>(301, "ZvIAPI_301");
+    const auto closeCamera = sdk.GetOrdinal<PZvIAPI_302>(302, "ZvIAPI_302");
+    const auto setInteger = sdk.GetOrdinal<PZvIAPI_412>(412, "ZvIAPI_412");
     if (open == nullptr || close == nullptr || count == nullptr || openCamera == nullptr || closeCamera == nullptr ||
         setInteger == nullptr || open() != ZV_OK)
         return false;

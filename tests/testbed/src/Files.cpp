@@ -34,6 +34,16 @@ bool WriteText(const fs::path& path, const std::string& text) {
     return static_cast<bool>(out);
 }
 
+bool MakeDirectoryLink(const fs::path& target, const fs::path& link) {
+    std::error_code error;
+    fs::create_directory_symlink(target, link, error);
+    if (!error) return true;
+    if (error == std::errc::function_not_supported || error == std::errc::not_supported ||
+        error == std::errc::operation_not_permitted)
+        return false;
+    throw fs::filesystem_error("cannot make a folder link", target, link, error);
+}
+
 bool WaitUntil(const std::function<bool()>& condition, std::chrono::milliseconds limit) {
     const auto deadline = std::chrono::steady_clock::now() + limit;
     for (;;) {

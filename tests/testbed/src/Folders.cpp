@@ -5,6 +5,7 @@
 #include <stdexcept>
 
 #include "platform/System.h"
+#include "testbed/Files.h"
 
 namespace fs = std::filesystem;
 
@@ -49,9 +50,24 @@ IsolatedFolders::IsolatedFolders() {
     fs::permissions(RuntimeFolder(), fs::perms::owner_all, fs::perm_options::replace);
     fs::create_directories(StateHome());
     fs::create_directories(TmpFolder());
-    m_environment.Set("XDG_RUNTIME_DIR", RuntimeFolder().string());
-    m_environment.Set("XDG_STATE_HOME", StateHome().string());
-    m_environment.Set("TMPDIR", TmpFolder().string());
+    for (const auto& [name, folder] : system::PrivateFolderVariables(RuntimeFolder(), StateHome(), TmpFolder()))
+        m_environment.Set(name, folder.string());
+    RemoveFixedProgramTempFolder();
 }
+
+IsolatedFolders::~IsolatedFolders() { RemoveFixedProgramTempFolder(); }
+
+// Where the program's temporary folder has a fixed place (the root of its drive
+// on Windows) instead of one under the private folders, each test starts and
+// ends without it, so no test sees another's files.
+void IsolatedFolders::RemoveFixedProgramTempFolder() const {
+    const fs::path folder = ProgramTempFolder();
+    const fs::path relative = folder.lexically_relative(Root());
+    if (!relative.empty() && *relative.begin() != "..") return;  // inside the private folders
+    std::error_code ignored;
+    fs::remove_all(folder, ignored);
+}
+
+fs::path IsolatedFolders::ProgramTempFolder() const { return system::ProgramTempFolder(RuntimeFolder(), BinDir()); }
 
 }  // namespace testbed

@@ -16,4 +16,8 @@ LoadedLibrary::~LoadedLibrary() { system::CloseLibrary(m_handle); }
 
 void* LoadedLibrary::Symbol(const char* name) const { return system::LibrarySymbol(m_handle, name); }
 
+void* LoadedLibrary::Ordinal(unsigned ordinal, const char* name) const {
+    return system::LibraryOrdinal(m_handle, ordinal, name);
+}
+
 }  // namespace testbed

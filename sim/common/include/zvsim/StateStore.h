@@ -3,7 +3,7 @@
 //   <state>/events.jsonl                         the event record
 //   <state>/cameras/<device_id>/state.json       versions, parameters, upgrade session, reboot deadline
 //   <state>/cameras/<device_id>/flash/0x<address>.bin   one file per written region
-//   <state>/cameras/<device_id>/access.lock      held (flock) by whichever library has the camera open
+//   <state>/cameras/<device_id>/access.lock      held (a file lock) by whichever library has the camera open
 #pragma once
 
 #include <array>
@@ -19,6 +19,10 @@
 #include "zvsim/Description.h"
 
 namespace zvsim {
+
+namespace platform {
+class LockFile;
+}
 
 class StateError : public std::runtime_error {
 public:
@@ -96,8 +100,8 @@ public:
     static std::string CurrentHolder(const std::filesystem::path& cameraDirectory);
 
 private:
-    explicit AccessLock(int fd) : m_fd(fd) {}
-    int m_fd;
+    explicit AccessLock(std::unique_ptr<platform::LockFile> file);
+    std::unique_ptr<platform::LockFile> m_file;
 };
 
 // Writes a whole file through a temporary file and a rename, so that readers

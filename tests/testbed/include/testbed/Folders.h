@@ -35,11 +35,12 @@ private:
 //   XDG_RUNTIME_DIR  <root>/runtime   (mode 0700; the program's temporary folder goes here)
 //   XDG_STATE_HOME   <root>/xdg-state (parameter backups, history, unfinished-run record)
 //   TMPDIR           <root>/tmp       (temporary files of the test and of its processes)
+// On Windows LOCALAPPDATA is <root>/xdg-state and TEMP and TMP are <root>/tmp.
 // Everything under <root> is removed at the end.
 class IsolatedFolders {
 public:
     IsolatedFolders();
-    virtual ~IsolatedFolders() = default;
+    virtual ~IsolatedFolders();
     IsolatedFolders(const IsolatedFolders&) = delete;
     IsolatedFolders& operator=(const IsolatedFolders&) = delete;
 
@@ -48,8 +49,9 @@ public:
     std::filesystem::path StateHome() const { return Root() / "xdg-state"; }
     std::filesystem::path TmpFolder() const { return Root() / "tmp"; }
 
-    // What the program keeps under these folders on Linux.
-    std::filesystem::path ProgramTempFolder() const { return RuntimeFolder() / "U3TempFileDirectory"; }
+    // What the program keeps under these folders (on Windows the temporary
+    // folder is at the root of the program's drive instead).
+    std::filesystem::path ProgramTempFolder() const;
     std::filesystem::path ProgramStateFolder() const { return StateHome() / "flashwright"; }
     std::filesystem::path BackupFolder() const { return ProgramStateFolder() / "parameter-backups"; }
     std::filesystem::path UnfinishedRunRecord() const { return ProgramStateFolder() / "unfinished-run.json"; }
@@ -58,6 +60,8 @@ protected:
     ScopedEnvironment& Environment() { return m_environment; }
 
 private:
+    void RemoveFixedProgramTempFolder() const;
+
     TempFolder m_root;
     ScopedEnvironment m_environment;
 };

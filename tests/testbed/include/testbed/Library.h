@@ -21,6 +21,13 @@ public:
     Function Get(const char* name) const {
         return reinterpret_cast<Function>(Symbol(name));
     }
+    // An entry point exported by number on Windows (by name on Linux), as the
+    // camera SDK's are; null when there is none.
+    void* Ordinal(unsigned ordinal, const char* name) const;
+    template <typename Function>
+    Function GetOrdinal(unsigned ordinal, const char* name) const {
+        return reinterpret_cast<Function>(Ordinal(ordinal, name));
+    }
 
 private:
     void* m_handle = nullptr;

@@ -29,6 +29,11 @@ struct ProcessOptions {
     bool errorIntoOutput = false;
 };
 
+// What ProcessResult::signal holds for a process ended by ChildProcess::Kill:
+// SIGKILL's number on Linux, and the same number for a Windows process ended
+// with TerminateProcess.
+inline constexpr int kKilledSignal = 9;
+
 struct ProcessResult {
     int exitCode = -1;  // -1 when the process did not exit normally
     int signal = 0;     // the signal that ended it, else 0
@@ -60,6 +65,14 @@ public:
     // Sends a signal (SIGINT, SIGQUIT, SIGTERM, SIGKILL, ...); false when it
     // could not be sent.
     bool Signal(int signal);
+    // Ends the process at once, as a power loss would (SIGKILL; TerminateProcess
+    // on Windows); false when it could not be done.
+    bool Kill();
+    // Asks the process to quit as the terminal's quit key does (SIGQUIT).
+    bool RequestQuit();
+    // False where no quit request can be sent to another process: a Windows
+    // console's Ctrl-Break reaches only processes of the sender's own console.
+    static bool CanRequestQuit();
     // Standard error written so far (read without waiting), for messages of a
     // test that is still waiting for the process.
     std::string ErrorSoFar();
@@ -72,6 +85,10 @@ public:
 private:
     std::unique_ptr<State> m_state;
 };
+
+// True where the program's debugger output is its standard error (Linux), so
+// a test can read it; a Windows program hands it to the debugger instead.
+bool DebuggerOutputGoesToStandardError();
 
 // Runs a program to its end.
 ProcessResult RunProcess(const std::filesystem::path& program, const std::vector<std::string>& arguments,

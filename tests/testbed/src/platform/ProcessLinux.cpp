@@ -188,6 +188,12 @@ bool ChildProcess::Signal(int signal) {
     return m_state->pid > 0 && !m_state->waited && ::kill(m_state->pid, signal) == 0;
 }
 
+bool ChildProcess::Kill() { return Signal(SIGKILL); }
+
+bool ChildProcess::RequestQuit() { return Signal(SIGQUIT); }
+
+bool ChildProcess::CanRequestQuit() { return true; }
+
 std::string ChildProcess::ErrorSoFar() {
     // Non-blocking: stops at what is there now; the end of the pipe is left to Wait.
     char buffer[8192];
@@ -259,5 +265,7 @@ const ProcessResult& ChildProcess::Wait() {
     s.waited = true;
     return s.result;
 }
+
+bool DebuggerOutputGoesToStandardError() { return true; }
 
 }  // namespace testbed

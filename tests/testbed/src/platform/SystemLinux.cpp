@@ -32,6 +32,15 @@ std::vector<std::string> EnvironmentNames() {
 
 bool NamesEqualNoCase(const std::string& a, const std::string& b) { return ::strcasecmp(a.c_str(), b.c_str()) == 0; }
 
+std::vector<std::pair<std::string, std::filesystem::path>> PrivateFolderVariables(
+    const std::filesystem::path& runtime, const std::filesystem::path& stateHome, const std::filesystem::path& tmp) {
+    return {{"XDG_RUNTIME_DIR", runtime}, {"XDG_STATE_HOME", stateHome}, {"TMPDIR", tmp}};
+}
+
+std::filesystem::path ProgramTempFolder(const std::filesystem::path& runtime, const std::filesystem::path&) {
+    return runtime / "U3TempFileDirectory";
+}
+
 long CurrentProcessId() { return static_cast<long>(::getpid()); }
 
 std::filesystem::path ExecutableDirectory() {
@@ -41,6 +50,8 @@ std::filesystem::path ExecutableDirectory() {
 }
 
 std::string ProgramSuffix() { return ""; }
+
+std::string LibraryFileName(const std::string& baseName) { return "lib" + baseName + ".so"; }
 
 void* OpenLibrary(const std::filesystem::path& file, std::string& error) {
     // As the program loads producers: every symbol bound now, none shared.
@@ -57,5 +68,7 @@ void CloseLibrary(void* handle) {
 }
 
 void* LibrarySymbol(void* handle, const char* name) { return ::dlsym(handle, name); }
+
+void* LibraryOrdinal(void* handle, unsigned, const char* name) { return ::dlsym(handle, name); }
 
 }  // namespace testbed::system
