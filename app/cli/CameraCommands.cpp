@@ -54,8 +54,8 @@ public:
         NoticeUnfinishedRun();
         std::wstring reason;
         if (!package::CheckTempDirectory(reason))
-            Fail(1, "the temporary folder " + Narrow(package::GetTempDirectoryPath()) + " cannot be used: " +
-                        Narrow(reason));
+            Fail(1, "the temporary folder " + Narrow(package::GetTempDirectoryPath()) +
+                        " cannot be used: " + Narrow(reason));
     }
     ~CameraSession() {
         m_session.ReleaseProducer();
@@ -68,7 +68,8 @@ public:
     // left alone, as listing changes nothing.
     void OpenForListing() {
         std::wstring error;
-        if (!m_session.LoadProducer(error) || !m_session.LoadModelList(error)) Fail(ExitStatus::kFailure, Narrow(error));
+        if (!m_session.LoadProducer(error) || !m_session.LoadModelList(error))
+            Fail(ExitStatus::kFailure, Narrow(error));
         StopIfRequested();
         m_session.Enumerate();
         StopIfRequested();
@@ -101,7 +102,8 @@ private:
 // camera that did not open, or whose register read failed).
 std::string DisplayName(const CU3VDevice& camera) {
     const std::string serial = FieldText(camera.GetDeviceInfo().serialNumber);
-    if (camera.IsOpened() && !serial.empty() && serial != Narrow(CameraText::kInvalid)) return Clean(camera.GetDeviceInfo().serialNumber);
+    if (camera.IsOpened() && !serial.empty() && serial != Narrow(CameraText::kInvalid))
+        return Clean(camera.GetDeviceInfo().serialNumber);
     return Narrow(platform::AnsiToWide(camera.GetDeviceID()));
 }
 
@@ -126,11 +128,12 @@ void ListCameras(bool asJson) {
     // The version rule reads the package configuration; nothing is written to
     // a camera.
     CRunPackageConfig config;
-    if (config.Result() != package::ERunConfigResult::kWritten) Fail(ExitStatus::kFailure, Narrow(AppText::kCreateTempFileFailed));
+    if (config.Result() != package::ERunConfigResult::kWritten)
+        Fail(ExitStatus::kFailure, Narrow(AppText::kCreateTempFileFailed));
 
     nlohmann::json list = nlohmann::json::array();
-    std::vector<std::vector<std::string>> rows = {{"MODEL", "SN", "GUID", "DEVICE", "FIRMWARE", "FACTORY", "XML",
-                                                   "TARGET", "STATE", "STATUS"}};
+    std::vector<std::vector<std::string>> rows = {
+        {"MODEL", "SN", "GUID", "DEVICE", "FIRMWARE", "FACTORY", "XML", "TARGET", "STATE", "STATUS"}};
     std::vector<std::pair<std::string, std::string>> failures;
     for (CU3VDevice* camera : session.Cameras()) {
         const ECameraState state = AssessCamera(*camera, session.Models(), release, false);
@@ -248,11 +251,13 @@ std::vector<CU3VDevice*> SelectCameras(CameraSession& session, const UpgradeOpti
         if (found == nullptr) {
             problems.push_back(name + ": no attached camera has this serial number or device id");
         } else if (!found->IsOpened()) {
-            problems.push_back(name + (found->GetOpenResult() == gentl::GC_ERR_RESOURCE_IN_USE
-                                           ? ": the camera is in use by another process"
-                                           : ": the camera could not be opened (" + Narrow(found->GetStatusText()) + ")"));
+            problems.push_back(name +
+                               (found->GetOpenResult() == gentl::GC_ERR_RESOURCE_IN_USE
+                                    ? ": the camera is in use by another process"
+                                    : ": the camera could not be opened (" + Narrow(found->GetStatusText()) + ")"));
         } else if (!session.IsEligible(*found)) {
-            problems.push_back(name + ": the package does not serve the model " + Clean(found->GetDeviceInfo().modelName));
+            problems.push_back(name + ": the package does not serve the model " +
+                               Clean(found->GetDeviceInfo().modelName));
         } else {
             add(found);
         }
@@ -272,33 +277,34 @@ void PrintUpgradeRows(const std::vector<UpgradeRow>& rows, bool asJson, bool dry
         if (camera.statusCode != StatusCode::kSuccess && camera.statusCode != StatusCode::kNone)
             failures.emplace_back(camera.serial, camera.failureText);
         if (asJson) {
-            results.push_back({{"device_id", camera.deviceId},
-                               {"serial", camera.serial},
-                               {"model", camera.model},
-                               {"status_code", row.heldBack ? nlohmann::json() : nlohmann::json(camera.statusCode)},
-                               {"status", camera.status},
-                               {"seconds", std::round(camera.burnSeconds * 1000.0) / 1000.0},
-                               {"returned", camera.back},
-                               {"back", ran ? nlohmann::json(camera.back) : nlohmann::json()},
-                               {"verified", ran ? Optional(camera.verified) : nlohmann::json()},
-                               {"total_seconds", row.totalSeconds ? nlohmann::json(std::round(*row.totalSeconds * 1000.0) / 1000.0)
-                                                                  : nlohmann::json()},
-                               {"firmware_version", camera.versionAfter},
-                               {"version_before", camera.versionBefore},
-                               {"target_version", row.targetVersion},
-                               {"skipped", row.skipped},
-                               {"dry_run", dryRun},
-                               {"parameters_saved", touched ? Optional(camera.parametersSaved) : nlohmann::json()},
-                               {"parameters_restored", ran ? Optional(camera.parametersRestored) : nlohmann::json()}});
+            results.push_back(
+                {{"device_id", camera.deviceId},
+                 {"serial", camera.serial},
+                 {"model", camera.model},
+                 {"status_code", row.heldBack ? nlohmann::json() : nlohmann::json(camera.statusCode)},
+                 {"status", camera.status},
+                 {"seconds", std::round(camera.burnSeconds * 1000.0) / 1000.0},
+                 {"returned", camera.back},
+                 {"back", ran ? nlohmann::json(camera.back) : nlohmann::json()},
+                 {"verified", ran ? Optional(camera.verified) : nlohmann::json()},
+                 {"total_seconds", row.totalSeconds ? nlohmann::json(std::round(*row.totalSeconds * 1000.0) / 1000.0)
+                                                    : nlohmann::json()},
+                 {"firmware_version", camera.versionAfter},
+                 {"version_before", camera.versionBefore},
+                 {"target_version", row.targetVersion},
+                 {"skipped", row.skipped},
+                 {"dry_run", dryRun},
+                 {"parameters_saved", touched ? Optional(camera.parametersSaved) : nlohmann::json()},
+                 {"parameters_restored", ran ? Optional(camera.parametersRestored) : nlohmann::json()}});
         } else {
             char seconds[32];
             std::snprintf(seconds, sizeof seconds, "%.3f", camera.burnSeconds);
             char total[32] = "-";
             if (row.totalSeconds) std::snprintf(total, sizeof total, "%.1f", *row.totalSeconds);
             const std::string verified = !ran || !camera.verified ? "-" : *camera.verified ? "yes" : "NO";
-            table.push_back({camera.serial, camera.status, ran ? seconds : "-", ran ? (camera.back ? "yes" : "no") : "-",
-                             ran ? camera.versionAfter : camera.versionBefore, verified, ran ? total : "-",
-                             touched ? ParameterText(row) : "-"});
+            table.push_back({camera.serial, camera.status, ran ? seconds : "-",
+                             ran ? (camera.back ? "yes" : "no") : "-", ran ? camera.versionAfter : camera.versionBefore,
+                             verified, ran ? total : "-", touched ? ParameterText(row) : "-"});
         }
     }
     if (asJson)
@@ -314,8 +320,10 @@ int DryRun(CameraSession& session, const std::vector<CU3VDevice*>& cameras, std:
            const package::ReleaseInfo& release, bool asJson) {
     CRunPackageConfig config;
     switch (config.Result()) {
-        case package::ERunConfigResult::kResourceMissing: Fail(ExitStatus::kFailure, Narrow(AppText::kParseResourceFailed));
-        case package::ERunConfigResult::kWriteFailed: Fail(ExitStatus::kFailure, Narrow(AppText::kCreateTempFileFailed));
+        case package::ERunConfigResult::kResourceMissing:
+            Fail(ExitStatus::kFailure, Narrow(AppText::kParseResourceFailed));
+        case package::ERunConfigResult::kWriteFailed:
+            Fail(ExitStatus::kFailure, Narrow(AppText::kCreateTempFileFailed));
         case package::ERunConfigResult::kWritten: break;
     }
     bool allPass = true;
@@ -411,8 +419,10 @@ void UpgradeCameras(const UpgradeOptions& options) {
         row.heldBack = true;
         row.camera.status = kParametersNotSaved;
         row.camera.parametersSaved = false;
-        const CameraParameters* record = session.Parameters().FindBySerial(FieldText(camera->GetDeviceInfo().serialNumber));
-        std::cerr << "flashwright-cli: " << EscapeControls(row.camera.serial) << ": the user parameters could not be saved ("
+        const CameraParameters* record =
+            session.Parameters().FindBySerial(FieldText(camera->GetDeviceInfo().serialNumber));
+        std::cerr << "flashwright-cli: " << EscapeControls(row.camera.serial)
+                  << ": the user parameters could not be saved ("
                   << (record && record->exported ? Narrow(record->exported->Describe()) : std::string("unknown"))
                   << "); not upgraded (--allow-parameter-loss upgrades it anyway, resetting them to factory values)\n";
         heldBack.push_back(std::move(row));
@@ -449,15 +459,19 @@ void UpgradeCameras(const UpgradeOptions& options) {
             }
         }
         switch (outcome) {
-            case CUpgradeRun::EResult::kConfigMissing: Fail(ExitStatus::kFailure, Narrow(AppText::kParseResourceFailed));
-            case CUpgradeRun::EResult::kConfigWriteFailed: Fail(ExitStatus::kFailure, Narrow(AppText::kCreateTempFileFailed));
+            case CUpgradeRun::EResult::kConfigMissing:
+                Fail(ExitStatus::kFailure, Narrow(AppText::kParseResourceFailed));
+            case CUpgradeRun::EResult::kConfigWriteFailed:
+                Fail(ExitStatus::kFailure, Narrow(AppText::kCreateTempFileFailed));
             case CUpgradeRun::EResult::kCompleted: break;
         }
-        progress.Finish(Narrow(DescribeRunSummary(
-            SummarizeRun(recorder.Record()), std::chrono::duration<double>(std::chrono::steady_clock::now() - runStart).count())));
+        progress.Finish(Narrow(
+            DescribeRunSummary(SummarizeRun(recorder.Record()),
+                               std::chrono::duration<double>(std::chrono::steady_clock::now() - runStart).count())));
         std::wstring historyError;
         if (!recorder.Append(historyError))
-            std::cerr << "flashwright-cli: the run was not added to the upgrade history: " << Narrow(historyError) << '\n';
+            std::cerr << "flashwright-cli: the run was not added to the upgrade history: " << Narrow(historyError)
+                      << '\n';
         allSucceeded = allSucceeded && !progress.ImportFailed();
         const std::vector<HistoryCamera>& results = recorder.Record().cameras;
         for (std::size_t i = 0; i < results.size(); ++i) {
@@ -493,9 +507,10 @@ void UpgradeCameras(const UpgradeOptions& options) {
 
 void AddCameraCommands(CLI::App& app) {
     auto* list = app.add_subcommand(
-        "list", "List the attached cameras with their identity, versions, the version the package brings them to "
-                "(TARGET) and what an upgrade would do (STATE: up to date, upgradable, unsupported, not opened, "
-                "in use, incompatible), found without writing.");
+        "list",
+        "List the attached cameras with their identity, versions, the version the package brings them to "
+        "(TARGET) and what an upgrade would do (STATE: up to date, upgradable, unsupported, not opened, "
+        "in use, incompatible), found without writing.");
     auto listJson = std::make_shared<bool>(false);
     list->add_flag("--json", *listJson, "List the cameras as JSON");
     list->callback([listJson] { ListCameras(*listJson); });
@@ -509,7 +524,8 @@ void AddCameraCommands(CLI::App& app) {
         "version (VERIFIED, verified: true, false, or null when it did not come back, did not write or the release "
         "names no version), its burn time (SECONDS) and the seconds from the start of the writing until it was back "
         "(TOTAL, total_seconds). Exit status: 0 "
-        "when every camera upgraded succeeded, came back and was verified (with --dry-run: passed every check), 1 otherwise, 2 "
+        "when every camera upgraded succeeded, came back and was verified (with --dry-run: passed every check), 1 "
+        "otherwise, 2 "
         "when a SERIAL matched no eligible camera or every camera selected is up to date. A camera whose user "
         "parameters cannot be saved is not upgraded (row \"User parameters not saved\") unless "
         "--allow-parameter-loss is given.");
@@ -520,7 +536,8 @@ void AddCameraCommands(CLI::App& app) {
     upgrade->add_flag("--dry-run", options->dryRun,
                       "Run every check that needs no writing (open, identity, flash vendor, version rule, burn plan) "
                       "and report what a run would do; no upgrade mode, no flash, no parameter pass");
-    upgrade->add_flag("--reinstall", options->reinstall, "Also upgrade cameras that already report the package's version");
+    upgrade->add_flag("--reinstall", options->reinstall,
+                      "Also upgrade cameras that already report the package's version");
     upgrade->add_flag("--json", options->json, "Print the results as JSON");
     upgrade
         ->add_option("--progress", options->progress,

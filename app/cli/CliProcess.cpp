@@ -62,7 +62,8 @@ void NoticeUnfinishedRun() {
     }
     if (entries.empty()) return;
     std::string serials;
-    for (const UnfinishedRunEntry& entry : entries) serials += (serials.empty() ? "" : ", ") + EscapeControls(entry.serial);
+    for (const UnfinishedRunEntry& entry : entries)
+        serials += (serials.empty() ? "" : ", ") + EscapeControls(entry.serial);
     std::cerr << "flashwright-cli: an earlier upgrade run did not restore the user parameters of " << entries.size()
               << " camera(s) (" << serials << "); the saved copies are listed in "
               << platform::WideToAnsi(UnfinishedRunRecordPath())

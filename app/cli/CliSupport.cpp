@@ -21,7 +21,8 @@ void PrintTable(std::vector<std::vector<std::string>> rows) {
     std::vector<std::size_t> widths;
     for (const auto& row : rows) {
         widths.resize(std::max(widths.size(), row.size()));
-        for (std::size_t i = 0; i < row.size(); ++i) widths[i] = std::max(widths[i], platform::Utf8ToWide(row[i]).size());
+        for (std::size_t i = 0; i < row.size(); ++i)
+            widths[i] = std::max(widths[i], platform::Utf8ToWide(row[i]).size());
     }
     for (const auto& row : rows) {
         std::string line;

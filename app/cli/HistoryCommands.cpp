@@ -34,7 +34,8 @@ std::string SinceTimestamp(const std::string& text) {
     int consumed = 0;
     const int fields = std::sscanf(value.c_str(), "%4d-%2d-%2d%n%c%2d:%2d%n:%2d%n", &year, &month, &day, &consumed,
                                    &separator, &hour, &minute, &consumed, &second, &consumed);
-    const bool shapeOk = (fields == 3 || fields == 6 || fields == 7) && static_cast<std::size_t>(consumed) == value.size() &&
+    const bool shapeOk = (fields == 3 || fields == 6 || fields == 7) &&
+                         static_cast<std::size_t>(consumed) == value.size() &&
                          (fields == 3 || separator == 'T' || separator == ' ');
     if (!shapeOk || month < 1 || month > 12 || day < 1 || day > 31 || hour > 23 || minute > 59 || second > 60 ||
         year < 1970)
@@ -107,8 +108,10 @@ void ShowHistory(const HistoryOptions& options) {
                 std::snprintf(seconds, sizeof seconds, "%.3f", camera.burnSeconds);
                 std::string parameters = "-";
                 if (camera.parametersSaved)
-                    parameters = std::string(*camera.parametersSaved ? "saved" : "not saved") +
-                                 (camera.parametersRestored ? (*camera.parametersRestored ? ", restored" : ", not restored") : "");
+                    parameters =
+                        std::string(*camera.parametersSaved ? "saved" : "not saved") +
+                        (camera.parametersRestored ? (*camera.parametersRestored ? ", restored" : ", not restored")
+                                                   : "");
                 rows.push_back({LocalTime(record.started), record.frontEnd, camera.serial, camera.model,
                                 camera.versionBefore, camera.versionAfter, camera.status, seconds,
                                 camera.back ? "yes" : "no", YesNo(camera.verified), parameters});
@@ -117,7 +120,8 @@ void ShowHistory(const HistoryOptions& options) {
         PrintTable(rows);
     }
     if (records.empty()) {
-        std::cerr << "flashwright-cli: no upgrade run recorded" << (options.serial.empty() ? "" : " for " + options.serial)
+        std::cerr << "flashwright-cli: no upgrade run recorded"
+                  << (options.serial.empty() ? "" : " for " + options.serial)
                   << (options.since.empty() ? "" : " since " + options.since) << '\n';
         throw CLI::RuntimeError(ExitStatus::kNothingToDo);
     }
@@ -127,13 +131,15 @@ void ShowHistory(const HistoryOptions& options) {
 
 void AddHistoryCommands(CLI::App& app) {
     auto* history = app.add_subcommand(
-        "history", "Show the recorded upgrade runs of both programs, newest first, one line per camera. Exit status 2 "
-                   "when no run matches.");
+        "history",
+        "Show the recorded upgrade runs of both programs, newest first, one line per camera. Exit status 2 "
+        "when no run matches.");
     auto options = std::make_shared<HistoryOptions>();
     history->add_option("serial", options->serial, "Only this camera (serial number or device id)");
-    history->add_option("--since", options->since,
-                        "Only runs started at or after DATE: YYYY-MM-DD or YYYY-MM-DDTHH:MM[:SS], local time "
-                        "(UTC with a trailing Z)")
+    history
+        ->add_option("--since", options->since,
+                     "Only runs started at or after DATE: YYYY-MM-DD or YYYY-MM-DDTHH:MM[:SS], local time "
+                     "(UTC with a trailing Z)")
         ->type_name("DATE");
     history->add_flag("--json", options->json, "Print the records as JSON");
     history->callback([options] { ShowHistory(*options); });

@@ -47,7 +47,8 @@ bool WriteFile(const std::filesystem::path& path, const std::uint8_t* data, std:
 void FailOnRefusedTempFolder() {
     std::wstring reason;
     if (!package::CheckTempDirectory(reason))
-        Fail(1, "the temporary folder " + Narrow(package::GetTempDirectoryPath()) + " cannot be used: " + Narrow(reason));
+        Fail(1,
+             "the temporary folder " + Narrow(package::GetTempDirectoryPath()) + " cannot be used: " + Narrow(reason));
 }
 
 // The models in package order, each with the firmware version it is brought to.
@@ -71,8 +72,10 @@ void CompileTable(const std::string& tablePath, const std::string& imagePath) {
     std::error_code error;
     const std::filesystem::path tableFile = ArgumentPath(tablePath);
     const auto status = std::filesystem::status(tableFile, error);
-    if (error || !std::filesystem::exists(status)) Fail(kCsvOpenFailed, "cannot open the table " + tablePath + ": no such file");
-    if (std::filesystem::is_directory(status)) Fail(kCsvOpenFailed, "the table " + tablePath + " is a folder, not a file");
+    if (error || !std::filesystem::exists(status))
+        Fail(kCsvOpenFailed, "cannot open the table " + tablePath + ": no such file");
+    if (std::filesystem::is_directory(status))
+        Fail(kCsvOpenFailed, "the table " + tablePath + " is a folder, not a file");
     if (!std::filesystem::is_regular_file(status))
         Fail(kCsvOpenFailed, "the table " + tablePath + " is not a regular file");
     const std::uintmax_t size = std::filesystem::file_size(tableFile, error);
@@ -92,8 +95,8 @@ void CompileTable(const std::string& tablePath, const std::string& imagePath) {
     CCSVOrTXTToData compiler;
     const int code = compiler.Convert(copy.GetFilePath());
     if (code != kCsvSuccess)
-        Fail(code, "compiling " + tablePath + " failed (code " + std::to_string(code) + "): " +
-                       DescribeCsvConvertResult(code));
+        Fail(code, "compiling " + tablePath + " failed (code " + std::to_string(code) +
+                       "): " + DescribeCsvConvertResult(code));
     if (!compiler.HasImage()) Fail(kCsvOpenFailed, "the compiled image of " + tablePath + " could not be read back");
 
     if (!imagePath.empty()) {
@@ -119,10 +122,10 @@ void ShowPlan(const PlanOptions& options) {
     FailOnRefusedTempFolder();
     std::wstring configPath;
     switch (package::WriteRunPackageConfig(configPath)) {
-    case package::ERunConfigResult::kResourceMissing: Fail(1, "Failed to parse resource file!");
-    case package::ERunConfigResult::kWriteFailed:
-        Fail(1, "Failed to create temporary file! (" + Narrow(package::GetTempDirectoryPath()) + ")");
-    case package::ERunConfigResult::kWritten: break;
+        case package::ERunConfigResult::kResourceMissing: Fail(1, "Failed to parse resource file!");
+        case package::ERunConfigResult::kWriteFailed:
+            Fail(1, "Failed to create temporary file! (" + Narrow(package::GetTempDirectoryPath()) + ")");
+        case package::ERunConfigResult::kWritten: break;
     }
     struct RemoveConfig {
         std::wstring path;
@@ -177,8 +180,9 @@ void ShowPlan(const PlanOptions& options) {
                             {"sha1", sha1}});
         } else {
             char line[160];
-            std::snprintf(line, sizeof line, "%02zu  %-10s %d %-13s %7u  %s", i, HexAddress(region.GetAddress()).c_str(),
-                          region.GetFileType(), BurnFileTypeName(region.GetFileType()), region.GetSize(), sha1.c_str());
+            std::snprintf(line, sizeof line, "%02zu  %-10s %d %-13s %7u  %s", i,
+                          HexAddress(region.GetAddress()).c_str(), region.GetFileType(),
+                          BurnFileTypeName(region.GetFileType()), region.GetSize(), sha1.c_str());
             std::cout << line << '\n';
         }
     }
@@ -191,20 +195,22 @@ void AddPackageCommands(CLI::App& app) {
     CLI::App* group = app.add_subcommand("package", "The embedded upgrade package.");
     group->require_subcommand(1);
 
-    group->add_subcommand("models", "List the camera models of the package, as start-up reads them, each with the "
-                                    "firmware version a camera reports once upgraded.")
+    group
+        ->add_subcommand("models",
+                         "List the camera models of the package, as start-up reads them, each with the "
+                         "firmware version a camera reports once upgraded.")
         ->callback(ListModels);
 
-    auto* compile = group->add_subcommand(
-        "compile", "Compile one register table (CSV). Exit status: the compiler's result code.");
+    auto* compile =
+        group->add_subcommand("compile", "Compile one register table (CSV). Exit status: the compiler's result code.");
     auto tablePath = std::make_shared<std::string>();
     auto imagePath = std::make_shared<std::string>();
     compile->add_option("table", *tablePath, "Table file")->required();
     compile->add_option("-o,--output", *imagePath, "Write the image to this file instead of printing it as hex");
     compile->callback([tablePath, imagePath] { CompileTable(*tablePath, *imagePath); });
 
-    auto* plan = group->add_subcommand(
-        "plan", "Build a model's burn plan as a camera's upgrade does and list its regions.");
+    auto* plan =
+        group->add_subcommand("plan", "Build a model's burn plan as a camera's upgrade does and list its regions.");
     auto options = std::make_shared<PlanOptions>();
     plan->add_option("model", options->model, "Model name, exactly as the camera reports it")->required();
     plan->add_option("--device-id", options->deviceId,

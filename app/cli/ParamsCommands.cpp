@@ -80,8 +80,7 @@ struct RestoreOptions {
 };
 
 void RestoreCommand(const RestoreOptions& options) {
-    if (!options.unfinished && options.serials.empty())
-        throw CLI::RequiredError("--unfinished or at least one SERIAL");
+    if (!options.unfinished && options.serials.empty()) throw CLI::RequiredError("--unfinished or at least one SERIAL");
     if (!options.from.empty() && options.serials.size() != 1)
         throw CLI::ValidationError("--from", "takes exactly one SERIAL");
     HoldInstanceLock("params restore");
@@ -133,18 +132,23 @@ void AddParamsCommands(CLI::App& app) {
         "camera. Exit status: 0 when every camera succeeded, 1 when any failed or the temporary folder "
         "cannot be used, 2 when no camera is attached.");
     params->require_subcommand(1);
-    params->add_subcommand("export", "Save every camera's user parameters to its file in the temporary folder "
-                                     "and keep a dated copy in the parameter-backup folder")
+    params
+        ->add_subcommand("export",
+                         "Save every camera's user parameters to its file in the temporary folder "
+                         "and keep a dated copy in the parameter-backup folder")
         ->callback(ExportCommand);
-    params->add_subcommand("import", "Load every camera's user parameters back from its file in the temporary "
-                                     "folder (the files of this process's export; the folder goes when the "
-                                     "program ends)")
+    params
+        ->add_subcommand("import",
+                         "Load every camera's user parameters back from its file in the temporary "
+                         "folder (the files of this process's export; the folder goes when the "
+                         "program ends)")
         ->callback(ImportCommand);
 
     auto options = std::make_shared<RestoreOptions>();
     auto* restore = params->add_subcommand(
-        "restore", "Load a camera's latest dated copy from the parameter-backup folder back into it, or the "
-                   "cameras an unfinished run recorded");
+        "restore",
+        "Load a camera's latest dated copy from the parameter-backup folder back into it, or the "
+        "cameras an unfinished run recorded");
     auto* serials = restore->add_option("serials", options->serials, "Serial numbers of the cameras");
     auto* from = restore->add_option("--from", options->from, "Load this parameter file instead of the latest copy");
     auto* unfinished = restore->add_flag("--unfinished", options->unfinished,

@@ -39,8 +39,11 @@ bool ParseProgressStyle(const std::string& text, EProgressStyle& style) {
     static const struct {
         const char* name;
         EProgressStyle style;
-    } kStyles[] = {{"auto", EProgressStyle::kAuto},   {"live", EProgressStyle::kLive}, {"lines", EProgressStyle::kLines},
-                   {"jsonl", EProgressStyle::kJsonl}, {"none", EProgressStyle::kNone}};
+    } kStyles[] = {{"auto", EProgressStyle::kAuto},
+                   {"live", EProgressStyle::kLive},
+                   {"lines", EProgressStyle::kLines},
+                   {"jsonl", EProgressStyle::kJsonl},
+                   {"none", EProgressStyle::kNone}};
     for (const auto& entry : kStyles) {
         if (text != entry.name) continue;
         style = entry.style;
@@ -65,8 +68,7 @@ const char* CCliRunProgress::PhaseName(EPhase phase) {
 
 CCliRunProgress* CCliRunProgress::s_active = nullptr;
 
-CCliRunProgress::CCliRunProgress(std::vector<CU3VDevice*> cameras, std::vector<std::string> names,
-                                 EProgressStyle style)
+CCliRunProgress::CCliRunProgress(std::vector<CU3VDevice*> cameras, std::vector<std::string> names, EProgressStyle style)
     : m_devices(std::move(cameras)), m_style(style) {
     if (m_style == EProgressStyle::kAuto)
         m_style = platform::IsStandardErrorTerminal() ? EProgressStyle::kLive : EProgressStyle::kLines;
@@ -220,12 +222,9 @@ void CCliRunProgress::__Enter(Camera& camera, EPhase phase) {
 }
 
 void CCliRunProgress::__EmitJson(const Camera& camera) const {
-    nlohmann::json event = {{"serial", camera.name},
-                            {"phase", PhaseName(camera.phase)},
-                            {"percent", camera.percent},
-                            {"bytes", camera.bytes},
-                            {"total", camera.total},
-                            {"elapsed", std::round(__Elapsed() * 1000.0) / 1000.0}};
+    nlohmann::json event = {{"serial", camera.name},     {"phase", PhaseName(camera.phase)},
+                            {"percent", camera.percent}, {"bytes", camera.bytes},
+                            {"total", camera.total},     {"elapsed", std::round(__Elapsed() * 1000.0) / 1000.0}};
     if (camera.phase == EPhase::kDone) {
         event["status"] = camera.status;
         event["back"] = !camera.notBack && camera.phase != EPhase::kWaiting;

@@ -40,19 +40,26 @@ void SetVerbose(bool verbose) { g_verbose = verbose; }
 int main(int argc, char** argv) {
     // Output to a closed pipe fails quietly; it never ends a run.
     platform::IgnoreBrokenPipe();
-    CLI::App app{"Lists the attached cameras and upgrades their firmware from the embedded package; "
-                 "inspects the package and keeps a history of the upgrade runs.",
-                 "flashwright-cli"};
+    CLI::App app{
+        "Lists the attached cameras and upgrades their firmware from the embedded package; "
+        "inspects the package and keeps a history of the upgrade runs.",
+        "flashwright-cli"};
     app.formatter(std::make_shared<ExpandingFormatter>());
     // Options of the program (-v) are accepted after a command too.
     app.fallthrough();
     app.require_subcommand(1);
     app.footer(kExitStatusText);
     app.set_help_all_flag("--help-all", "Print the help of every command and exit");
-    app.set_version_flag("--version", [] { std::string text = VersionText("flashwright-cli"); text.pop_back(); return text; },
-                         "Print the program version and the firmware versions of the package's models, and exit");
-    app.add_flag_callback("-v,--verbose", [] { SetVerbose(true); },
-                          "Also print the failure texts of the cameras' error records");
+    app.set_version_flag(
+        "--version",
+        [] {
+            std::string text = VersionText("flashwright-cli");
+            text.pop_back();
+            return text;
+        },
+        "Print the program version and the firmware versions of the package's models, and exit");
+    app.add_flag_callback(
+        "-v,--verbose", [] { SetVerbose(true); }, "Also print the failure texts of the cameras' error records");
     AddPackageCommands(app);
     AddParamsCommands(app);
     AddCameraCommands(app);

@@ -11,7 +11,6 @@
 // serve), and sixteen cameras with mixed write speeds and reboot times.
 #include <benchmark/benchmark.h>
 
-
 #include <algorithm>
 #include <chrono>
 #include <cstdio>

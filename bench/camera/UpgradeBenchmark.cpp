@@ -67,8 +67,7 @@ void UpgradeCameras(benchmark::State& state) {
             device->StartUpgrade(plans);
         }
         for (CU3VDevice* device : devices) device->GetThread()->Join();
-        const double seconds =
-            std::chrono::duration<double>(std::chrono::steady_clock::now() - start).count();
+        const double seconds = std::chrono::duration<double>(std::chrono::steady_clock::now() - start).count();
         state.SetIterationTime(seconds);
         total += seconds;
 

@@ -5,8 +5,7 @@
 CBurnTime::CBurnTime() : m_lastCounter(ReadCounter()) {}
 
 std::int64_t CBurnTime::ReadCounter() {
-    return std::chrono::duration_cast<std::chrono::nanoseconds>(
-               std::chrono::steady_clock::now().time_since_epoch())
+    return std::chrono::duration_cast<std::chrono::nanoseconds>(std::chrono::steady_clock::now().time_since_epoch())
         .count();
 }
 

@@ -72,8 +72,7 @@ gentl::IF_HANDLE CDeviceManager::__OpenInterface(std::uint32_t index) {
     } catch (const std::bad_alloc&) {
         return nullptr;
     }
-    if (m_binding->Call<gentl::Entry::TLGetInterfaceID>(m_hTL, index, buffer.data(), &size) !=
-        gentl::GC_ERR_SUCCESS)
+    if (m_binding->Call<gentl::Entry::TLGetInterfaceID>(m_hTL, index, buffer.data(), &size) != gentl::GC_ERR_SUCCESS)
         return nullptr;
 
     const std::string id(buffer.data());
@@ -81,15 +80,13 @@ gentl::IF_HANDLE CDeviceManager::__OpenInterface(std::uint32_t index) {
     if (known != m_interfaces.end()) return known->second;
 
     gentl::IF_HANDLE hInterface = nullptr;
-    if (m_binding->Call<gentl::Entry::TLOpenInterface>(m_hTL, id.c_str(), &hInterface) !=
-        gentl::GC_ERR_SUCCESS)
+    if (m_binding->Call<gentl::Entry::TLOpenInterface>(m_hTL, id.c_str(), &hInterface) != gentl::GC_ERR_SUCCESS)
         return nullptr;
     m_interfaces.emplace(id, hInterface);
     return hInterface;
 }
 
-bool CDeviceManager::__Enumerate(DeviceList& list, const EnumerationSites& sites,
-                                 bool useWrappers) {
+bool CDeviceManager::__Enumerate(DeviceList& list, const EnumerationSites& sites, bool useWrappers) {
     list.clear();
     return __Enumerate(sites, useWrappers, [&](gentl::IF_HANDLE hInterface, const std::string& id) {
         list.push_back(std::make_unique<CU3VDevice>(hInterface, id, m_binding.get()));
@@ -97,13 +94,11 @@ bool CDeviceManager::__Enumerate(DeviceList& list, const EnumerationSites& sites
     });
 }
 
-bool CDeviceManager::__Enumerate(const EnumerationSites& sites, bool useWrappers,
-                                 const DeviceVisitor& found) {
+bool CDeviceManager::__Enumerate(const EnumerationSites& sites, bool useWrappers, const DeviceVisitor& found) {
     gentl::bool8_t changed = 0;
     gentl::GC_ERROR result =
         useWrappers ? m_binding->TLUpdateInterfaceList(m_hTL, &changed)
-                    : m_binding->Call<gentl::Entry::TLUpdateInterfaceList>(m_hTL, &changed,
-                                                                          std::uint64_t{1000});
+                    : m_binding->Call<gentl::Entry::TLUpdateInterfaceList>(m_hTL, &changed, std::uint64_t{1000});
     if (result != gentl::GC_ERR_SUCCESS) {
         __RecordFailure(result, sites.updateInterfaces);
         if (useWrappers) platform::OutputDebugText(m_error.GetErrorText());
@@ -122,9 +117,9 @@ bool CDeviceManager::__Enumerate(const EnumerationSites& sites, bool useWrappers
         if (hInterface == nullptr) continue;
 
         changed = 0;
-        result = useWrappers ? m_binding->IFUpdateDeviceList(hInterface, &changed)
-                             : m_binding->Call<gentl::Entry::IFUpdateDeviceList>(
-                                   hInterface, &changed, std::uint64_t{1000});
+        result = useWrappers
+                     ? m_binding->IFUpdateDeviceList(hInterface, &changed)
+                     : m_binding->Call<gentl::Entry::IFUpdateDeviceList>(hInterface, &changed, std::uint64_t{1000});
         if (result != gentl::GC_ERR_SUCCESS) {
             __RecordFailure(result, sites.updateDevices);
             return false;
@@ -199,27 +194,27 @@ bool CDeviceManager::CheckReenumeration() {
     return m_devices.size() == m_reDevices.size();
 }
 
-bool CDeviceManager::PollReenumeration(const std::vector<std::string>& toOpen,
-                                       std::vector<std::string>& present,
+bool CDeviceManager::PollReenumeration(const std::vector<std::string>& toOpen, std::vector<std::string>& present,
                                        std::vector<std::string>& opened) {
     present.clear();
     opened.clear();
     if (!m_binding) return false;
-    return __Enumerate(DeviceManagerSite::kReEnumeration, false, [&](gentl::IF_HANDLE hInterface, const std::string& id) {
-        present.push_back(id);
-        if (std::find(toOpen.begin(), toOpen.end(), present.back()) == toOpen.end()) return;
-        auto fresh = std::make_unique<CU3VDevice>(hInterface, id, m_binding.get());
-        fresh->OpenDevice();
-        if (!fresh->IsOpened()) return;  // closed again as the record goes
-        // An earlier fresh record of the camera, if any, closes as it goes.
-        const auto same = std::find_if(m_reDevices.begin(), m_reDevices.end(), [&](const auto& record) {
-            return record->GetDeviceID() == fresh->GetDeviceID();
+    return __Enumerate(
+        DeviceManagerSite::kReEnumeration, false, [&](gentl::IF_HANDLE hInterface, const std::string& id) {
+            present.push_back(id);
+            if (std::find(toOpen.begin(), toOpen.end(), present.back()) == toOpen.end()) return;
+            auto fresh = std::make_unique<CU3VDevice>(hInterface, id, m_binding.get());
+            fresh->OpenDevice();
+            if (!fresh->IsOpened()) return;  // closed again as the record goes
+            // An earlier fresh record of the camera, if any, closes as it goes.
+            const auto same = std::find_if(m_reDevices.begin(), m_reDevices.end(), [&](const auto& record) {
+                return record->GetDeviceID() == fresh->GetDeviceID();
+            });
+            if (same != m_reDevices.end()) m_reDevices.erase(same);
+            __TakeOverFreshRecord(*fresh);
+            opened.push_back(fresh->GetDeviceID());
+            m_reDevices.push_back(std::move(fresh));
         });
-        if (same != m_reDevices.end()) m_reDevices.erase(same);
-        __TakeOverFreshRecord(*fresh);
-        opened.push_back(fresh->GetDeviceID());
-        m_reDevices.push_back(std::move(fresh));
-    });
 }
 
 void CDeviceManager::ClearReDeviceList() { m_reDevices.clear(); }
@@ -228,8 +223,7 @@ void CDeviceManager::CloseInterfaces() {
     m_devices.clear();
     m_reDevices.clear();
     for (const auto& [id, hInterface] : m_interfaces) {
-        if (m_binding && m_binding->Has(gentl::Entry::IFClose))
-            m_binding->Call<gentl::Entry::IFClose>(hInterface);
+        if (m_binding && m_binding->Has(gentl::Entry::IFClose)) m_binding->Call<gentl::Entry::IFClose>(hInterface);
     }
     m_interfaces.clear();
 }

@@ -22,8 +22,7 @@ CGenTLLib::~CGenTLLib() {
 }
 
 gentl::GC_ERROR CGenTLLib::IFGetDeviceInfo(gentl::IF_HANDLE hIface, const char* deviceId,
-                                           gentl::DEVICE_INFO_CMD command,
-                                           gentl::INFO_DATATYPE* type, void* buffer,
+                                           gentl::DEVICE_INFO_CMD command, gentl::INFO_DATATYPE* type, void* buffer,
                                            std::size_t* size) {
     return Call<gentl::Entry::IFGetDeviceInfo>(hIface, deviceId, command, type, buffer, size);
 }
@@ -53,8 +52,7 @@ std::wstring GetProducerErrorText(const CGenTLLib* binding) {
         return L"Memory allocation failed";
     }
     std::size_t bufferSize = buffer.size() - 1;
-    if (present &&
-        binding->Call<gentl::Entry::GCGetLastError>(&code, buffer.data(), &bufferSize) == 0) {
+    if (present && binding->Call<gentl::Entry::GCGetLastError>(&code, buffer.data(), &bufferSize) == 0) {
         return FormatString(L"{%d}{%S}", code, buffer.data());
     }
     return FormatString(L"{%d}{GCGetLastError failed}", code);

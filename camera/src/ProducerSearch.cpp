@@ -27,8 +27,7 @@ const wchar_t* ProducerPathVariableName() {
 
 std::vector<std::wstring> GetProducerDirectories() {
     std::vector<std::wstring> directories;
-    std::optional<std::wstring> value =
-        platform::FindEnvironmentVariableNoCase(ProducerPathVariableName());
+    std::optional<std::wstring> value = platform::FindEnvironmentVariableNoCase(ProducerPathVariableName());
     if (!value) return directories;
 
     directories = platform::SplitPathList(*value);

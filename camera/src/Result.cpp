@@ -20,8 +20,7 @@ std::wstring GetStatusCodeText(std::int32_t code) {
         case 24: return L"Burning the param failed";
         case 28: return L"Don't support upgrade";
         case 29: return L"Device Flash Vendor ID Retrieval Failed";
-        case 30:
-            return L"Failed to Get The Configuration File To Burn The Old And New Flags Of The File";
+        case 30: return L"Failed to Get The Configuration File To Burn The Old And New Flags Of The File";
         case 31: return L"Device Flash Vendor ID Failed To Match Burn File";
         default: return std::wstring();
     }

@@ -10,8 +10,7 @@
 
 CU3VDevice::CU3VDevice(gentl::IF_HANDLE hInterface, const char* deviceId, CGenTLLib* binding)
     : m_hInterface(hInterface), m_binding(binding), m_thread(GenICam::Client::MakeThread()) {
-    if (deviceId != nullptr)
-        m_deviceId.assign(deviceId, ::strnlen(deviceId, kDeviceIdCapacity - 1));
+    if (deviceId != nullptr) m_deviceId.assign(deviceId, ::strnlen(deviceId, kDeviceIdCapacity - 1));
 }
 
 CU3VDevice::CU3VDevice(gentl::IF_HANDLE hInterface, std::string deviceId, CGenTLLib* binding)
@@ -76,9 +75,8 @@ void CU3VDevice::OpenDevice() {
 bool CU3VDevice::__GetUpdateInfo() {
     gentl::INFO_DATATYPE type = gentl::INFO_DATATYPE_STRING;
     std::size_t size = sizeof(m_deviceInfo.modelName);
-    gentl::GC_ERROR result =
-        m_binding->IFGetDeviceInfo(m_hInterface, m_deviceId.c_str(), gentl::DEVICE_INFO_MODEL,
-                                   &type, m_deviceInfo.modelName, &size);
+    gentl::GC_ERROR result = m_binding->IFGetDeviceInfo(m_hInterface, m_deviceId.c_str(), gentl::DEVICE_INFO_MODEL,
+                                                        &type, m_deviceInfo.modelName, &size);
     if (result != gentl::GC_ERR_SUCCESS) {
         __RecordFailure(result, U3VDeviceSite::kModelInfo);
         __PutInvalid(m_deviceInfo.modelName, sizeof(m_deviceInfo.modelName));
@@ -88,8 +86,8 @@ bool CU3VDevice::__GetUpdateInfo() {
     char displayName[128] = {};
     type = gentl::INFO_DATATYPE_STRING;
     size = sizeof(displayName);
-    result = m_binding->IFGetDeviceInfo(m_hInterface, m_deviceId.c_str(),
-                                        gentl::DEVICE_INFO_DISPLAYNAME, &type, displayName, &size);
+    result = m_binding->IFGetDeviceInfo(m_hInterface, m_deviceId.c_str(), gentl::DEVICE_INFO_DISPLAYNAME, &type,
+                                        displayName, &size);
     if (result != gentl::GC_ERR_SUCCESS) {
         __RecordFailure(result, U3VDeviceSite::kDisplayNameInfo);
         return false;
@@ -98,14 +96,10 @@ bool CU3VDevice::__GetUpdateInfo() {
 }
 
 void CU3VDevice::__ReadDeviceInfo() {
-    __GetVersionInfo(kSerialNumberAddress, m_deviceInfo.serialNumber,
-                     sizeof(m_deviceInfo.serialNumber));
-    __GetVersionInfo(kFirmwareVersionAddress, m_deviceInfo.firmwareVersion,
-                     sizeof(m_deviceInfo.firmwareVersion));
-    __GetVersionInfo(kFactoryVersionAddress, m_deviceInfo.factoryVersion,
-                     sizeof(m_deviceInfo.factoryVersion));
-    __GetVersionInfo(kDeviceVersionAddress, m_deviceInfo.deviceVersion,
-                     sizeof(m_deviceInfo.deviceVersion));
+    __GetVersionInfo(kSerialNumberAddress, m_deviceInfo.serialNumber, sizeof(m_deviceInfo.serialNumber));
+    __GetVersionInfo(kFirmwareVersionAddress, m_deviceInfo.firmwareVersion, sizeof(m_deviceInfo.firmwareVersion));
+    __GetVersionInfo(kFactoryVersionAddress, m_deviceInfo.factoryVersion, sizeof(m_deviceInfo.factoryVersion));
+    __GetVersionInfo(kDeviceVersionAddress, m_deviceInfo.deviceVersion, sizeof(m_deviceInfo.deviceVersion));
     __GetXMLVersionInfo();
     __GetDevGUIDInfo();
 }
@@ -114,8 +108,7 @@ void CU3VDevice::__GetVersionInfo(std::uint64_t address, char* field, std::size_
     char scratch[64] = {};
     width = std::min(width, sizeof(scratch));
     std::size_t size = width;
-    const gentl::GC_ERROR result =
-        m_binding->Call<gentl::Entry::GCReadPort>(m_hPort, address, scratch, &size);
+    const gentl::GC_ERROR result = m_binding->Call<gentl::Entry::GCReadPort>(m_hPort, address, scratch, &size);
     if (result == gentl::GC_ERR_SUCCESS) {
         std::memcpy(field, scratch, std::min(size, width));
         return;
@@ -125,24 +118,21 @@ void CU3VDevice::__GetVersionInfo(std::uint64_t address, char* field, std::size_
 }
 
 void CU3VDevice::__GetXMLVersionInfo() {
-    static constexpr gentl::URL_INFO_CMD kCommands[] = {gentl::URL_INFO_FILE_VER_MAJOR,
-                                                        gentl::URL_INFO_FILE_VER_MINOR,
+    static constexpr gentl::URL_INFO_CMD kCommands[] = {gentl::URL_INFO_FILE_VER_MAJOR, gentl::URL_INFO_FILE_VER_MINOR,
                                                         gentl::URL_INFO_FILE_VER_SUBMINOR};
     std::int32_t values[3] = {};
     bool complete = true;
     for (std::size_t i = 0; i < 3; ++i) {
         gentl::INFO_DATATYPE type = gentl::INFO_DATATYPE_INT32;
         std::size_t size = sizeof(values[i]);
-        if (m_binding->Call<gentl::Entry::GCGetPortURLInfo>(m_hPort, 0u, kCommands[i], &type,
-                                                            &values[i], &size) !=
+        if (m_binding->Call<gentl::Entry::GCGetPortURLInfo>(m_hPort, 0u, kCommands[i], &type, &values[i], &size) !=
             gentl::GC_ERR_SUCCESS) {
             complete = false;
             break;
         }
     }
-    const std::wstring text = complete
-                                  ? FormatString(L"%d.%d.%d", values[0], values[1], values[2])
-                                  : std::wstring(CameraText::kInvalid);
+    const std::wstring text =
+        complete ? FormatString(L"%d.%d.%d", values[0], values[1], values[2]) : std::wstring(CameraText::kInvalid);
     // The longest text three 32-bit numbers make (35 characters) does not fit:
     // it is cut at the field's width, always terminated.
     const std::string bytes = platform::WideToAnsi(text);
@@ -154,8 +144,8 @@ void CU3VDevice::__GetXMLVersionInfo() {
 
 void CU3VDevice::__GetDevGUIDInfo() {
     std::size_t size = sizeof(m_cameraInfo);
-    const gentl::GC_ERROR result = m_binding->Call<gentl::Entry::GCReadPort>(
-        m_hPort, kCameraInfoAddress, m_cameraInfo, &size);
+    const gentl::GC_ERROR result =
+        m_binding->Call<gentl::Entry::GCReadPort>(m_hPort, kCameraInfoAddress, m_cameraInfo, &size);
     if (result == gentl::GC_ERR_SUCCESS) {
         std::memcpy(m_deviceInfo.guid, m_cameraInfo + kGuidOffset, sizeof(m_deviceInfo.guid));
         return;

@@ -86,8 +86,8 @@ void CU3VDevice::__RunUpgrade() {
         __SetStatus(StatusCode::kBurning);
 
         const bool succeeded = __PrepareUpgradeFile() && __CheckFlashVendor() &&
-                               (m_inUpgradeMode || __EnterUpgradeMode()) &&
-                               __CheckFileVersion() && __BurnFiles() && __LeaveUpgradeMode();
+                               (m_inUpgradeMode || __EnterUpgradeMode()) && __CheckFileVersion() && __BurnFiles() &&
+                               __LeaveUpgradeMode();
         if (succeeded) {
             CloseDevice();
             __SetStatus(StatusCode::kSuccess);
@@ -147,15 +147,14 @@ bool CU3VDevice::__CheckFlashVendor() {
 }
 
 bool CU3VDevice::__EnterUpgradeMode() {
-    const gentl::GC_ERROR result = m_binding->Call<gentl::Entry::DPEnterUpgradeMode>(
-        m_hPort, kEnterTimeoutMs, kEnterMode, kEnterRetries);
+    const gentl::GC_ERROR result =
+        m_binding->Call<gentl::Entry::DPEnterUpgradeMode>(m_hPort, kEnterTimeoutMs, kEnterMode, kEnterRetries);
     if (result == gentl::GC_ERR_SUCCESS) {
         m_inUpgradeMode = true;
         return true;
     }
     __RecordFailure(result, U3VDeviceSite::kEnterUpgradeMode);
-    platform::OutputDebugText(
-        FormatFailureText(result, U3VDeviceSite::kEnterUpgradeModeDebug, __GetProducerError()));
+    platform::OutputDebugText(FormatFailureText(result, U3VDeviceSite::kEnterUpgradeModeDebug, __GetProducerError()));
     __SetStatus(StatusCode::kEnterUpgradeModeError);
     return false;
 }
@@ -178,8 +177,7 @@ void CU3VDevice::__SplitFirmwareVersion() {
     const std::string partB = version.substr(underscore + 1);
     std::memset(m_firmwarePartA, 0, sizeof(m_firmwarePartA));
     std::memset(m_firmwarePartB, 0, sizeof(m_firmwarePartB));
-    m_firmwarePartTooLong =
-        partA.size() >= kFirmwarePartCapacity || partB.size() >= kFirmwarePartCapacity;
+    m_firmwarePartTooLong = partA.size() >= kFirmwarePartCapacity || partB.size() >= kFirmwarePartCapacity;
     if (m_firmwarePartTooLong) return;
     std::memcpy(m_firmwarePartA, partA.data(), partA.size());
     std::memcpy(m_firmwarePartB, partB.data(), partB.size());
@@ -187,8 +185,8 @@ void CU3VDevice::__SplitFirmwareVersion() {
 
 bool CU3VDevice::__CompareFirmwareVersion() {
     if (m_firmwarePartTooLong) return false;
-    return CompareFirmwareVersion(FieldText(m_deviceInfo.firmwareVersion),
-                                  FieldText(m_firmwarePartA), FieldText(m_firmwarePartB));
+    return CompareFirmwareVersion(FieldText(m_deviceInfo.firmwareVersion), FieldText(m_firmwarePartA),
+                                  FieldText(m_firmwarePartB));
 }
 
 bool CU3VDevice::__BurnFiles() {
@@ -210,8 +208,8 @@ bool CU3VDevice::__BurnFiles() {
         std::size_t count = region->GetSize();
         m_burnProgress.BeginRegion(region->GetSize());
         const gentl::GC_ERROR result = m_binding->Call<gentl::Entry::DPWriteUpgradeFile>(
-            m_hPort, static_cast<std::uint64_t>(region->GetAddress()), region->GetData(), &count,
-            kWriteBlockSize, kWritePacketCount, kWriteReserved, kWriteVerify);
+            m_hPort, static_cast<std::uint64_t>(region->GetAddress()), region->GetData(), &count, kWriteBlockSize,
+            kWritePacketCount, kWriteReserved, kWriteVerify);
         if (result != gentl::GC_ERR_SUCCESS) {
             switch (region->GetFileType()) {
                 case 0: __SetStatus(StatusCode::kBurningFpgaFailed); break;

@@ -46,8 +46,7 @@ bool SortsAfter(std::string_view left, std::string_view right) {
 }
 }  // namespace
 
-bool CompareFirmwareVersion(std::string_view cameraVersion, std::string_view partA,
-                            std::string_view partB) {
+bool CompareFirmwareVersion(std::string_view cameraVersion, std::string_view partA, std::string_view partB) {
     const std::size_t colon = cameraVersion.find(':');
     if (colon == std::string_view::npos) return false;
     const std::string_view left = cameraVersion.substr(0, colon);

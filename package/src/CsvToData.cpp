@@ -161,14 +161,14 @@ std::unique_ptr<std::uint8_t[]> AllocateBytes(std::uint64_t size) {
 
 const char* DescribeCsvConvertResult(int code) {
     switch (code) {
-    case kCsvSuccess: return "success";
-    case kCsvOpenFailed: return "the table cannot be opened, or its .bin output cannot be written";
-    case kCsvBadRow: return "the table has no row, or a row that its layout does not accept";
-    case kCsvTextTooLong: return "a text row is longer than its width";
-    case kCsvBadPairWidth: return "a kind-3 row has a width other than 8";
-    case kCsvNoMemory: return "no bytes, or more memory than a table may take";
-    case kCsvBadTable: return "the table path has no extension, or a segment table has no terminator or no bytes";
-    default: return "unknown result";
+        case kCsvSuccess: return "success";
+        case kCsvOpenFailed: return "the table cannot be opened, or its .bin output cannot be written";
+        case kCsvBadRow: return "the table has no row, or a row that its layout does not accept";
+        case kCsvTextTooLong: return "a text row is longer than its width";
+        case kCsvBadPairWidth: return "a kind-3 row has a width other than 8";
+        case kCsvNoMemory: return "no bytes, or more memory than a table may take";
+        case kCsvBadTable: return "the table path has no extension, or a segment table has no terminator or no bytes";
+        default: return "unknown result";
     }
 }
 
@@ -183,7 +183,8 @@ struct Crc16Tables {
     Crc16Tables() {
         for (unsigned b = 0; b < 256; ++b) {
             std::uint16_t crc = static_cast<std::uint16_t>(b);
-            for (int bit = 0; bit < 8; ++bit) crc = (crc & 1) ? static_cast<std::uint16_t>((crc >> 1) ^ 0xA001) : crc >> 1;
+            for (int bit = 0; bit < 8; ++bit)
+                crc = (crc & 1) ? static_cast<std::uint16_t>((crc >> 1) ^ 0xA001) : crc >> 1;
             table[0][b] = crc;
         }
         for (unsigned b = 0; b < 256; ++b)
@@ -224,9 +225,12 @@ std::uint64_t StrToUInt64(std::string_view field) {
     const unsigned base = field.size() > 2 && field[0] == '0' && field[1] == 'x' ? 16 : 10;
     auto digitValue = [base](char c) -> int {
         int v = 99;
-        if (c >= '0' && c <= '9') v = c - '0';
-        else if (c >= 'a' && c <= 'z') v = c - 'a' + 10;
-        else if (c >= 'A' && c <= 'Z') v = c - 'A' + 10;
+        if (c >= '0' && c <= '9')
+            v = c - '0';
+        else if (c >= 'a' && c <= 'z')
+            v = c - 'a' + 10;
+        else if (c >= 'A' && c <= 'Z')
+            v = c - 'A' + 10;
         return static_cast<unsigned>(v) < base ? v : -1;
     };
 
@@ -286,8 +290,8 @@ int CCSVOrTXTToData::Convert(const std::wstring& tablePath) {
     ImageOutput output;
     if (!output.Create(binPath)) return kCsvOpenFailed;
 
-    int code = segmentLayout ? __CompileSegmentLayout(table, segmentTotal, output)
-                             : __CompileBlockLayout(table, output);
+    int code =
+        segmentLayout ? __CompileSegmentLayout(table, segmentTotal, output) : __CompileBlockLayout(table, output);
     if (!output.Close() && code == kCsvSuccess) code = kCsvOpenFailed;
     if (code == kCsvSuccess) __LoadImageFile(binPath, output.Written());
     std::error_code ignored;
@@ -313,8 +317,8 @@ int CCSVOrTXTToData::ConvertText(const std::uint8_t* text, std::size_t size) {
 
     ImageOutput output;
     output.KeepInMemory();
-    const int code = segmentLayout ? __CompileSegmentLayout(table, segmentTotal, output)
-                                   : __CompileBlockLayout(table, output);
+    const int code =
+        segmentLayout ? __CompileSegmentLayout(table, segmentTotal, output) : __CompileBlockLayout(table, output);
     if (code != kCsvSuccess) return code;
     const std::vector<std::uint8_t>& image = output.Memory();
     if (image.size() > std::numeric_limits<std::uint32_t>::max()) return kCsvNoMemory;
@@ -344,53 +348,52 @@ int CCSVOrTXTToData::__CompileBlockLayout(RowReader& table, ImageOutput& output)
     while (table.Next(row)) {
         const RowHead head = ReadHead(row);
         switch (head.kind) {
-        case 0:
-            // A block that was never terminated is dropped here.
-            block.reset();
-            if (head.width > kCsvMaxImageBytes) return kCsvNoMemory;
-            block = AllocateBytes(head.width);
-            if (!block) return kCsvNoMemory;
-            std::memset(block.get(), 0xFF, head.width);
-            blockSize = head.width;
-            position = 4;
-            break;
-        case 1:
-            if (!block) return kCsvBadRow;
-            if (head.width == kTerminatorMark) {
-                if (!Fits(4, sectionLength, blockSize)) return kCsvBadRow;
-                StoreCheckValue(block.get(), CalcCRC16(block.get() + 4, sectionLength));
-                if (output.Written() + blockSize > kCsvMaxImageBytes) return kCsvNoMemory;
-                if (!output.Write(block.get(), blockSize)) return kCsvOpenFailed;
-            } else {
-                if (!Fits(4, head.width, blockSize)) return kCsvBadRow;
-                sectionLength = head.width;
-                std::memset(block.get(), 0, sectionLength + 4);
+            case 0:
+                // A block that was never terminated is dropped here.
+                block.reset();
+                if (head.width > kCsvMaxImageBytes) return kCsvNoMemory;
+                block = AllocateBytes(head.width);
+                if (!block) return kCsvNoMemory;
+                std::memset(block.get(), 0xFF, head.width);
+                blockSize = head.width;
+                position = 4;
+                break;
+            case 1:
+                if (!block) return kCsvBadRow;
+                if (head.width == kTerminatorMark) {
+                    if (!Fits(4, sectionLength, blockSize)) return kCsvBadRow;
+                    StoreCheckValue(block.get(), CalcCRC16(block.get() + 4, sectionLength));
+                    if (output.Written() + blockSize > kCsvMaxImageBytes) return kCsvNoMemory;
+                    if (!output.Write(block.get(), blockSize)) return kCsvOpenFailed;
+                } else {
+                    if (!Fits(4, head.width, blockSize)) return kCsvBadRow;
+                    sectionLength = head.width;
+                    std::memset(block.get(), 0, sectionLength + 4);
+                }
+                break;
+            case 2:
+                if (!block || !Fits(position, head.width, blockSize)) return kCsvBadRow;
+                StoreLittleEndian(block.get() + position, StrToUInt64(Field(row, 3)), head.width);
+                position += head.width;
+                break;
+            case 3:
+                if (head.width != 8) return kCsvBadPairWidth;
+                if (!block || !Fits(position, 8, blockSize)) return kCsvBadRow;
+                StoreUInt32(block.get() + position, static_cast<std::uint32_t>(StrToUInt64(Field(row, 3))));
+                StoreUInt32(block.get() + position + 4, static_cast<std::uint32_t>(StrToUInt64(Field(row, 4))));
+                position += 8;
+                break;
+            case 4: {
+                if (!block) return kCsvBadRow;
+                const std::string_view text = Field(row, 3);
+                if (text.size() > head.width) return kCsvTextTooLong;
+                if (!Fits(position, head.width, blockSize)) return kCsvBadRow;
+                // "0" stands for no text: the field keeps the zeros of its section.
+                if (!text.empty() && text != "0") std::memcpy(block.get() + position, text.data(), text.size());
+                position += head.width;
+                break;
             }
-            break;
-        case 2:
-            if (!block || !Fits(position, head.width, blockSize)) return kCsvBadRow;
-            StoreLittleEndian(block.get() + position, StrToUInt64(Field(row, 3)), head.width);
-            position += head.width;
-            break;
-        case 3:
-            if (head.width != 8) return kCsvBadPairWidth;
-            if (!block || !Fits(position, 8, blockSize)) return kCsvBadRow;
-            StoreUInt32(block.get() + position, static_cast<std::uint32_t>(StrToUInt64(Field(row, 3))));
-            StoreUInt32(block.get() + position + 4, static_cast<std::uint32_t>(StrToUInt64(Field(row, 4))));
-            position += 8;
-            break;
-        case 4: {
-            if (!block) return kCsvBadRow;
-            const std::string_view text = Field(row, 3);
-            if (text.size() > head.width) return kCsvTextTooLong;
-            if (!Fits(position, head.width, blockSize)) return kCsvBadRow;
-            // "0" stands for no text: the field keeps the zeros of its section.
-            if (!text.empty() && text != "0") std::memcpy(block.get() + position, text.data(), text.size());
-            position += head.width;
-            break;
-        }
-        default:
-            return kCsvBadRow;
+            default: return kCsvBadRow;
         }
     }
     return kCsvSuccess;
@@ -407,8 +410,10 @@ int CCSVOrTXTToData::__GetSegmentTableLength(RowReader& table, std::uint64_t& to
             terminated = true;
             break;
         }
-        if (width > kCsvMaxImageBytes - total) tooLarge = true;
-        else total += width;
+        if (width > kCsvMaxImageBytes - total)
+            tooLarge = true;
+        else
+            total += width;
     }
     table.Rewind();
     if (!terminated) return kCsvBadTable;
@@ -438,47 +443,46 @@ int CCSVOrTXTToData::__CompileSegmentLayout(RowReader& table, std::uint64_t tota
     while (table.Next(row)) {
         const RowHead head = ReadHead(row);
         switch (head.kind) {
-        case 2: {
-            const std::uint64_t value = StrToUInt64(Field(row, 3));
-            if (head.width == 4 && value == 0 && Field(row, 4) == kCrcFieldMark) {
-                if (crcFieldSeen) {
-                    if (!seal()) return kCsvBadRow;
-                    segmentLength = 0;
+            case 2: {
+                const std::uint64_t value = StrToUInt64(Field(row, 3));
+                if (head.width == 4 && value == 0 && Field(row, 4) == kCrcFieldMark) {
+                    if (crcFieldSeen) {
+                        if (!seal()) return kCsvBadRow;
+                        segmentLength = 0;
+                    }
+                    crcFieldSeen = true;
                 }
-                crcFieldSeen = true;
+                if (!Fits(position, head.width, total)) return kCsvBadRow;
+                StoreLittleEndian(image.get() + position, value, head.width);
+                position += head.width;
+                segmentLength += head.width;
+                break;
             }
-            if (!Fits(position, head.width, total)) return kCsvBadRow;
-            StoreLittleEndian(image.get() + position, value, head.width);
-            position += head.width;
-            segmentLength += head.width;
-            break;
-        }
-        case 3:
-            if (head.width != 8) return kCsvBadPairWidth;
-            if (!Fits(position, 8, total)) return kCsvBadRow;
-            StoreUInt32(image.get() + position, static_cast<std::uint32_t>(StrToUInt64(Field(row, 3))));
-            StoreUInt32(image.get() + position + 4, static_cast<std::uint32_t>(StrToUInt64(Field(row, 4))));
-            position += 8;
-            segmentLength += 8;
-            break;
-        case 4: {
-            const std::string_view text = Field(row, 3);
-            if (text.size() > head.width) return kCsvTextTooLong;
-            if (!Fits(position, head.width, total)) return kCsvBadRow;
-            if (!text.empty()) std::memcpy(image.get() + position, text.data(), text.size());
-            position += head.width;
-            segmentLength += head.width;
-            break;
-        }
-        case 1:
-            if (head.width == kTerminatorMark) {
-                if (!seal()) return kCsvBadRow;
-                if (output.Written() + total > kCsvMaxImageBytes) return kCsvNoMemory;
-                if (!output.Write(image.get(), total)) return kCsvOpenFailed;
+            case 3:
+                if (head.width != 8) return kCsvBadPairWidth;
+                if (!Fits(position, 8, total)) return kCsvBadRow;
+                StoreUInt32(image.get() + position, static_cast<std::uint32_t>(StrToUInt64(Field(row, 3))));
+                StoreUInt32(image.get() + position + 4, static_cast<std::uint32_t>(StrToUInt64(Field(row, 4))));
+                position += 8;
+                segmentLength += 8;
+                break;
+            case 4: {
+                const std::string_view text = Field(row, 3);
+                if (text.size() > head.width) return kCsvTextTooLong;
+                if (!Fits(position, head.width, total)) return kCsvBadRow;
+                if (!text.empty()) std::memcpy(image.get() + position, text.data(), text.size());
+                position += head.width;
+                segmentLength += head.width;
+                break;
             }
-            break;
-        default:
-            return kCsvBadRow;
+            case 1:
+                if (head.width == kTerminatorMark) {
+                    if (!seal()) return kCsvBadRow;
+                    if (output.Written() + total > kCsvMaxImageBytes) return kCsvNoMemory;
+                    if (!output.Write(image.get(), total)) return kCsvOpenFailed;
+                }
+                break;
+            default: return kCsvBadRow;
         }
     }
     return kCsvSuccess;

@@ -58,9 +58,12 @@ std::int32_t ParseProfileInteger(const std::wstring& text) {
     int base = 10;
     if (i + 1 < text.size() && text[i] == L'0') {
         const wchar_t marker = text[i + 1];
-        if (marker == L'x' || marker == L'X') base = 16;
-        else if (marker == L'o' || marker == L'O') base = 8;
-        else if (marker == L'b' || marker == L'B') base = 2;
+        if (marker == L'x' || marker == L'X')
+            base = 16;
+        else if (marker == L'o' || marker == L'O')
+            base = 8;
+        else if (marker == L'b' || marker == L'B')
+            base = 2;
         if (base != 10) i += 2;
     }
     std::uint32_t value = 0;

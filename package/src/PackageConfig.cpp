@@ -53,8 +53,7 @@ bool ReadDeviceModels(const std::wstring& path, std::vector<std::wstring>& model
     if (!reader.ReadInt(path, L"Total", L"DeviceTotal", total)) return false;
     for (std::int32_t i = 0; i < total; ++i) {
         std::wstring model;
-        if (reader.ReadString(L"DeviceModel", FormatString(L"DeviceModel%d", i), path, model))
-            models.push_back(model);
+        if (reader.ReadString(L"DeviceModel", FormatString(L"DeviceModel%d", i), path, model)) models.push_back(model);
     }
     return true;
 }

@@ -30,7 +30,8 @@ std::wstring MakeSafeFileName(const std::wstring& name) {
         wchar_t& c = safe[i];
         const bool control = c < 0x20 || c == 0x7F || (c >= 0x80 && c < 0xA0);
         const bool separator = c == L'/' || c == L'\\' || platform::IsReservedFileNameCharacter(c);
-        const bool dotRun = c == L'.' && ((i > 0 && name[i - 1] == L'.') || (i + 1 < name.size() && name[i + 1] == L'.'));
+        const bool dotRun =
+            c == L'.' && ((i > 0 && name[i - 1] == L'.') || (i + 1 < name.size() && name[i + 1] == L'.'));
         if (control || separator || dotRun) c = L'_';
     }
     return safe;

@@ -12,12 +12,12 @@
 
 const char* BurnFileTypeName(std::int32_t fileType) {
     switch (fileType) {
-    case kBurnBinary: return "Binary";
-    case kBurnImg: return "Img";
-    case kBurnCsv: return "Csv";
-    case kBurnXml: return "XML";
-    case kBurnManifestTable: return "ManifestTable";
-    default: return "Csv";
+        case kBurnBinary: return "Binary";
+        case kBurnImg: return "Img";
+        case kBurnCsv: return "Csv";
+        case kBurnXml: return "XML";
+        case kBurnManifestTable: return "ManifestTable";
+        default: return "Csv";
     }
 }
 
@@ -65,28 +65,28 @@ std::unique_ptr<CRegion> CUpgradeFile::__PrepareRegion(const BurnItem& item) con
     if (!FindResourceBytes(package::kUpgradeFileResourceType, item.sourceId, resource)) return nullptr;
 
     switch (item.fileType) {
-    case kBurnBinary:
-    case kBurnXml: {
-        // Burned as they are: the region points at the embedded bytes.
-        auto region = std::make_unique<CRegion>(item.fileType, address, resource.size);
-        if (!region->ShareData(resource.data, resource.size, resource.owner)) return nullptr;
-        return region;
-    }
-    case kBurnImg: {
-        CCSVOrTXTToData image;
-        if (image.AddFileHeader(resource.data, resource.size) != kCsvSuccess) return nullptr;
-        auto region = std::make_unique<CRegion>(item.fileType, address, image.GetImageSize());
-        if (!region->AdoptData(image.TakeImage())) return nullptr;
-        return region;
-    }
-    default: {
-        CCSVOrTXTToData compiler;
-        compiler.ConvertText(resource.data, resource.size);
-        if (!compiler.HasImage() || compiler.GetImageSize() == 0) return nullptr;
-        auto region = std::make_unique<CRegion>(item.fileType, address, compiler.GetImageSize());
-        if (!region->AdoptData(compiler.TakeImage())) return nullptr;
-        return region;
-    }
+        case kBurnBinary:
+        case kBurnXml: {
+            // Burned as they are: the region points at the embedded bytes.
+            auto region = std::make_unique<CRegion>(item.fileType, address, resource.size);
+            if (!region->ShareData(resource.data, resource.size, resource.owner)) return nullptr;
+            return region;
+        }
+        case kBurnImg: {
+            CCSVOrTXTToData image;
+            if (image.AddFileHeader(resource.data, resource.size) != kCsvSuccess) return nullptr;
+            auto region = std::make_unique<CRegion>(item.fileType, address, image.GetImageSize());
+            if (!region->AdoptData(image.TakeImage())) return nullptr;
+            return region;
+        }
+        default: {
+            CCSVOrTXTToData compiler;
+            compiler.ConvertText(resource.data, resource.size);
+            if (!compiler.HasImage() || compiler.GetImageSize() == 0) return nullptr;
+            auto region = std::make_unique<CRegion>(item.fileType, address, compiler.GetImageSize());
+            if (!region->AdoptData(compiler.TakeImage())) return nullptr;
+            return region;
+        }
     }
 }
 

@@ -1,6 +1,5 @@
 #include "sdk/APIDeviceManager.h"
 
-
 #include <algorithm>
 #include <chrono>
 #include <cstring>
@@ -62,8 +61,7 @@ ParameterPassResult CAPIDevice::ExportUserParam() {
 
 ParameterPassResult CAPIDevice::ImportUserParam(const std::wstring& fromFile) {
     const std::wstring& file = fromFile.empty() ? m_paramFilePath : fromFile;
-    if (!platform::IsRegularFile(file))
-        return ParameterPassResult::Failure(0, 0, L"no parameter file " + file);
+    if (!platform::IsRegularFile(file)) return ParameterPassResult::Failure(0, 0, L"no parameter file " + file);
     const std::string path = platform::ToNativePath(file);
     std::int32_t status = m_sdk.LoadUserParams(m_handle, path.c_str(), 1);
     if (status != 0) return ParameterPassResult::Failure(701, status, L"loading the parameter file");
@@ -164,8 +162,9 @@ bool CAPIDeviceManager::UpdateDeviceList() {
         // Each text field ends at its width, terminated or not.
         const char* identity = reinterpret_cast<const char*>(entry + zviapi::kIdentityOffset);
         const char* serial = reinterpret_cast<const char*>(entry + zviapi::kSerialOffset);
-        auto device = std::make_unique<CAPIDevice>(m_sdk, std::string(identity, strnlen(identity, zviapi::kIdentityWidth)),
-                                                   std::string(serial, strnlen(serial, zviapi::kSerialWidth)));
+        auto device =
+            std::make_unique<CAPIDevice>(m_sdk, std::string(identity, strnlen(identity, zviapi::kIdentityWidth)),
+                                         std::string(serial, strnlen(serial, zviapi::kSerialWidth)));
         const zviapi::OpenRequest request{device->m_identity.c_str(), 0, 4};
         device->m_openStatus = m_sdk.OpenDevice(&request, &device->m_handle);
         if (device->m_openStatus == 0) device->m_opened = true;
@@ -203,7 +202,8 @@ CameraParameters* CAPIDeviceManager::FindByIdentity(const std::string& identity)
 
 CameraParameters& CAPIDeviceManager::RecordFor(const CAPIDevice& device) {
     if (CameraParameters* known = FindByIdentity(device.GetIdentity())) return *known;
-    m_cameras.push_back(CameraParameters{device.GetIdentity(), device.GetSerial(), device.GetParamFilePath(), {}, {}, {}});
+    m_cameras.push_back(
+        CameraParameters{device.GetIdentity(), device.GetSerial(), device.GetParamFilePath(), {}, {}, {}});
     return m_cameras.back();
 }
 
@@ -273,8 +273,7 @@ std::wstring KeepPersistentCopy(const std::wstring& exportedFile) {
     const fs::path source(platform::FileSystemPath(exportedFile));
     const auto now = std::chrono::system_clock::now();
     const std::time_t seconds = std::chrono::system_clock::to_time_t(now);
-    const auto millis =
-        std::chrono::duration_cast<std::chrono::milliseconds>(now.time_since_epoch()).count() % 1000;
+    const auto millis = std::chrono::duration_cast<std::chrono::milliseconds>(now.time_since_epoch()).count() % 1000;
     const std::tm local = platform::LocalTime(seconds);
     char stamp[48];
     std::snprintf(stamp, sizeof stamp, "%04d%02d%02d-%02d%02d%02d-%03d", local.tm_year + 1900, local.tm_mon + 1,
@@ -289,7 +288,8 @@ std::wstring KeepPersistentCopy(const std::wstring& exportedFile) {
     for (int n = 2; fs::exists(fs::symlink_status(target, ec)); ++n) target = Named("-" + std::to_string(n));
     fs::copy_file(source, target, fs::copy_options::none, ec);
     if (ec) {
-        platform::OutputDebugText(L"Cannot keep a copy of " + exportedFile + L": " + platform::AnsiToWide(ec.message()));
+        platform::OutputDebugText(L"Cannot keep a copy of " + exportedFile + L": " +
+                                  platform::AnsiToWide(ec.message()));
         return std::wstring();
     }
     return platform::FromFileSystemPath(target);
@@ -321,8 +321,8 @@ bool OpenAndList(CAPIDeviceManager& manager, bool needsTempFolder) {
 }
 
 ParameterPassResult OpenFailure(const CAPIDevice& device, std::int32_t status) {
-    return ParameterPassResult::Failure(301, status, L"the SDK cannot open the camera " +
-                                                        platform::AnsiToWide(device.GetIdentity()));
+    return ParameterPassResult::Failure(
+        301, status, L"the SDK cannot open the camera " + platform::AnsiToWide(device.GetIdentity()));
 }
 
 }  // namespace
@@ -390,7 +390,8 @@ bool ImportUserParams(CAPIDeviceManager& manager) {
         } else {
             record = &manager.RecordFor(*device);
         }
-        record->imported = device->IsOpened() ? device->ImportUserParam() : OpenFailure(*device, device->GetOpenStatus());
+        record->imported =
+            device->IsOpened() ? device->ImportUserParam() : OpenFailure(*device, device->GetOpenStatus());
     }
     failSaved(ParameterPassResult::Failure(0, 0, L"the SDK does not list the camera any more"));
     manager.CloseAllDevices();
@@ -410,13 +411,14 @@ bool RestoreUserParams(CAPIDeviceManager& manager, const std::vector<RestoreRequ
         for (CAPIDevice* candidate : manager.GetDeviceList())
             if (candidate->GetSerial() == request.serial) device = candidate;
         if (device == nullptr) {
-            result.result = ParameterPassResult::Failure(0, 0, L"the SDK does not list a camera with this serial number");
+            result.result =
+                ParameterPassResult::Failure(0, 0, L"the SDK does not list a camera with this serial number");
         } else {
             result.identity = device->GetIdentity();
             if (result.file.empty()) result.file = FindLatestPersistentCopy(device->GetIdentity());
             if (result.file.empty())
-                result.result = ParameterPassResult::Failure(0, 0, L"no saved copy of its parameters in " +
-                                                                       ParameterBackupFolder());
+                result.result = ParameterPassResult::Failure(
+                    0, 0, L"no saved copy of its parameters in " + ParameterBackupFolder());
             else if (!device->IsOpened())
                 result.result = OpenFailure(*device, device->GetOpenStatus());
             else

@@ -71,8 +71,7 @@ bool WriteUnfinishedRun(const std::vector<UnfinishedRunEntry>& entries, std::wst
                            {"identity", entry.identity},
                            {"copy", platform::ToNativePath(entry.persistentCopy)}});
     // Invalid UTF-8 in a camera's text is replaced rather than refused.
-    const std::string text =
-        json{{"cameras", cameras}}.dump(2, ' ', false, json::error_handler_t::replace) + "\n";
+    const std::string text = json{{"cameras", cameras}}.dump(2, ' ', false, json::error_handler_t::replace) + "\n";
     const fs::path temporary = path.string() + ".new";
     fs::remove(temporary, ec);
     {

@@ -39,9 +39,7 @@ bool CZvIAPILibrary::Load() {
     return true;
 }
 
-void CZvIAPILibrary::Unload() {
-    *this = CZvIAPILibrary(m_folder);
-}
+void CZvIAPILibrary::Unload() { *this = CZvIAPILibrary(m_folder); }
 
 std::int32_t CZvIAPILibrary::OpenSdk() const { return m_openSdk ? m_openSdk() : kMissingEntryPoint; }
 std::int32_t CZvIAPILibrary::CloseSdk() const { return m_closeSdk ? m_closeSdk() : kMissingEntryPoint; }

@@ -240,27 +240,27 @@ GC_ERROR CopyString(const std::string& text, char* buffer, size_t* size, const C
 std::string ProducerPath() { return platform::ModulePathOf(reinterpret_cast<const void*>(&ResolvePort)); }
 std::optional<Info> TransportLayerInfo(TL_INFO_CMD command) {
     switch (command) {
-    case TL_INFO_ID: return Info::String(kProducerId);
-    case TL_INFO_VENDOR: return Info::String("Zorvan");
-    case TL_INFO_MODEL: return Info::String("ZvU3VTL USB3 Vision transport layer");
-    case TL_INFO_VERSION: return Info::String(kProducerVersion);
-    case TL_INFO_TLTYPE: return Info::String(TLTYPE_U3V);
-    case TL_INFO_NAME: return Info::String("ZvU3VTL.cti");
-    case TL_INFO_PATHNAME: return Info::String(ProducerPath());
-    case TL_INFO_DISPLAYNAME: return Info::String("Zorvan USB3 Vision transport layer");
-    case TL_INFO_CHAR_ENCODING: return Info::Int32(0);
-    case TL_INFO_GENTL_VER_MAJOR: return Info::Value<uint32_t>(INFO_DATATYPE_UINT32, 1);
-    case TL_INFO_GENTL_VER_MINOR: return Info::Value<uint32_t>(INFO_DATATYPE_UINT32, 6);
-    default: return std::nullopt;
+        case TL_INFO_ID: return Info::String(kProducerId);
+        case TL_INFO_VENDOR: return Info::String("Zorvan");
+        case TL_INFO_MODEL: return Info::String("ZvU3VTL USB3 Vision transport layer");
+        case TL_INFO_VERSION: return Info::String(kProducerVersion);
+        case TL_INFO_TLTYPE: return Info::String(TLTYPE_U3V);
+        case TL_INFO_NAME: return Info::String("ZvU3VTL.cti");
+        case TL_INFO_PATHNAME: return Info::String(ProducerPath());
+        case TL_INFO_DISPLAYNAME: return Info::String("Zorvan USB3 Vision transport layer");
+        case TL_INFO_CHAR_ENCODING: return Info::Int32(0);
+        case TL_INFO_GENTL_VER_MAJOR: return Info::Value<uint32_t>(INFO_DATATYPE_UINT32, 1);
+        case TL_INFO_GENTL_VER_MINOR: return Info::Value<uint32_t>(INFO_DATATYPE_UINT32, 6);
+        default: return std::nullopt;
     }
 }
 
 std::optional<Info> InterfaceInfo(const InterfaceDescription& interface, INTERFACE_INFO_CMD command) {
     switch (command) {
-    case INTERFACE_INFO_ID: return Info::String(interface.id);
-    case INTERFACE_INFO_DISPLAYNAME: return Info::String(interface.displayName);
-    case INTERFACE_INFO_TLTYPE: return Info::String(TLTYPE_U3V);
-    default: return std::nullopt;
+        case INTERFACE_INFO_ID: return Info::String(interface.id);
+        case INTERFACE_INFO_DISPLAYNAME: return Info::String(interface.displayName);
+        case INTERFACE_INFO_TLTYPE: return Info::String(TLTYPE_U3V);
+        default: return std::nullopt;
     }
 }
 
@@ -269,23 +269,23 @@ int32_t AccessStatus(const Camera& camera) {
         return DEVICE_ACCESS_STATUS_OPEN_READWRITE;
     }
     return AccessLock::CurrentHolder(camera.store.Directory()).empty() ? DEVICE_ACCESS_STATUS_READWRITE
-                                                                      : DEVICE_ACCESS_STATUS_BUSY;
+                                                                       : DEVICE_ACCESS_STATUS_BUSY;
 }
 
 std::optional<Info> DeviceInfo(const Camera& camera, DEVICE_INFO_CMD command) {
     const CameraDescription& d = camera.description;
     switch (command) {
-    case DEVICE_INFO_ID: return Info::String(d.deviceId);
-    case DEVICE_INFO_VENDOR: return Info::String(d.vendor);
-    case DEVICE_INFO_MODEL: return Info::String(d.model);
-    case DEVICE_INFO_TLTYPE: return Info::String(TLTYPE_U3V);
-    case DEVICE_INFO_DISPLAYNAME: return Info::String(d.vendor + " " + d.model + " (" + d.serial + ")");
-    case DEVICE_INFO_ACCESS_STATUS: return Info::Int32(AccessStatus(camera));
-    case DEVICE_INFO_USER_DEFINED_NAME: return Info::String(camera.store.Read().userDefinedName);
-    case DEVICE_INFO_SERIAL_NUMBER: return Info::String(d.serial);
-    case DEVICE_INFO_VERSION: return Info::String(camera.store.Read().versions.deviceVersion);
-    case DEVICE_INFO_TIMESTAMP_FREQUENCY: return Info::UInt64(1000000000ull);
-    default: return std::nullopt;
+        case DEVICE_INFO_ID: return Info::String(d.deviceId);
+        case DEVICE_INFO_VENDOR: return Info::String(d.vendor);
+        case DEVICE_INFO_MODEL: return Info::String(d.model);
+        case DEVICE_INFO_TLTYPE: return Info::String(TLTYPE_U3V);
+        case DEVICE_INFO_DISPLAYNAME: return Info::String(d.vendor + " " + d.model + " (" + d.serial + ")");
+        case DEVICE_INFO_ACCESS_STATUS: return Info::Int32(AccessStatus(camera));
+        case DEVICE_INFO_USER_DEFINED_NAME: return Info::String(camera.store.Read().userDefinedName);
+        case DEVICE_INFO_SERIAL_NUMBER: return Info::String(d.serial);
+        case DEVICE_INFO_VERSION: return Info::String(camera.store.Read().versions.deviceVersion);
+        case DEVICE_INFO_TIMESTAMP_FREQUENCY: return Info::UInt64(1000000000ull);
+        default: return std::nullopt;
     }
 }
 
@@ -391,17 +391,17 @@ GC_ERROR PortUrlInfo(Call& call, PORT_HANDLE hPort, uint32_t index, URL_INFO_CMD
     }
     std::optional<Info> info;
     switch (command) {
-    case URL_INFO_URL: info = Info::String(XmlUrl(camera, state)); break;
-    case URL_INFO_SCHEMA_VER_MAJOR: info = Info::Int32(1); break;
-    case URL_INFO_SCHEMA_VER_MINOR: info = Info::Int32(1); break;
-    case URL_INFO_FILE_VER_MAJOR: info = Info::Int32(state.versions.xmlVersion[0]); break;
-    case URL_INFO_FILE_VER_MINOR: info = Info::Int32(state.versions.xmlVersion[1]); break;
-    case URL_INFO_FILE_VER_SUBMINOR: info = Info::Int32(state.versions.xmlVersion[2]); break;
-    case URL_INFO_FILE_REGISTER_ADDRESS: info = Info::UInt64(kXmlAddress); break;
-    case URL_INFO_FILE_SIZE: info = Info::UInt64(DeviceXml(camera, state).size()); break;
-    case URL_INFO_SCHEME: info = Info::Int32(URL_SCHEME_LOCAL); break;
-    case URL_INFO_FILENAME: info = Info::String(XmlFileName(camera)); break;
-    default: break;
+        case URL_INFO_URL: info = Info::String(XmlUrl(camera, state)); break;
+        case URL_INFO_SCHEMA_VER_MAJOR: info = Info::Int32(1); break;
+        case URL_INFO_SCHEMA_VER_MINOR: info = Info::Int32(1); break;
+        case URL_INFO_FILE_VER_MAJOR: info = Info::Int32(state.versions.xmlVersion[0]); break;
+        case URL_INFO_FILE_VER_MINOR: info = Info::Int32(state.versions.xmlVersion[1]); break;
+        case URL_INFO_FILE_VER_SUBMINOR: info = Info::Int32(state.versions.xmlVersion[2]); break;
+        case URL_INFO_FILE_REGISTER_ADDRESS: info = Info::UInt64(kXmlAddress); break;
+        case URL_INFO_FILE_SIZE: info = Info::UInt64(DeviceXml(camera, state).size()); break;
+        case URL_INFO_SCHEME: info = Info::Int32(URL_SCHEME_LOCAL); break;
+        case URL_INFO_FILENAME: info = Info::String(XmlFileName(camera)); break;
+        default: break;
     }
     if (!info) {
         return call.Refuse(GC_ERR_NOT_AVAILABLE, "command " + std::to_string(command) + " is not available");
@@ -465,7 +465,8 @@ ZV_EXPORT GC_ERROR GCCloseLib() {
 
 ZV_EXPORT GC_ERROR GCReadPort(PORT_HANDLE hPort, uint64_t iAddress, void* pBuffer, size_t* piSize) {
     return Run("GCReadPort", [&](Call& call) {
-        call.extra = {{"address", HexString(iAddress)}, {"size", piSize != nullptr ? nlohmann::json(*piSize) : nullptr}};
+        call.extra = {{"address", HexString(iAddress)},
+                      {"size", piSize != nullptr ? nlohmann::json(*piSize) : nullptr}};
         if (GC_ERROR result = CheckRegisterPort(call, hPort, pBuffer, piSize)) {
             return result;
         }
@@ -475,7 +476,8 @@ ZV_EXPORT GC_ERROR GCReadPort(PORT_HANDLE hPort, uint64_t iAddress, void* pBuffe
 
 ZV_EXPORT GC_ERROR GCWritePort(PORT_HANDLE hPort, uint64_t iAddress, const void* pBuffer, size_t* piSize) {
     return Run("GCWritePort", [&](Call& call) {
-        call.extra = {{"address", HexString(iAddress)}, {"size", piSize != nullptr ? nlohmann::json(*piSize) : nullptr}};
+        call.extra = {{"address", HexString(iAddress)},
+                      {"size", piSize != nullptr ? nlohmann::json(*piSize) : nullptr}};
         if (GC_ERROR result = CheckRegisterPort(call, hPort, pBuffer, piSize)) {
             return result;
         }
@@ -549,8 +551,8 @@ ZV_EXPORT GC_ERROR GCGetNumPortURLs(PORT_HANDLE hPort, uint32_t* piNumURLs) {
     });
 }
 
-ZV_EXPORT GC_ERROR GCGetPortURLInfo(PORT_HANDLE hPort, uint32_t iURLIndex, URL_INFO_CMD iInfoCmd,
-                                    INFO_DATATYPE* piType, void* pBuffer, size_t* piSize) {
+ZV_EXPORT GC_ERROR GCGetPortURLInfo(PORT_HANDLE hPort, uint32_t iURLIndex, URL_INFO_CMD iInfoCmd, INFO_DATATYPE* piType,
+                                    void* pBuffer, size_t* piSize) {
     return Run("GCGetPortURLInfo", [&](Call& call) {
         call.extra["index"] = iURLIndex;
         return PortUrlInfo(call, hPort, iURLIndex, iInfoCmd, piType, pBuffer, piSize);
@@ -576,35 +578,43 @@ ZV_EXPORT GC_ERROR GCGetPortInfo(PORT_HANDLE hPort, PORT_INFO_CMD iInfoCmd, INFO
         std::string module;
         std::string model = "ZvU3VTL";
         switch (target.module) {
-        case Module::None: break;  // refused by AnyPort
-        case Module::System: id = kProducerId; module = "TLSystem"; break;
-        case Module::Interface: id = target.interface->id; module = "TLInterface"; break;
-        case Module::LocalDevice:
-            id = target.local->camera->description.deviceId;
-            module = "TLDevice";
-            break;
-        case Module::RemoteDevice:
-            id = target.remote->camera->description.deviceId + "::Device";
-            module = "Device";
-            model = target.remote->camera->description.model;
-            break;
+            case Module::None: break;  // refused by AnyPort
+            case Module::System:
+                id = kProducerId;
+                module = "TLSystem";
+                break;
+            case Module::Interface:
+                id = target.interface->id;
+                module = "TLInterface";
+                break;
+            case Module::LocalDevice:
+                id = target.local->camera->description.deviceId;
+                module = "TLDevice";
+                break;
+            case Module::RemoteDevice:
+                id = target.remote->camera->description.deviceId + "::Device";
+                module = "Device";
+                model = target.remote->camera->description.model;
+                break;
         }
         std::optional<Info> info;
         switch (iInfoCmd) {
-        case PORT_INFO_ID: info = Info::String(id); break;
-        case PORT_INFO_VENDOR: info = Info::String("Zorvan"); break;
-        case PORT_INFO_MODEL: info = Info::String(model); break;
-        case PORT_INFO_TLTYPE: info = Info::String(TLTYPE_U3V); break;
-        case PORT_INFO_MODULE: info = Info::String(module); break;
-        case PORT_INFO_LITTLE_ENDIAN: info = Info::Bool8(true); break;
-        case PORT_INFO_BIG_ENDIAN: info = Info::Bool8(false); break;
-        case PORT_INFO_ACCESS_READ: info = Info::Bool8(target.module == Module::RemoteDevice); break;
-        case PORT_INFO_ACCESS_WRITE: info = Info::Bool8(target.module == Module::RemoteDevice); break;
-        case PORT_INFO_ACCESS_NA: info = Info::Bool8(target.module != Module::RemoteDevice); break;
-        case PORT_INFO_ACCESS_NI: info = Info::Bool8(false); break;
-        case PORT_INFO_VERSION: info = Info::String("1.0"); break;
-        case PORT_INFO_PORTNAME: info = Info::String(target.module == Module::RemoteDevice ? "Device" : module); break;
-        default: break;
+            case PORT_INFO_ID: info = Info::String(id); break;
+            case PORT_INFO_VENDOR: info = Info::String("Zorvan"); break;
+            case PORT_INFO_MODEL: info = Info::String(model); break;
+            case PORT_INFO_TLTYPE: info = Info::String(TLTYPE_U3V); break;
+            case PORT_INFO_MODULE: info = Info::String(module); break;
+            case PORT_INFO_LITTLE_ENDIAN: info = Info::Bool8(true); break;
+            case PORT_INFO_BIG_ENDIAN: info = Info::Bool8(false); break;
+            case PORT_INFO_ACCESS_READ: info = Info::Bool8(target.module == Module::RemoteDevice); break;
+            case PORT_INFO_ACCESS_WRITE: info = Info::Bool8(target.module == Module::RemoteDevice); break;
+            case PORT_INFO_ACCESS_NA: info = Info::Bool8(target.module != Module::RemoteDevice); break;
+            case PORT_INFO_ACCESS_NI: info = Info::Bool8(false); break;
+            case PORT_INFO_VERSION: info = Info::String("1.0"); break;
+            case PORT_INFO_PORTNAME:
+                info = Info::String(target.module == Module::RemoteDevice ? "Device" : module);
+                break;
+            default: break;
         }
         return DeliverOrRefuse(info, iInfoCmd, piType, pBuffer, piSize, call);
     });
@@ -612,7 +622,9 @@ ZV_EXPORT GC_ERROR GCGetPortInfo(PORT_HANDLE hPort, PORT_INFO_CMD iInfoCmd, INFO
 
 // ---- Events: this producer delivers none ----------------------------------
 
-ZV_EXPORT GC_ERROR GCRegisterEvent(EVENTSRC_HANDLE, EVENT_TYPE, EVENT_HANDLE*) { return NotImplemented("GCRegisterEvent"); }
+ZV_EXPORT GC_ERROR GCRegisterEvent(EVENTSRC_HANDLE, EVENT_TYPE, EVENT_HANDLE*) {
+    return NotImplemented("GCRegisterEvent");
+}
 ZV_EXPORT GC_ERROR GCUnregisterEvent(EVENTSRC_HANDLE, EVENT_TYPE) { return NotImplemented("GCUnregisterEvent"); }
 ZV_EXPORT GC_ERROR EventGetData(EVENT_HANDLE, void*, size_t*, uint64_t) { return NotImplemented("EventGetData"); }
 ZV_EXPORT GC_ERROR EventGetDataInfo(EVENT_HANDLE, const void*, size_t, EVENT_DATA_INFO_CMD, INFO_DATATYPE*, void*,
@@ -900,8 +912,8 @@ ZV_EXPORT GC_ERROR IFGetDeviceInfo(IF_HANDLE hIface, const char* sDeviceID, DEVI
                                "the model of " + camera->description.deviceId + " cannot be read (simulated fault)");
         }
         if (iInfoCmd == DEVICE_INFO_DISPLAYNAME && faults.displayName) {
-            return call.Refuse(GC_ERR_IO, "the display name of " + camera->description.deviceId +
-                                              " cannot be read (simulated fault)");
+            return call.Refuse(
+                GC_ERR_IO, "the display name of " + camera->description.deviceId + " cannot be read (simulated fault)");
         }
         return DeliverOrRefuse(DeviceInfo(*camera, iInfoCmd), iInfoCmd, piType, pBuffer, piSize, call);
     });
@@ -927,7 +939,8 @@ ZV_EXPORT GC_ERROR IFOpenDevice(IF_HANDLE hIface, const char* sDeviceID, DEVICE_
         }
         if (iOpenFlags != DEVICE_ACCESS_READONLY && iOpenFlags != DEVICE_ACCESS_CONTROL &&
             iOpenFlags != DEVICE_ACCESS_EXCLUSIVE) {
-            return call.Refuse(GC_ERR_INVALID_PARAMETER, "access flags " + std::to_string(iOpenFlags) + " not supported");
+            return call.Refuse(GC_ERR_INVALID_PARAMETER,
+                               "access flags " + std::to_string(iOpenFlags) + " not supported");
         }
         if (fault && *fault != GC_ERR_SUCCESS && *fault != ZV_ERR_ALREADY_OPEN) {
             return call.Refuse(*fault, description.deviceId + " cannot be opened (simulated fault)");
@@ -995,7 +1008,8 @@ ZV_EXPORT GC_ERROR DevGetPort(DEV_HANDLE hDevice, PORT_HANDLE* phRemoteDevice) {
             return call.Refuse(GC_ERR_INVALID_PARAMETER, "null handle pointer");
         }
         if (description.faults.port) {
-            return call.Refuse(GC_ERR_IO, "the port of " + description.deviceId + " cannot be opened (simulated fault)");
+            return call.Refuse(GC_ERR_IO,
+                               "the port of " + description.deviceId + " cannot be opened (simulated fault)");
         }
         Context& context = *call.context;
         std::lock_guard lock(context.mutex);
@@ -1076,14 +1090,20 @@ ZV_EXPORT GC_ERROR DevGetParentIF(DEV_HANDLE hDevice, IF_HANDLE* phIface) {
 
 // ---- Data streams: none ----------------------------------------------------
 
-ZV_EXPORT GC_ERROR DSAnnounceBuffer(DS_HANDLE, void*, size_t, void*, BUFFER_HANDLE*) { return NotImplemented("DSAnnounceBuffer"); }
+ZV_EXPORT GC_ERROR DSAnnounceBuffer(DS_HANDLE, void*, size_t, void*, BUFFER_HANDLE*) {
+    return NotImplemented("DSAnnounceBuffer");
+}
 ZV_EXPORT GC_ERROR DSAllocAndAnnounceBuffer(DS_HANDLE, size_t, void*, BUFFER_HANDLE*) {
     return NotImplemented("DSAllocAndAnnounceBuffer");
 }
 ZV_EXPORT GC_ERROR DSFlushQueue(DS_HANDLE, ACQ_QUEUE_TYPE) { return NotImplemented("DSFlushQueue"); }
-ZV_EXPORT GC_ERROR DSStartAcquisition(DS_HANDLE, ACQ_START_FLAGS, uint64_t) { return NotImplemented("DSStartAcquisition"); }
+ZV_EXPORT GC_ERROR DSStartAcquisition(DS_HANDLE, ACQ_START_FLAGS, uint64_t) {
+    return NotImplemented("DSStartAcquisition");
+}
 ZV_EXPORT GC_ERROR DSStopAcquisition(DS_HANDLE, ACQ_STOP_FLAGS) { return NotImplemented("DSStopAcquisition"); }
-ZV_EXPORT GC_ERROR DSGetInfo(DS_HANDLE, STREAM_INFO_CMD, INFO_DATATYPE*, void*, size_t*) { return NotImplemented("DSGetInfo"); }
+ZV_EXPORT GC_ERROR DSGetInfo(DS_HANDLE, STREAM_INFO_CMD, INFO_DATATYPE*, void*, size_t*) {
+    return NotImplemented("DSGetInfo");
+}
 ZV_EXPORT GC_ERROR DSGetBufferID(DS_HANDLE, uint32_t, BUFFER_HANDLE*) { return NotImplemented("DSGetBufferID"); }
 ZV_EXPORT GC_ERROR DSClose(DS_HANDLE) { return NotImplemented("DSClose"); }
 ZV_EXPORT GC_ERROR DSRevokeBuffer(DS_HANDLE, BUFFER_HANDLE, void**, void**) { return NotImplemented("DSRevokeBuffer"); }
@@ -1095,7 +1115,9 @@ ZV_EXPORT GC_ERROR DSGetBufferChunkData(DS_HANDLE, BUFFER_HANDLE, SINGLE_CHUNK_D
     return NotImplemented("DSGetBufferChunkData");
 }
 ZV_EXPORT GC_ERROR DSGetParentDev(DS_HANDLE, DEV_HANDLE*) { return NotImplemented("DSGetParentDev"); }
-ZV_EXPORT GC_ERROR DSGetNumBufferParts(DS_HANDLE, BUFFER_HANDLE, uint32_t*) { return NotImplemented("DSGetNumBufferParts"); }
+ZV_EXPORT GC_ERROR DSGetNumBufferParts(DS_HANDLE, BUFFER_HANDLE, uint32_t*) {
+    return NotImplemented("DSGetNumBufferParts");
+}
 ZV_EXPORT GC_ERROR DSGetBufferPartInfo(DS_HANDLE, BUFFER_HANDLE, uint32_t, BUFFER_PART_INFO_CMD, INFO_DATATYPE*, void*,
                                        size_t*) {
     return NotImplemented("DSGetBufferPartInfo");
@@ -1113,7 +1135,9 @@ ZV_EXPORT GC_ERROR DSGetNumFlows(DS_HANDLE, uint32_t*) { return NotImplemented("
 ZV_EXPORT GC_ERROR DSGetFlowInfo(DS_HANDLE, uint32_t, FLOW_INFO_CMD, INFO_DATATYPE*, void*, size_t*) {
     return NotImplemented("DSGetFlowInfo");
 }
-ZV_EXPORT GC_ERROR DSGetNumBufferSegments(DS_HANDLE, BUFFER_HANDLE, uint32_t*) { return NotImplemented("DSGetNumBufferSegments"); }
+ZV_EXPORT GC_ERROR DSGetNumBufferSegments(DS_HANDLE, BUFFER_HANDLE, uint32_t*) {
+    return NotImplemented("DSGetNumBufferSegments");
+}
 ZV_EXPORT GC_ERROR DSGetBufferSegmentInfo(DS_HANDLE, BUFFER_HANDLE, uint32_t, SEGMENT_INFO_CMD, INFO_DATATYPE*, void*,
                                           size_t*) {
     return NotImplemented("DSGetBufferSegmentInfo");
@@ -1156,8 +1180,12 @@ ZV_EXPORT GC_ERROR DPWriteUpgradeFile(PORT_HANDLE hPort, uint64_t flashAddress, 
                                       uint32_t blockSize, uint32_t packetCount, uint32_t reserved, uint32_t verify) {
     return Run("DPWriteUpgradeFile", [&](Call& call) {
         const size_t size = piSize != nullptr ? *piSize : 0;
-        call.extra = {{"address", HexString(flashAddress)}, {"size", size},           {"start_us", NowMicros()},
-                      {"block_size", blockSize},            {"packet_count", packetCount}, {"reserved", reserved},
+        call.extra = {{"address", HexString(flashAddress)},
+                      {"size", size},
+                      {"start_us", NowMicros()},
+                      {"block_size", blockSize},
+                      {"packet_count", packetCount},
+                      {"reserved", reserved},
                       {"verify", verify}};
         if (GC_ERROR result = call.RemotePort(hPort)) {
             return result;

@@ -47,8 +47,8 @@ public:
 
 struct Interface {
     const InterfaceDescription* description = nullptr;
-    bool open = false;                  // guarded by the context's mutex
-    std::vector<Camera*> devices;       // guarded by the context's mutex; the last device list
+    bool open = false;             // guarded by the context's mutex
+    std::vector<Camera*> devices;  // guarded by the context's mutex; the last device list
 };
 
 struct Device;
@@ -80,7 +80,7 @@ public:
     bool interfacesReported = false;
     std::map<const void*, std::shared_ptr<Device>> devices;  // by device handle
     std::map<const void*, std::shared_ptr<Device>> ports;    // by remote-device port handle
-    int tlTag = 0;  // its address is the transport-layer handle
+    int tlTag = 0;                                           // its address is the transport-layer handle
 
     Camera* FindCamera(const std::string& deviceId) const;
     TL_HANDLE TlHandle() { return &tlTag; }

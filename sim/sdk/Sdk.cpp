@@ -43,7 +43,8 @@ struct Handle {
 };
 
 struct SdkContext {
-    SdkContext(Description d, std::filesystem::path r) : description(std::move(d)), root(std::move(r)), log(root, "sdk") {
+    SdkContext(Description d, std::filesystem::path r)
+        : description(std::move(d)), root(std::move(r)), log(root, "sdk") {
         for (const CameraDescription* camera : description.Cameras()) {
             cameras.push_back(std::make_unique<SdkCamera>(root, *camera));
         }
@@ -90,25 +91,25 @@ int32_t Guard(const std::function<int32_t()>& body) {
 
 std::string StatusText(int32_t status) {
     switch (status) {
-    case ZV_OK: return "Success";
-    case ZV_ERR_GENERIC: return "General failure";
-    case ZV_ERR_NOT_OPEN: return "The SDK has not been opened";
-    case ZV_ERR_INVALID_PARAMETER: return "Invalid parameter";
-    case ZV_ERR_INVALID_HANDLE: return "Invalid camera handle";
-    case ZV_ERR_NOT_FOUND: return "Camera not found";
-    case ZV_ERR_IN_USE: return "The camera is in use by another application";
-    case ZV_ERR_BUFFER_TOO_SMALL: return "Buffer too small";
-    case ZV_ERR_FEATURE_NOT_AVAILABLE: return "Feature not available";
-    case ZV_ERR_OUT_OF_RANGE: return "Value out of range";
-    case ZV_ERR_FILE: return "The parameter file cannot be read or written";
-    case ZV_ERR_FILE_MISMATCH: return "The parameter file belongs to another camera model";
-    case ZV_ERR_NO_RESPONSE: return "The camera did not respond";
-    case ZV_ERR_CONFIGURATION: {
-        std::lock_guard lock(g_mutex);
-        return "The camera configuration cannot be used: " + g_configurationError;
-    }
-    case ZV_ERR_ACCESS_DENIED: return "Access to the camera was denied";
-    default: return "Unknown status " + std::to_string(status);
+        case ZV_OK: return "Success";
+        case ZV_ERR_GENERIC: return "General failure";
+        case ZV_ERR_NOT_OPEN: return "The SDK has not been opened";
+        case ZV_ERR_INVALID_PARAMETER: return "Invalid parameter";
+        case ZV_ERR_INVALID_HANDLE: return "Invalid camera handle";
+        case ZV_ERR_NOT_FOUND: return "Camera not found";
+        case ZV_ERR_IN_USE: return "The camera is in use by another application";
+        case ZV_ERR_BUFFER_TOO_SMALL: return "Buffer too small";
+        case ZV_ERR_FEATURE_NOT_AVAILABLE: return "Feature not available";
+        case ZV_ERR_OUT_OF_RANGE: return "Value out of range";
+        case ZV_ERR_FILE: return "The parameter file cannot be read or written";
+        case ZV_ERR_FILE_MISMATCH: return "The parameter file belongs to another camera model";
+        case ZV_ERR_NO_RESPONSE: return "The camera did not respond";
+        case ZV_ERR_CONFIGURATION: {
+            std::lock_guard lock(g_mutex);
+            return "The camera configuration cannot be used: " + g_configurationError;
+        }
+        case ZV_ERR_ACCESS_DENIED: return "Access to the camera was denied";
+        default: return "Unknown status " + std::to_string(status);
     }
 }
 
@@ -335,8 +336,9 @@ ZV_EXPORT int32_t ZvIAPI_301(const ZvOpenRequest* request, uint32_t* handle) {
             if (!access) {
                 status = ZV_ERR_IN_USE;
                 if (holder.rfind("producer", 0) == 0) {
-                    context->log.Record("violation", camera->description.deviceId, status,
-                                        {{"detail", "the SDK opened a camera that the producer holds (" + holder + ")"}});
+                    context->log.Record(
+                        "violation", camera->description.deviceId, status,
+                        {{"detail", "the SDK opened a camera that the producer holds (" + holder + ")"}});
                 }
             } else {
                 auto opened = std::make_shared<Handle>();
@@ -384,24 +386,25 @@ ZV_EXPORT int32_t ZvIAPI_302(uint32_t handle) {
 
 ZV_EXPORT int32_t ZvIAPI_412(uint32_t handle, uint32_t featureId, int64_t value) {
     return Guard([&] {
-        return OnCamera("ZvIAPI_412", handle, {{"feature", HexString(featureId)}, {"value", value}},
-                        [&](SdkContext&, Handle& h) -> int32_t {
-                            if (FaultHits(h, 412)) {
-                                return ZV_ERR_NO_RESPONSE;
-                            }
-                            if (featureId == kFeatureUserSetSelector) {
-                                if (value < 0 || value >= kUserSetCount) {
-                                    return ZV_ERR_OUT_OF_RANGE;
-                                }
-                                h.camera->store.Modify([&](CameraState& s) { s.selector = static_cast<int32_t>(value); });
-                                return ZV_OK;
-                            }
-                            if (h.camera->store.Read().live.count(featureId) == 0) {
-                                return ZV_ERR_FEATURE_NOT_AVAILABLE;
-                            }
-                            h.camera->store.Modify([&](CameraState& s) { s.live[featureId] = value; });
-                            return ZV_OK;
-                        });
+        return OnCamera(
+            "ZvIAPI_412", handle, {{"feature", HexString(featureId)}, {"value", value}},
+            [&](SdkContext&, Handle& h) -> int32_t {
+                if (FaultHits(h, 412)) {
+                    return ZV_ERR_NO_RESPONSE;
+                }
+                if (featureId == kFeatureUserSetSelector) {
+                    if (value < 0 || value >= kUserSetCount) {
+                        return ZV_ERR_OUT_OF_RANGE;
+                    }
+                    h.camera->store.Modify([&](CameraState& s) { s.selector = static_cast<int32_t>(value); });
+                    return ZV_OK;
+                }
+                if (h.camera->store.Read().live.count(featureId) == 0) {
+                    return ZV_ERR_FEATURE_NOT_AVAILABLE;
+                }
+                h.camera->store.Modify([&](CameraState& s) { s.live[featureId] = value; });
+                return ZV_OK;
+            });
     });
 }
 
@@ -444,8 +447,8 @@ ZV_EXPORT int32_t ZvIAPI_700(uint32_t handle, const char* path) {
             for (const auto& [feature, value] : state.sets[static_cast<size_t>(state.selector)]) {
                 features[HexString(feature)] = value;
             }
-            const json document{{"format", kFileFormat}, {"version", 1},         {"vendor", d.vendor},
-                                {"model", d.model},      {"serial", d.serial},   {"user_set", state.selector},
+            const json document{{"format", kFileFormat}, {"version", 1},       {"vendor", d.vendor},
+                                {"model", d.model},      {"serial", d.serial}, {"user_set", state.selector},
                                 {"features", features}};
             const std::string text = document.dump(2) + "\n";
             try {

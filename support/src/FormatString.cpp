@@ -109,17 +109,41 @@ std::wstring FormatStringV(const wchar_t* format, va_list args) {
             if (field.precision > kMaxFieldWidth) field.precision = kMaxFieldWidth;
         }
         // Length modifiers, with the Windows I64/I32/I/w forms.
-        if (p[0] == L'h' && p[1] == L'h') { field.length = Length::hh; p += 2; }
-        else if (p[0] == L'h') { field.length = Length::h; field.narrowString = true; ++p; }
-        else if (p[0] == L'l' && p[1] == L'l') { field.length = Length::ll; p += 2; }
-        else if (p[0] == L'l' || p[0] == L'w') { field.length = Length::l; ++p; }
-        else if (p[0] == L'L') { field.length = Length::L; ++p; }
-        else if (p[0] == L'z') { field.length = Length::z; ++p; }
-        else if (p[0] == L'j') { field.length = Length::j; ++p; }
-        else if (p[0] == L't') { field.length = Length::t; ++p; }
-        else if (p[0] == L'I' && p[1] == L'6' && p[2] == L'4') { field.length = Length::ll; p += 3; }
-        else if (p[0] == L'I' && p[1] == L'3' && p[2] == L'2') { field.length = Length::None; p += 3; }
-        else if (p[0] == L'I') { field.length = Length::z; ++p; }
+        if (p[0] == L'h' && p[1] == L'h') {
+            field.length = Length::hh;
+            p += 2;
+        } else if (p[0] == L'h') {
+            field.length = Length::h;
+            field.narrowString = true;
+            ++p;
+        } else if (p[0] == L'l' && p[1] == L'l') {
+            field.length = Length::ll;
+            p += 2;
+        } else if (p[0] == L'l' || p[0] == L'w') {
+            field.length = Length::l;
+            ++p;
+        } else if (p[0] == L'L') {
+            field.length = Length::L;
+            ++p;
+        } else if (p[0] == L'z') {
+            field.length = Length::z;
+            ++p;
+        } else if (p[0] == L'j') {
+            field.length = Length::j;
+            ++p;
+        } else if (p[0] == L't') {
+            field.length = Length::t;
+            ++p;
+        } else if (p[0] == L'I' && p[1] == L'6' && p[2] == L'4') {
+            field.length = Length::ll;
+            p += 3;
+        } else if (p[0] == L'I' && p[1] == L'3' && p[2] == L'2') {
+            field.length = Length::None;
+            p += 3;
+        } else if (p[0] == L'I') {
+            field.length = Length::z;
+            ++p;
+        }
 
         const wchar_t conversion = *p;
         if (conversion == L'\0') {
@@ -128,108 +152,123 @@ std::wstring FormatStringV(const wchar_t* format, va_list args) {
         }
         ++p;
         switch (conversion) {
-        case L'd': case L'i': {
-            long long v;
-            switch (field.length) {
-            case Length::l: v = va_arg(ap, long); break;
-            case Length::ll: v = va_arg(ap, long long); break;
-            case Length::z: case Length::t: v = va_arg(ap, std::ptrdiff_t); break;
-            case Length::j: v = va_arg(ap, std::intmax_t); break;
-            case Length::hh: v = static_cast<signed char>(va_arg(ap, int)); break;
-            case Length::h: v = static_cast<short>(va_arg(ap, int)); break;
-            default: v = va_arg(ap, int); break;
-            }
-            const wchar_t conv[] = {L'l', L'l', conversion, L'\0'};
-            out += Piece(Directive(field, conv).c_str(), v);
-            break;
-        }
-        case L'u': case L'o': case L'x': case L'X': {
-            unsigned long long v;
-            switch (field.length) {
-            case Length::l: v = va_arg(ap, unsigned long); break;
-            case Length::ll: v = va_arg(ap, unsigned long long); break;
-            case Length::z: case Length::t: v = va_arg(ap, std::size_t); break;
-            case Length::j: v = va_arg(ap, std::uintmax_t); break;
-            case Length::hh: v = static_cast<unsigned char>(va_arg(ap, unsigned int)); break;
-            case Length::h: v = static_cast<unsigned short>(va_arg(ap, unsigned int)); break;
-            default: v = va_arg(ap, unsigned int); break;
-            }
-            const wchar_t conv[] = {L'l', L'l', conversion, L'\0'};
-            out += Piece(Directive(field, conv).c_str(), v);
-            break;
-        }
-        case L'e': case L'E': case L'f': case L'F': case L'g': case L'G': case L'a': case L'A': {
-            if (field.length == Length::L) {
-                const long double v = va_arg(ap, long double);
-                const wchar_t conv[] = {L'L', conversion, L'\0'};
-                out += Piece(Directive(field, conv).c_str(), v);
-            } else {
-                const double v = va_arg(ap, double);
-                const wchar_t conv[] = {conversion, L'\0'};
-                out += Piece(Directive(field, conv).c_str(), v);
-            }
-            break;
-        }
-        case L'c': case L'C': {
-            const bool narrow = (conversion == L'C') ? field.length != Length::l : field.narrowString;
-            std::wstring text;
-            if (narrow) {
-                const char c = static_cast<char>(va_arg(ap, int));
-                text = platform::AnsiToWide(std::string_view(&c, 1));
-            } else {
-                // wint_t is 16 bits on Windows and reaches us promoted to int.
-                using PromotedWideChar = std::conditional_t<(sizeof(wint_t) < sizeof(int)), int, wint_t>;
-                text.push_back(static_cast<wchar_t>(va_arg(ap, PromotedWideChar)));
-            }
-            FieldFormat noPrecision = field;
-            noPrecision.precision = -1;
-            out += FormatText(noPrecision, text);
-            break;
-        }
-        case L's': case L'S': {
-            const bool narrow = (conversion == L'S') ? field.length != Length::l : field.narrowString;
-            std::wstring text;
-            if (narrow) {
-                const char* s = va_arg(ap, const char*);
-                if (s == nullptr) {
-                    text = L"(null)";
-                } else if (field.precision >= 0) {
-                    // Precision counts 8-bit characters; never read past them.
-                    std::size_t n = 0;
-                    while (n < static_cast<std::size_t>(field.precision) && s[n] != '\0') ++n;
-                    text = platform::AnsiToWide(std::string_view(s, n));
-                } else {
-                    text = platform::AnsiToWide(s);
+            case L'd':
+            case L'i': {
+                long long v;
+                switch (field.length) {
+                    case Length::l: v = va_arg(ap, long); break;
+                    case Length::ll: v = va_arg(ap, long long); break;
+                    case Length::z:
+                    case Length::t: v = va_arg(ap, std::ptrdiff_t); break;
+                    case Length::j: v = va_arg(ap, std::intmax_t); break;
+                    case Length::hh: v = static_cast<signed char>(va_arg(ap, int)); break;
+                    case Length::h: v = static_cast<short>(va_arg(ap, int)); break;
+                    default: v = va_arg(ap, int); break;
                 }
-            } else {
-                const wchar_t* s = va_arg(ap, const wchar_t*);
-                if (s == nullptr) {
-                    text = L"(null)";
-                } else if (field.precision >= 0) {
-                    std::size_t n = 0;
-                    while (n < static_cast<std::size_t>(field.precision) && s[n] != L'\0') ++n;
-                    text.assign(s, n);
-                } else {
-                    text = s;
-                }
+                const wchar_t conv[] = {L'l', L'l', conversion, L'\0'};
+                out += Piece(Directive(field, conv).c_str(), v);
+                break;
             }
-            FieldFormat noPrecision = field;
-            noPrecision.precision = -1;
-            out += FormatText(noPrecision, text);
-            break;
-        }
-        case L'p': {
-            const void* v = va_arg(ap, const void*);
-            out += Piece(Directive(field, L"p").c_str(), v);
-            break;
-        }
-        case L'n':
-            // Writing through a caller's pointer is refused, as the Windows runtime does.
-            (void)va_arg(ap, void*);
-            break;
-        default:
-            out.append(start, p);  // unknown conversion: shown as written, no argument taken
-            break;
+            case L'u':
+            case L'o':
+            case L'x':
+            case L'X': {
+                unsigned long long v;
+                switch (field.length) {
+                    case Length::l: v = va_arg(ap, unsigned long); break;
+                    case Length::ll: v = va_arg(ap, unsigned long long); break;
+                    case Length::z:
+                    case Length::t: v = va_arg(ap, std::size_t); break;
+                    case Length::j: v = va_arg(ap, std::uintmax_t); break;
+                    case Length::hh: v = static_cast<unsigned char>(va_arg(ap, unsigned int)); break;
+                    case Length::h: v = static_cast<unsigned short>(va_arg(ap, unsigned int)); break;
+                    default: v = va_arg(ap, unsigned int); break;
+                }
+                const wchar_t conv[] = {L'l', L'l', conversion, L'\0'};
+                out += Piece(Directive(field, conv).c_str(), v);
+                break;
+            }
+            case L'e':
+            case L'E':
+            case L'f':
+            case L'F':
+            case L'g':
+            case L'G':
+            case L'a':
+            case L'A': {
+                if (field.length == Length::L) {
+                    const long double v = va_arg(ap, long double);
+                    const wchar_t conv[] = {L'L', conversion, L'\0'};
+                    out += Piece(Directive(field, conv).c_str(), v);
+                } else {
+                    const double v = va_arg(ap, double);
+                    const wchar_t conv[] = {conversion, L'\0'};
+                    out += Piece(Directive(field, conv).c_str(), v);
+                }
+                break;
+            }
+            case L'c':
+            case L'C': {
+                const bool narrow = (conversion == L'C') ? field.length != Length::l : field.narrowString;
+                std::wstring text;
+                if (narrow) {
+                    const char c = static_cast<char>(va_arg(ap, int));
+                    text = platform::AnsiToWide(std::string_view(&c, 1));
+                } else {
+                    // wint_t is 16 bits on Windows and reaches us promoted to int.
+                    using PromotedWideChar = std::conditional_t<(sizeof(wint_t) < sizeof(int)), int, wint_t>;
+                    text.push_back(static_cast<wchar_t>(va_arg(ap, PromotedWideChar)));
+                }
+                FieldFormat noPrecision = field;
+                noPrecision.precision = -1;
+                out += FormatText(noPrecision, text);
+                break;
+            }
+            case L's':
+            case L'S': {
+                const bool narrow = (conversion == L'S') ? field.length != Length::l : field.narrowString;
+                std::wstring text;
+                if (narrow) {
+                    const char* s = va_arg(ap, const char*);
+                    if (s == nullptr) {
+                        text = L"(null)";
+                    } else if (field.precision >= 0) {
+                        // Precision counts 8-bit characters; never read past them.
+                        std::size_t n = 0;
+                        while (n < static_cast<std::size_t>(field.precision) && s[n] != '\0') ++n;
+                        text = platform::AnsiToWide(std::string_view(s, n));
+                    } else {
+                        text = platform::AnsiToWide(s);
+                    }
+                } else {
+                    const wchar_t* s = va_arg(ap, const wchar_t*);
+                    if (s == nullptr) {
+                        text = L"(null)";
+                    } else if (field.precision >= 0) {
+                        std::size_t n = 0;
+                        while (n < static_cast<std::size_t>(field.precision) && s[n] != L'\0') ++n;
+                        text.assign(s, n);
+                    } else {
+                        text = s;
+                    }
+                }
+                FieldFormat noPrecision = field;
+                noPrecision.precision = -1;
+                out += FormatText(noPrecision, text);
+                break;
+            }
+            case L'p': {
+                const void* v = va_arg(ap, const void*);
+                out += Piece(Directive(field, L"p").c_str(), v);
+                break;
+            }
+            case L'n':
+                // Writing through a caller's pointer is refused, as the Windows runtime does.
+                (void)va_arg(ap, void*);
+                break;
+            default:
+                out.append(start, p);  // unknown conversion: shown as written, no argument taken
+                break;
         }
     }
     va_end(ap);

@@ -19,9 +19,7 @@ bool CThread::Start(Routine routine, void* argument) {
     return true;
 }
 
-bool CThread::IsRunning() const {
-    return m_handle && !platform::WaitForThread(m_handle, 0);
-}
+bool CThread::IsRunning() const { return m_handle && !platform::WaitForThread(m_handle, 0); }
 
 void CThread::Join() {
     if (!m_handle) return;

@@ -79,7 +79,8 @@ TEST(CommandLineTest, TheProgramAnswersWithoutADisplay) {
     options.errorIntoOutput = true;
     for (const auto& c : cases) {
         SCOPED_TRACE(c.option);
-        const testbed::ProcessResult answer = testbed::RunProcess(testbed::BuiltProgram("flashwright"), {c.option}, options);
+        const testbed::ProcessResult answer =
+            testbed::RunProcess(testbed::BuiltProgram("flashwright"), {c.option}, options);
         EXPECT_EQ(answer.exitCode, 0) << answer.out;
         EXPECT_EQ(answer.out.rfind(c.startsWith, 0), 0u) << answer.out;
         EXPECT_NE(answer.out.find(c.holds), std::string::npos) << answer.out;

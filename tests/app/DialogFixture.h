@@ -75,8 +75,7 @@ protected:
     QString Cell(int row, int column) const { return List()->GetItemText(row, column); }
 
     void ClickCheckbox(int row) {
-        QTest::mouseClick(List()->viewport(), Qt::LeftButton, Qt::NoModifier,
-                          List()->GetSubItemRect(row, 0).center());
+        QTest::mouseClick(List()->viewport(), Qt::LeftButton, Qt::NoModifier, List()->GetSubItemRect(row, 0).center());
     }
     void ClickRow(int row, int column = CFlashwrightDlg::kColumnSerialNumber) {
         QTest::mouseClick(List()->viewport(), Qt::LeftButton, Qt::NoModifier,
@@ -99,9 +98,7 @@ protected:
         return rows;
     }
 
-    static std::filesystem::path TempFolder() {
-        return platform::ToNativePath(package::GetTempDirectoryPath());
-    }
+    static std::filesystem::path TempFolder() { return platform::ToNativePath(package::GetTempDirectoryPath()); }
 
     std::unique_ptr<SimulatedCameras> sim;
     std::unique_ptr<CFlashwrightDlg> dialog;

@@ -13,8 +13,8 @@ protected:
     void StartFiveCameras() {
         json unopened = Camera("A0004", "ORV-2C-L");
         unopened["faults"] = {{"open", -1005}};
-        Start(Description({Camera("A0001", "ORV-2C"), Camera("A0002", "ORV-2M"), Camera("A0003", "orv-2c"),
-                           unopened, Camera("A0005", "ORV-2M-L")}));
+        Start(Description({Camera("A0001", "ORV-2C"), Camera("A0002", "ORV-2M"), Camera("A0003", "orv-2c"), unopened,
+                           Camera("A0005", "ORV-2M-L")}));
     }
 };
 

@@ -71,7 +71,8 @@ TEST_F(DialogRunPhasesTest, RunWithALostAndAnUnverifiedCameraShowsEveryPhaseInOr
     // The wait: the line counts the lost camera down to the bound; its row says
     // it is restarting and keeps the burn time.
     ASSERT_FALSE(restartLines.empty());
-    EXPECT_TRUE(restartLines.back().startsWith("Waiting for 1 camera to restart: ")) << restartLines.back().toStdString();
+    EXPECT_TRUE(restartLines.back().startsWith("Waiting for 1 camera to restart: "))
+        << restartLines.back().toStdString();
     int lastSecondsLeft = 100;
     for (const QString& line : restartLines) {
         const int secondsLeft = line.section(": ", 1).section(' ', 0, 0).toInt();

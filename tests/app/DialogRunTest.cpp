@@ -29,7 +29,8 @@ protected:
     // Four supported cameras, each taking about a second to write.
     void StartFourCameras(const json& slowCamera = json()) {
         std::vector<json> cameras;
-        for (const char* serial : {"A0001", "A0002", "A0003", "A0004"}) cameras.push_back(Camera(serial, "ORV-2C", 6e5));
+        for (const char* serial : {"A0001", "A0002", "A0003", "A0004"})
+            cameras.push_back(Camera(serial, "ORV-2C", 6e5));
         if (!slowCamera.is_null()) cameras[3] = slowCamera;
         sim = std::make_unique<SimulatedCameras>(Description(cameras));
         // A person's own setting, which the upgrade's reboot resets and the run
@@ -167,8 +168,8 @@ TEST_F(DialogRunTest, RunOfThreeCamerasShowsProgressThenSuccessAndDemandsUpdate)
     ClickRow(2);
     PressEnterOnList();
     EXPECT_EQ(TickedRows(), (std::vector<int>{0, 1, 3}));
-    for (const int id : {CFlashwrightDlg::IDC_BEGIN_UPGRADE, CFlashwrightDlg::IDC_SELECT_ALL,
-                         CFlashwrightDlg::IDC_SELECT_NONE})
+    for (const int id :
+         {CFlashwrightDlg::IDC_BEGIN_UPGRADE, CFlashwrightDlg::IDC_SELECT_ALL, CFlashwrightDlg::IDC_SELECT_NONE})
         Button(id)->click();
     EXPECT_EQ(messages, std::vector<QString>(3, "Please reenumerate the devices"));
     EXPECT_EQ(TickedRows(), (std::vector<int>{0, 1, 3}));

@@ -110,7 +110,7 @@ TEST_F(DialogShellTest, LaysOutTheTemplateInDialogUnitsOfItsFont) {
 TEST_F(DialogShellTest, HasTheNineColumnsWithGridLinesAndFullRowSelection) {
     CXListCtrl* list = dialog->GetDeviceList();
     EXPECT_EQ(list->GetExtendedStyle(), 0x21u);
-    const char* headings[] = {"Device Model",     "SN",          "GUID",   "Device Version", "Firmware Version",
+    const char* headings[] = {"Device Model",    "SN",          "GUID",   "Device Version", "Firmware Version",
                               "Factory Version", "XML Version", "Status", "Time(s)"};
     const int widths[] = {125, 90, 90, 110, 190, 100, 60, 100, 50};
     ASSERT_EQ(list->GetColumnCount(), 9);

@@ -45,7 +45,8 @@ protected:
         return records;
     }
 
-    static HistoryRecord Record(const std::string& started, const std::vector<std::pair<std::string, std::string>>& cameras) {
+    static HistoryRecord Record(const std::string& started,
+                                const std::vector<std::pair<std::string, std::string>>& cameras) {
         HistoryRecord record;
         record.started = started;
         record.ended = started;
@@ -127,7 +128,8 @@ TEST_F(HistoryTest, DamagedLinesAreSkippedAndTheNextRecordStartsOnItsOwnLine) {
     // What a power cut in the middle of a write leaves: a cut line without its newline.
     const std::string whole = HistoryRecordToJson(Record("2026-01-02T10:00:00.000Z", {{"B2", "SIM-B2"}}));
     std::ofstream(m_path, std::ios::app) << "not a record\n" << whole.substr(0, whole.size() / 2);
-    ASSERT_TRUE(AppendHistoryRecord(Path(), Record("2026-01-03T10:00:00.000Z", {{"A1", "SIM-A1"}, {"C3", "SIM-C3"}}), error));
+    ASSERT_TRUE(
+        AppendHistoryRecord(Path(), Record("2026-01-03T10:00:00.000Z", {{"A1", "SIM-A1"}, {"C3", "SIM-C3"}}), error));
 
     std::size_t skipped = 0;
     const auto records = ReadAll(skipped);

@@ -22,7 +22,8 @@ TEST(NoSdkTest, MissingCameraSdkShowsTheParameterManagersTextAndEndsWithZero) {
             CFlashwrightDlg dialog;
             dialog.OnInitDialog();
         },
-        ::testing::ExitedWithCode(0), "message box: \\{-1\\}\\{CAPIDeviceManager::InitEnvironment:line\\[[0-9]+\\]\\}\\{.*libZvIAPI");
+        ::testing::ExitedWithCode(0),
+        "message box: \\{-1\\}\\{CAPIDeviceManager::InitEnvironment:line\\[[0-9]+\\]\\}\\{.*libZvIAPI");
     CFlashwrightDlg::SetMessageBoxHandler({});
 }
 

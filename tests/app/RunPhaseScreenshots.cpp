@@ -80,8 +80,7 @@ void OneRun(const SaveFn& save, const FailFn& fail, bool maximised) {
         // Once a few cameras are back and most still restart.
         const std::size_t awaited =
             dialog.GetLastRun() != nullptr ? dialog.GetLastRun()->GetWatchState().awaited.size() : 0;
-        if (!waiting && dialog.GetRunPhase() == CFlashwrightDlg::RunPhase::kRestarting && awaited < 26 &&
-            awaited > 3) {
+        if (!waiting && dialog.GetRunPhase() == CFlashwrightDlg::RunPhase::kRestarting && awaited < 26 && awaited > 3) {
             waiting = true;
             save("flashwright-restart-wait" + suffix + ".png", &dialog);
         }

@@ -42,7 +42,8 @@ TEST_F(StartupFailureTest, CameraSdkThatCannotOpenShowsTheParameterManagersTextA
     json description = Description({Camera("A0001")});
     description["sdk"] = {{"init", -1001}};
     sim = std::make_unique<SimulatedCameras>(description);
-    EXPECT_EXIT(StartUp(), ::testing::ExitedWithCode(0), "message box \\[dialog_tests\\]: \\{-1001\\}\\{CAPIDeviceManager::InitEnvironment:line\\[[0-9]+\\]\\}");
+    EXPECT_EXIT(StartUp(), ::testing::ExitedWithCode(0),
+                "message box \\[dialog_tests\\]: \\{-1001\\}\\{CAPIDeviceManager::InitEnvironment:line\\[[0-9]+\\]\\}");
 }
 
 TEST_F(StartupFailureTest, RefusedTemporaryFolderIsNamedBeforeAnyCameraCall) {
@@ -51,9 +52,10 @@ TEST_F(StartupFailureTest, RefusedTemporaryFolderIsNamedBeforeAnyCameraCall) {
     // the producer is called, with the folder and the reason.
     const std::filesystem::path runtime = sim->RuntimeFolder();
     std::ofstream(runtime / "U3TempFileDirectory") << "not a folder";
-    EXPECT_EXIT(StartUp(), ::testing::ExitedWithCode(0),
-                "message box \\[dialog_tests\\]: Failed to create temporary file!\n\n.*/runtime/U3TempFileDirectory: it "
-                "is not a folder\n$");
+    EXPECT_EXIT(
+        StartUp(), ::testing::ExitedWithCode(0),
+        "message box \\[dialog_tests\\]: Failed to create temporary file!\n\n.*/runtime/U3TempFileDirectory: it "
+        "is not a folder\n$");
     // Start-up failures skip the shutdown: what the folder's place holds stays.
     EXPECT_TRUE(std::filesystem::is_regular_file(runtime / "U3TempFileDirectory"));
     EXPECT_TRUE(sim->Events().empty()) << "no camera library was called";

@@ -244,7 +244,8 @@ TEST_F(UpgradeRunTest, FailedImportPassIsReportedAndTheRunStillCleansUp) {
     RecordingObserver observer(cameras, m_session->GetModels());
     CUpgradeRun run(*m_session);
     EXPECT_EQ(run.Run(cameras, observer), CUpgradeRun::EResult::kCompleted);
-    EXPECT_EQ(observer.calls, (std::vector<std::string>{"starting", "finished", "returned", "released", "import failed"}));
+    EXPECT_EQ(observer.calls,
+              (std::vector<std::string>{"starting", "finished", "returned", "released", "import failed"}));
     EXPECT_EQ(observer.importError, m_parameters->GetErrorText());
     EXPECT_FALSE(observer.importError.empty());
     EXPECT_FALSE(std::filesystem::exists(observer.configDuringRun));
@@ -273,10 +274,16 @@ TEST(RunTimingTest, RebootAllowanceComesFromTheEnvironmentWhenItIsASensibleNumbe
         std::optional<std::string> value;
         std::chrono::milliseconds allowance;
     } cases[] = {
-        {std::nullopt, builtIn}, {"", builtIn},        {"1.5", std::chrono::milliseconds(1500)},
-        {"0", std::chrono::milliseconds(0)},           {"600", std::chrono::milliseconds(600000)},
-        {"601", builtIn},        {"-1", builtIn},      {"2s", builtIn},
-        {"nan", builtIn},        {"inf", builtIn},
+        {std::nullopt, builtIn},
+        {"", builtIn},
+        {"1.5", std::chrono::milliseconds(1500)},
+        {"0", std::chrono::milliseconds(0)},
+        {"600", std::chrono::milliseconds(600000)},
+        {"601", builtIn},
+        {"-1", builtIn},
+        {"2s", builtIn},
+        {"nan", builtIn},
+        {"inf", builtIn},
     };
     for (const auto& c : cases) {
         const ScopedEnvironment environment("FLASHWRIGHT_REBOOT_ALLOWANCE", c.value);

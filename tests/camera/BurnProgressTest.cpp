@@ -19,8 +19,10 @@ struct TimedRegion {
 TEST(BurnProgressTest, RegionsOfVeryDifferentSizesRiseSteadilyAndReachTheEndOnce) {
     // A large first region, a tiny one, a mid-sized one written much slower
     // than the rate so far, and a large last one written much faster.
-    const std::vector<TimedRegion> regions = {
-        {3'000'000, milliseconds(750)}, {16, milliseconds(1)}, {65'536, milliseconds(400)}, {5'000'000, milliseconds(90)}};
+    const std::vector<TimedRegion> regions = {{3'000'000, milliseconds(750)},
+                                              {16, milliseconds(1)},
+                                              {65'536, milliseconds(400)},
+                                              {5'000'000, milliseconds(90)}};
     std::uint64_t total = 0;
     for (const TimedRegion& region : regions) total += region.size;
 

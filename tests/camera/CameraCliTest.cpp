@@ -54,7 +54,8 @@ TEST(CameraCliTest, ListShowsIdentityTargetAndState) {
     tooNew["firmware_version"] = "V01.04.001.002:V01.05";  // the version rule wants major 03
     json oldFlash = Camera("G7", "ORV-2C");
     oldFlash["faults"] = {{"vendor_read", -1010}};
-    SimulatedCameras sim(Description({Camera("A1", "ORV-2C-L"), unsupported, unopened, held, current, tooNew, oldFlash}));
+    SimulatedCameras sim(
+        Description({Camera("A1", "ORV-2C-L"), unsupported, unopened, held, current, tooNew, oldFlash}));
     const ProcessResult result = RunCli("list --json");
     ASSERT_EQ(result.exitCode, 0) << result.err;
     const json list = json::parse(result.out);
@@ -97,7 +98,8 @@ TEST(CameraCliTest, ListShowsIdentityTargetAndState) {
     EXPECT_EQ(list[2]["status"], "Open device error");
     // Listing writes nothing.
     for (const char* call : {"DPEnterUpgradeMode", "DPWriteUpgradeFile"})
-        for (const char* id : {"SIM-A1", "SIM-F6", "SIM-G7"}) EXPECT_TRUE(sim.Events({.deviceId = id, .call = call}).empty()) << id << call;
+        for (const char* id : {"SIM-A1", "SIM-F6", "SIM-G7"})
+            EXPECT_TRUE(sim.Events({.deviceId = id, .call = call}).empty()) << id << call;
     ExpectProducerReleased(sim);
 
     // The table names a camera whose serial cannot be read by its device id;
@@ -126,8 +128,7 @@ TEST(CameraCliTest, ProducerThatCannotOpenExitsWithTheManagersText) {
     SimulatedCameras sim(description);
     const ProcessResult result = RunCli("upgrade --all");
     EXPECT_EQ(result.exitCode, 1);
-    EXPECT_NE(result.err.find("{-1001}{CDeviceManager::InitEnvironment:line[405]}"), std::string::npos)
-        << result.err;
+    EXPECT_NE(result.err.find("{-1001}{CDeviceManager::InitEnvironment:line[405]}"), std::string::npos) << result.err;
     ExpectProducerReleased(sim, false);
 }
 

@@ -127,9 +127,14 @@ TEST(CliProgressTest, ThroughAPipeEachPhaseChangeIsOnePlainLine) {
     // No cursor movements, no redrawn lines: a log a person or a script can read.
     EXPECT_EQ(run.err.find('\x1b'), std::string::npos) << run.err;
     EXPECT_EQ(run.err.find('\r'), std::string::npos) << run.err;
-    std::vector<std::string> expected = {"Upgrading 1 camera...", "L1: writing", "L1: written: Success",
-                                         "L1: restarting", "Waiting for 1 camera to restart...", "L1: back",
-                                         "L1: restoring user parameters", "L1: done: Success"};
+    std::vector<std::string> expected = {"Upgrading 1 camera...",
+                                         "L1: writing",
+                                         "L1: written: Success",
+                                         "L1: restarting",
+                                         "Waiting for 1 camera to restart...",
+                                         "L1: back",
+                                         "L1: restoring user parameters",
+                                         "L1: done: Success"};
     std::vector<std::string> lines;
     std::istringstream err(run.err);
     std::string line;
@@ -137,7 +142,8 @@ TEST(CliProgressTest, ThroughAPipeEachPhaseChangeIsOnePlainLine) {
     ASSERT_EQ(lines.size(), expected.size() + 1) << run.err;
     for (std::size_t i = 0; i < expected.size(); ++i) EXPECT_EQ(lines[i], expected[i]);
     EXPECT_TRUE(lines.back().rfind("Finished in ", 0) == 0 &&
-                lines.back().find(": 1 of 1 camera upgraded, 0 failed, 0 not back, 0 not verified") != std::string::npos)
+                lines.back().find(": 1 of 1 camera upgraded, 0 failed, 0 not back, 0 not verified") !=
+                    std::string::npos)
         << lines.back();
 }
 

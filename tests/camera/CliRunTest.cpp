@@ -90,7 +90,8 @@ TEST(CliDryRunTest, DryRunChecksWithoutUpgradeModeFlashOrParameterPass) {
     EXPECT_EQ(rows[1]["status"], "File version mismatch");
 
     const auto calls = Calls(sim);
-    for (const char* forbidden : {"DPEnterUpgradeMode", "DPWriteUpgradeFile", "DPLeaveUpgradeMode", "ZvIAPI_700", "ZvIAPI_701"})
+    for (const char* forbidden :
+         {"DPEnterUpgradeMode", "DPWriteUpgradeFile", "DPLeaveUpgradeMode", "ZvIAPI_700", "ZvIAPI_701"})
         EXPECT_FALSE(Contains(calls, forbidden)) << forbidden;
     // The flash vendor rule was checked on the camera itself.
     EXPECT_FALSE(sim.Events({.deviceId = "SIM-A1", .call = "GCReadPort"}).empty());
@@ -173,13 +174,11 @@ TEST(CliHistoryTest, EachRunLeavesOneRecordWithEveryCameraAndItsVersions) {
     EXPECT_EQ(RunCli("history --since 2999-01-01").exitCode, 2);
     EXPECT_EQ(RunCli("history NO-SUCH").exitCode, 2);
     const ProcessResult table = RunCli("history A1");
-    EXPECT_NE(table.out.find("A1  ORV-2C  V01.03.001.002:V01.05  V01.03.002.001:V01.06  Success"),
-              std::string::npos)
+    EXPECT_NE(table.out.find("A1  ORV-2C  V01.03.001.002:V01.05  V01.03.002.001:V01.06  Success"), std::string::npos)
         << table.out;
 }
 
 }  // namespace
-
 
 namespace {
 
@@ -190,7 +189,8 @@ std::string Complete(const std::filesystem::path& scratch, const std::string& wo
                           << "\" completion bash)\n"
                           << "COMP_WORDS=(" << words << ")\n"
                           << "COMP_CWORD=$(( ${#COMP_WORDS[@]} - 1 ))\n"
-                          << "[[ \"" << words << "\" == *\" \" ]] && { COMP_WORDS+=(\"\"); COMP_CWORD=$(( COMP_CWORD + 1 )); }\n"
+                          << "[[ \"" << words
+                          << "\" == *\" \" ]] && { COMP_WORDS+=(\"\"); COMP_CWORD=$(( COMP_CWORD + 1 )); }\n"
                           << "_flashwright_cli\n"
                           << "echo \"${COMPREPLY[*]}\"\n";
     std::string out = testbed::RunProcess("bash", {script.string()}).out;
@@ -235,7 +235,8 @@ TEST(CliCompletionTest, OffersTheCommandsAndOptionsTheProgramHas) {
 
     // The script the build installs is the one the program writes.
     const ProcessResult script = RunCli("completion bash");
-    std::ifstream installed(testbed::BinDir().parent_path() / "share" / "bash-completion" / "completions" / "flashwright-cli");
+    std::ifstream installed(testbed::BinDir().parent_path() / "share" / "bash-completion" / "completions" /
+                            "flashwright-cli");
     EXPECT_EQ(std::string(std::istreambuf_iterator<char>(installed), {}), script.out);
 }
 

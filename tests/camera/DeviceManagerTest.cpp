@@ -60,8 +60,7 @@ TEST(DeviceManagerInitTest, FileThatIsNoLibraryFailsAtInitWithMinusOne) {
     const testbed::ScopedEnvironment bogus(platform::WideToAnsi(ProducerPathVariableName()), dir.string());
     CDeviceManager manager;
     EXPECT_FALSE(manager.InitEnvironment(kProducer));
-    EXPECT_EQ(manager.GetErrorText(),
-              L"{-1}{CDeviceManager::InitEnvironment:line[394]}{{0}{GCGetLastError failed}}");
+    EXPECT_EQ(manager.GetErrorText(), L"{-1}{CDeviceManager::InitEnvironment:line[394]}{{0}{GCGetLastError failed}}");
     EXPECT_TRUE(manager.IsProducerLoaded());
     manager.ReleaseEnvironment();
     EXPECT_FALSE(manager.IsProducerLoaded());
@@ -98,8 +97,7 @@ TEST(DeviceManagerInitTest, ProducerWithoutLastErrorStillGivesACompleteText) {
     SimulatedCameras sim(description);
     CDeviceManager manager;
     EXPECT_FALSE(manager.InitEnvironment(kProducer));
-    EXPECT_EQ(manager.GetErrorText().rfind(L"{-1001}{CDeviceManager::InitEnvironment:line[394]}{{", 0),
-              0u);
+    EXPECT_EQ(manager.GetErrorText().rfind(L"{-1001}{CDeviceManager::InitEnvironment:line[394]}{{", 0), 0u);
     EXPECT_NE(manager.GetErrorText().find(L"}{GCGetLastError failed}}"), std::wstring::npos)
         << Narrow(manager.GetErrorText());
     manager.ReleaseEnvironment();
@@ -125,7 +123,8 @@ TEST(DeviceManagerInitTest, InstanceIsCreatedOnceAndReleased) {
 // A loaded producer and its cameras.
 class DeviceManagerTest : public ::testing::Test {
 protected:
-    void Load(const json& description, testbed::ProducerBuild producer = testbed::ProducerBuild::kWithUpgradeExtensions) {
+    void Load(const json& description,
+              testbed::ProducerBuild producer = testbed::ProducerBuild::kWithUpgradeExtensions) {
         m_sim = std::make_unique<SimulatedCameras>(description, producer);
         ASSERT_TRUE(m_manager.InitEnvironment(kProducer)) << Narrow(m_manager.GetErrorText());
     }
@@ -230,8 +229,7 @@ TEST_F(DeviceManagerTest, FailedReadsMarkOnlyTheirField) {
     EXPECT_EQ(FIELD(info, factoryVersion), "V01.00.000.001");
     EXPECT_EQ(FIELD(info, guid), "GA10000000000000");
     // The XML version records no text of its own: the last one is the register read's.
-    EXPECT_NE(device->GetErrorText().find(L"{CU3VDevice::__GetVersionInfo:line[366]}"),
-              std::wstring::npos)
+    EXPECT_NE(device->GetErrorText().find(L"{CU3VDevice::__GetVersionInfo:line[366]}"), std::wstring::npos)
         << Narrow(device->GetErrorText());
 }
 
@@ -250,8 +248,7 @@ TEST_F(DeviceManagerTest, GuidBlockFailureMarksTheGuid) {
     Load(Description({camera}));
     ASSERT_TRUE(m_manager.UpdateDeviceList());
     EXPECT_EQ(FIELD(Find("A1")->GetDeviceInfo(), guid), "Invalid");
-    EXPECT_NE(Find("A1")->GetErrorText().find(L"{CU3VDevice::__GetDevGUIDInfo:line[1082]}"),
-              std::wstring::npos);
+    EXPECT_NE(Find("A1")->GetErrorText().find(L"{CU3VDevice::__GetDevGUIDInfo:line[1082]}"), std::wstring::npos);
 }
 
 TEST_F(DeviceManagerTest, ModelAndDisplayNameFailures) {
@@ -311,9 +308,7 @@ TEST_F(DeviceManagerTest, SecondEnumerationClosesTheFirstAndReusesInterfaces) {
 TEST_F(DeviceManagerTest, InterfaceThatCannotOpenIsSkipped) {
     json description = Description({Camera("A1")});
     description["interfaces"].insert(description["interfaces"].begin(),
-                                     json{{"id", "SIM-IF-BROKEN"},
-                                          {"open_fails", true},
-                                          {"cameras", {Camera("Z9")}}});
+                                     json{{"id", "SIM-IF-BROKEN"}, {"open_fails", true}, {"cameras", {Camera("Z9")}}});
     Load(description);
     EXPECT_TRUE(m_manager.UpdateDeviceList());
     ASSERT_EQ(m_manager.GetDeviceList().size(), 1u);
@@ -342,8 +337,7 @@ TEST_F(DeviceManagerTest, InterfaceListFailureGoesToTheDebuggerOutput) {
     EXPECT_FALSE(m_manager.UpdateDeviceList());
     const std::string debugOutput = ::testing::internal::GetCapturedStderr();
     const std::wstring text = m_manager.GetErrorText();
-    EXPECT_EQ(text.rfind(L"{-1011}{CDeviceManager::UpdateDeviceList:line[92]}{{-1011}{", 0), 0u)
-        << Narrow(text);
+    EXPECT_EQ(text.rfind(L"{-1011}{CDeviceManager::UpdateDeviceList:line[92]}{{-1011}{", 0), 0u) << Narrow(text);
     if (testbed::DebuggerOutputGoesToStandardError()) {
         EXPECT_EQ(debugOutput, Narrow(text) + "\n");
     }
@@ -354,8 +348,7 @@ TEST_F(DeviceManagerTest, InterfaceListFailureGoesToTheDebuggerOutput) {
     ::testing::internal::CaptureStderr();
     EXPECT_TRUE(m_manager.CheckReenumeration());
     EXPECT_EQ(::testing::internal::GetCapturedStderr(), "");
-    EXPECT_NE(m_manager.GetErrorText().find(L"{CDeviceManager::__ReUpdateDeviceList:line[213]}"),
-              std::wstring::npos);
+    EXPECT_NE(m_manager.GetErrorText().find(L"{CDeviceManager::__ReUpdateDeviceList:line[213]}"), std::wstring::npos);
 }
 
 TEST_F(DeviceManagerTest, CheckReenumerationComparesCountsAndCopiesNothingUnstarted) {

@@ -11,8 +11,7 @@ namespace {
 
 TEST(CGenTLLibTest, TableHoldsTheNamesInOrder) {
     EXPECT_STREQ(gentl::kEntryPointNames[0], "GCGetInfo");
-    EXPECT_STREQ(gentl::kEntryPointNames[static_cast<int>(gentl::Entry::IFOpenDevice)],
-                 "IFOpenDevice");
+    EXPECT_STREQ(gentl::kEntryPointNames[static_cast<int>(gentl::Entry::IFOpenDevice)], "IFOpenDevice");
     EXPECT_STREQ(gentl::kEntryPointNames[51], "DSGetBufferChunkData");
     EXPECT_STREQ(gentl::kEntryPointNames[54], "DPLeaveUpgradeMode");
 }

@@ -62,7 +62,8 @@ TEST(ParameterSafetyCliTest, CameraWithoutABackupIsNotFlashedUnlessTheUserAllows
         EXPECT_EQ(camera["parameters_saved"], row.saved) << row.serial;
         EXPECT_EQ(camera["parameters_restored"], row.restored) << row.serial;
         const bool held = std::string(row.status) == "User parameters not saved";
-        EXPECT_EQ(sim.Events({.deviceId = "SIM-" + std::string(row.serial), .call = "DPEnterUpgradeMode"}).size(), held ? 0u : 1u)
+        EXPECT_EQ(sim.Events({.deviceId = "SIM-" + std::string(row.serial), .call = "DPEnterUpgradeMode"}).size(),
+                  held ? 0u : 1u)
             << row.serial;
     }
     EXPECT_NE(result.err.find("B2: the user parameters could not be saved (ordinal 700 failed"), std::string::npos)
@@ -120,7 +121,9 @@ TEST(ParameterSafetyCliTest, SecondProcessIsRefusedAndTouchesNothingOfTheRunning
     SimulatedCameras sim(Description({camera}));
     ChildProcess run = BackgroundCli({"upgrade", "--all"});
     // The workers are done and the watcher waits: Config.ini and A1.ini are in use.
-    ASSERT_TRUE(testbed::WaitUntil([&] { return !sim.Events({.deviceId = "SIM-A1", .call = "DPLeaveUpgradeMode"}).empty(); })) << run.ErrorSoFar();
+    ASSERT_TRUE(testbed::WaitUntil([&] {
+        return !sim.Events({.deviceId = "SIM-A1", .call = "DPLeaveUpgradeMode"}).empty();
+    })) << run.ErrorSoFar();
     const fs::path parameters = sim.ProgramTempFolder() / "A1.ini";
     ASSERT_TRUE(fs::exists(sim.ProgramTempFolder() / "Config.ini"));
     const std::string savedParameters = ReadText(parameters);
@@ -135,8 +138,8 @@ TEST(ParameterSafetyCliTest, SecondProcessIsRefusedAndTouchesNothingOfTheRunning
     };
     const std::size_t startsBefore = ownStarts();
 
-    for (const char* command : {"list", "params export", "package plan ORV-2C", "package models", "upgrade --all",
-                                "params restore A1"}) {
+    for (const char* command :
+         {"list", "params export", "package plan ORV-2C", "package models", "upgrade --all", "params restore A1"}) {
         const ProcessResult refused = RunCli(command);
         EXPECT_EQ(refused.exitCode, 1) << command;
         EXPECT_NE(refused.err.find("another Flashwright process is running: process " + std::to_string(run.Id()) +
@@ -157,7 +160,9 @@ TEST(ParameterSafetyCliTest, BrokenPipeAndQuitRequestDoNotEndARun) {
     SimulatedCameras sim(Description({Camera("A1")}));
     ChildProcess run = BackgroundCli({"upgrade", "--all"});
     run.CloseOutput();  // as `| head -1` does once it has its line
-    ASSERT_TRUE(testbed::WaitUntil([&] { return !sim.Events({.deviceId = "SIM-A1", .call = "DPEnterUpgradeMode"}).empty(); })) << run.ErrorSoFar();
+    ASSERT_TRUE(testbed::WaitUntil([&] {
+        return !sim.Events({.deviceId = "SIM-A1", .call = "DPEnterUpgradeMode"}).empty();
+    })) << run.ErrorSoFar();
     // Where no quit request can be sent (Windows), the broken pipe alone is tried.
     if (ChildProcess::CanRequestQuit()) {
         ASSERT_TRUE(run.RequestQuit());
@@ -181,7 +186,9 @@ TEST(ParameterSafetyCliTest, RunKilledDuringTheRebootWaitIsRecoveredFromTheRecor
     SimulatedCameras sim(Description({slow}));
     {
         ChildProcess run = BackgroundCli({"upgrade", "--all"});
-        ASSERT_TRUE(testbed::WaitUntil([&] { return !sim.Events({.deviceId = "SIM-A1", .call = "DPLeaveUpgradeMode"}).empty(); })) << run.ErrorSoFar();
+        ASSERT_TRUE(testbed::WaitUntil([&] {
+            return !sim.Events({.deviceId = "SIM-A1", .call = "DPLeaveUpgradeMode"}).empty();
+        })) << run.ErrorSoFar();
         ASSERT_TRUE(run.Kill());  // as a power loss would
         run.Wait();
     }

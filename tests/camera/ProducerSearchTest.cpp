@@ -32,9 +32,7 @@ TEST(SplitStringTest, KeepsEmptyPieces) {
     for (const Case& c : cases) EXPECT_EQ(SplitString(c.text, L";"), c.pieces) << c.text;
 }
 
-TEST(SplitStringTest, MultiCharacterSeparator) {
-    EXPECT_EQ(SplitString(L"a::b", L"::"), (Pieces{L"a", L"b"}));
-}
+TEST(SplitStringTest, MultiCharacterSeparator) { EXPECT_EQ(SplitString(L"a::b", L"::"), (Pieces{L"a", L"b"})); }
 
 // Removes every spelling of the producer path variable for the test; the
 // environment is put back when the fixture goes.
@@ -53,8 +51,7 @@ protected:
 };
 
 TEST_F(ProducerPathTest, VariableNameFollowsWordSize) {
-    EXPECT_STREQ(ProducerPathVariableName(),
-                 sizeof(void*) == 8 ? L"GENICAM_GENTL64_PATH" : L"GENICAM_GENTL32_PATH");
+    EXPECT_STREQ(ProducerPathVariableName(), sizeof(void*) == 8 ? L"GENICAM_GENTL64_PATH" : L"GENICAM_GENTL32_PATH");
 }
 
 TEST_F(ProducerPathTest, UnsetVariableSearchesNothingNotEvenTheProgramFolder) {

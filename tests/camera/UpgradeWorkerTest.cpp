@@ -61,8 +61,7 @@ std::vector<PlannedRegion> Plan(const std::wstring& model, const char* deviceId)
     plan.GetRegions(pointers);
     for (const CRegion* region : pointers)
         regions.push_back({region->GetAddress(), region->GetFileType(),
-                           std::vector<std::uint8_t>(region->GetData(),
-                                                     region->GetData() + region->GetSize())});
+                           std::vector<std::uint8_t>(region->GetData(), region->GetData() + region->GetSize())});
     return regions;
 }
 
@@ -123,27 +122,25 @@ protected:
 
 struct WorkerCase {
     const char* name;
-    json faults;                  // merged into the camera's faults
-    json camera;                  // merged into the camera
-    ConfigEdit config;            // changes the shipped package configuration
+    json faults;        // merged into the camera's faults
+    json camera;        // merged into the camera
+    ConfigEdit config;  // changes the shipped package configuration
     std::int32_t status;
-    bool entered;                 // upgrade mode was entered
+    bool entered;  // upgrade mode was entered
     bool inUpgradeModeAfter;
     bool writeFailure;
     bool openedAfter;
     std::optional<std::uint64_t> failedWriteAt;
-    int writesAttempted;          // -1: every region
+    int writesAttempted;  // -1: every region
     int leaves;
     std::optional<std::wstring> errorText;
 };
 
-std::string WithoutElfFlag(std::string config) {
-    return Replace(std::move(config), "\r\nORV-2C=1\r\n", "\r\n");
-}
-std::string OldFiles(std::string config) {
-    return Replace(std::move(config), "\r\nORV-2C=1\r\n", "\r\nORV-2C=0\r\n");
-}
+std::string WithoutElfFlag(std::string config) { return Replace(std::move(config), "\r\nORV-2C=1\r\n", "\r\n"); }
+std::string OldFiles(std::string config) { return Replace(std::move(config), "\r\nORV-2C=1\r\n", "\r\nORV-2C=0\r\n"); }
 
+// One case per row, kept as written: the formatter would put each field on a line of its own.
+// clang-format off
 const WorkerCase kCases[] = {
     {"Success", {}, {}, nullptr, 0, true, false, false, false, std::nullopt, -1, 1, L"Success"},
     {"SuccessEvenWhenCloseFails", {{"close", true}}, {}, nullptr, 0, true, false, false, true,
@@ -197,9 +194,9 @@ const WorkerCase kCases[] = {
      [](std::string c) { return Replace(c, "FIRMWARE_VERSION=03_01", "FIRMWARE_VERSION=0123456789ABCDE_01"); },
      0, true, false, false, false, std::nullopt, -1, 1, L"Success"},
 };
+// clang-format on
 
-class UpgradeStatusTest : public UpgradeWorkerTest,
-                          public ::testing::WithParamInterface<WorkerCase> {};
+class UpgradeStatusTest : public UpgradeWorkerTest, public ::testing::WithParamInterface<WorkerCase> {};
 
 TEST_P(UpgradeStatusTest, LeavesStatusFlagsAndCameraAsExpected) {
     const WorkerCase& c = GetParam();
@@ -211,8 +208,7 @@ TEST_P(UpgradeStatusTest, LeavesStatusFlagsAndCameraAsExpected) {
     CU3VDevice* device = Find(id);
     ASSERT_NE(device, nullptr);
     ASSERT_TRUE(device->IsOpened());
-    const std::vector<PlannedRegion> plan =
-        Plan(platform::AnsiToWide(camera["model"].get<std::string>()), id.c_str());
+    const std::vector<PlannedRegion> plan = Plan(platform::AnsiToWide(camera["model"].get<std::string>()), id.c_str());
 
     ::testing::internal::CaptureStderr();
     RunToEnd(*device);
@@ -230,8 +226,7 @@ TEST_P(UpgradeStatusTest, LeavesStatusFlagsAndCameraAsExpected) {
         EXPECT_EQ(device->GetErrorText(), *c.errorText);
     }
     // The plan is let go with the close; a camera left open keeps it.
-    EXPECT_EQ(device->GetUpgradeFile() != nullptr,
-              c.openedAfter && c.status != StatusCode::kUpgradeFileParsingFailure);
+    EXPECT_EQ(device->GetUpgradeFile() != nullptr, c.openedAfter && c.status != StatusCode::kUpgradeFileParsingFailure);
 
     const std::vector<json> events =
         Calls(id, {"DPEnterUpgradeMode", "DPWriteUpgradeFile", "DPLeaveUpgradeMode", "DevClose"});
@@ -255,8 +250,7 @@ TEST_P(UpgradeStatusTest, LeavesStatusFlagsAndCameraAsExpected) {
     if (c.failedWriteAt) {
         EXPECT_EQ(EventAddress(writes.back()), *c.failedWriteAt);
     }
-    EXPECT_EQ(m_sim->FlashAddresses(id).size(),
-              c.failedWriteAt ? expectedWrites - 1 : expectedWrites);
+    EXPECT_EQ(m_sim->FlashAddresses(id).size(), c.failedWriteAt ? expectedWrites - 1 : expectedWrites);
     EXPECT_EQ(leaves.size(), static_cast<std::size_t>(c.leaves));
     if (c.entered) {
         // Upgrade mode is left after everything written, and the camera closed last.
@@ -266,8 +260,7 @@ TEST_P(UpgradeStatusTest, LeavesStatusFlagsAndCameraAsExpected) {
         EXPECT_EQ(events.back()["call"], "DevClose");
     }
     if (c.status == StatusCode::kEnterUpgradeModeError) {
-        EXPECT_NE(device->GetErrorText().find(L"{CU3VDevice::__EnterUpgradeMode:line[558]}{{"),
-                  std::wstring::npos)
+        EXPECT_NE(device->GetErrorText().find(L"{CU3VDevice::__EnterUpgradeMode:line[558]}{{"), std::wstring::npos)
             << Narrow(device->GetErrorText());
         if (testbed::DebuggerOutputGoesToStandardError()) {
             EXPECT_NE(debugOutput.find("{CU3VDevice::__EnterUpgradeMode:line[564]}{{"), std::string::npos)
@@ -354,9 +347,8 @@ TEST_F(UpgradeWorkerTest, SecondRunAfterAFailedLeaveSkipsEnteringAgain) {
 
 TEST_F(UpgradeWorkerTest, ReenumerationRefreshesUpgradedCameras) {
     json upgraded = Camera("W1");
-    upgraded["after_upgrade"] = {{"firmware_version", "V01.03.002.001:V01.06"},
-                                 {"device_version", "1.1_2.1_2.1"},
-                                 {"xml_version", {1, 0, 4}}};
+    upgraded["after_upgrade"] = {
+        {"firmware_version", "V01.03.002.001:V01.06"}, {"device_version", "1.1_2.1_2.1"}, {"xml_version", {1, 0, 4}}};
     Load(Description({upgraded, Camera("W2")}));
     CU3VDevice* device = Find("SIM-W1");
     RunToEnd(*device);
@@ -414,8 +406,7 @@ TEST_F(UpgradeWorkerTest, CamerasSharingOnePlanPerModelWriteExactlyThatPlan) {
             ASSERT_EQ(plan.exitCode, 0) << plan.err;
         }
         std::vector<std::filesystem::path> planFiles;
-        for (const auto& entry : std::filesystem::directory_iterator(planDir))
-            planFiles.push_back(entry.path());
+        for (const auto& entry : std::filesystem::directory_iterator(planDir)) planFiles.push_back(entry.path());
         std::sort(planFiles.begin(), planFiles.end());  // NN-0xADDRESS.bin in plan order
         ASSERT_EQ(planFiles.size(), 11u);
 

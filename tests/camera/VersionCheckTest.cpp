@@ -14,16 +14,15 @@ TEST(ExtractVersionFieldTest, Examples) {
         {L"V01.03.001.002", 2, L"01.03"},
         {L"1.2.3;4.5.6", 1, L"1_4"},
         {L"V01.05", 1, L"01"},
-        {L"V01", 1, L""},                 // the dot never comes
-        {L"a.b;c", 1, L"A"},              // upper case; a segment without a dot adds nothing
+        {L"V01", 1, L""},     // the dot never comes
+        {L"a.b;c", 1, L"A"},  // upper case; a segment without a dot adds nothing
         {L"1.2;V3.4", 1, L"1_3"},
-        {L"v01.03.001", 2, L"V01.03"},    // only a capital V starts a number
-        {L"V1.V2.3", 2, L"2"},            // a later V moves the start, dots keep counting
+        {L"v01.03.001", 2, L"V01.03"},  // only a capital V starts a number
+        {L"V1.V2.3", 2, L"2"},          // a later V moves the start, dots keep counting
         {L"", 1, L""},
-        {L"1.2.3", 0, L""},               // a count of 0 matches before any dot
+        {L"1.2.3", 0, L""},  // a count of 0 matches before any dot
     };
-    for (const Case& c : cases)
-        EXPECT_EQ(ExtractVersionField(c.text, c.count), c.expected) << c.text << " " << c.count;
+    for (const Case& c : cases) EXPECT_EQ(ExtractVersionField(c.text, c.count), c.expected) << c.text << " " << c.count;
 }
 
 TEST(CompareFirmwareVersionTest, Examples) {
@@ -45,11 +44,10 @@ TEST(CompareFirmwareVersionTest, Examples) {
         {"V0103:V01.05", "03", "01", false},           // no "." in the left part's field
         {"00.00.000.000:V01.05", "99", "01", true},    // placeholder skips the major test
         {"55.55.255.255:V01.05", "xx", "01", true},
-        {"55.55.255.255:V02.05", "xx", "01", false},   // but not the minor test
+        {"55.55.255.255:V02.05", "xx", "01", false},  // but not the minor test
         {"", "03", "01", false},
     };
-    for (const Case& c : cases)
-        EXPECT_EQ(CompareFirmwareVersion(c.camera, c.partA, c.partB), c.fits) << c.camera;
+    for (const Case& c : cases) EXPECT_EQ(CompareFirmwareVersion(c.camera, c.partA, c.partB), c.fits) << c.camera;
 }
 
 TEST(CompareFirmwareVersionTest, MinorComparesUnsignedBytes) {

@@ -60,7 +60,8 @@ TEST_F(CliTest, ModelsAreListedAsStartUpReadsThem) {
 }
 
 TEST_F(CliTest, CompilePrintsHexOrWritesTheImage) {
-    const std::string table = Table("seg.csv", "2,4,0,ui32CRCCode\n2,2,0x1234,a\n2,4,0,ui32CRCCode\n2,1,7,b\n1,0x55aa\n");
+    const std::string table =
+        Table("seg.csv", "2,4,0,ui32CRCCode\n2,2,0x1234,a\n2,4,0,ui32CRCCode\n2,1,7,b\n1,0x55aa\n");
     m_scratch.Write("seg.bin", "the user's own file");
     CliRun run = Cli("package compile '" + table + "'");
     EXPECT_EQ(run.status, 0) << run.err;

@@ -121,11 +121,26 @@ TEST(NumberRule, FieldsParseAsTheTablesExpect) {
         const char* field;
         std::uint64_t value;
     } cases[] = {
-        {"0x0101000f", 0x0101000F}, {"010", 10}, {"0X10", 0}, {" 0x10", 0},
-        {"52, ui32SIRequiredLeaderSize;", 52}, {"0x55aa", 0x55AA}, {"21930", 21930},
-        {"", 0}, {"abc", 0}, {"0x", 0}, {"0xg1", 0}, {"\t 12", 12}, {"+7", 7},
-        {"-1", max}, {"-0x1", 0}, {"18446744073709551615", max}, {"99999999999999999999999", max},
-        {"0x1FFFFFFFFFFFFFFFF", max}, {"0x0x5", 0}, {"12abc", 12},
+        {"0x0101000f", 0x0101000F},
+        {"010", 10},
+        {"0X10", 0},
+        {" 0x10", 0},
+        {"52, ui32SIRequiredLeaderSize;", 52},
+        {"0x55aa", 0x55AA},
+        {"21930", 21930},
+        {"", 0},
+        {"abc", 0},
+        {"0x", 0},
+        {"0xg1", 0},
+        {"\t 12", 12},
+        {"+7", 7},
+        {"-1", max},
+        {"-0x1", 0},
+        {"18446744073709551615", max},
+        {"99999999999999999999999", max},
+        {"0x1FFFFFFFFFFFFFFFF", max},
+        {"0x0x5", 0},
+        {"12abc", 12},
     };
     for (const auto& c : cases) EXPECT_EQ(StrToUInt64(c.field), c.value) << '"' << c.field << '"';
 }
@@ -137,15 +152,15 @@ TEST_F(CsvToDataTest, SbrmWorkedExampleCompilesByteForByte) {
     const std::vector<std::uint8_t> expected = Bytes({
         0xD6, 0x38, 0x00, 0x00,                          // check value of bytes 4..71
         0x00, 0x00, 0x01, 0x00,                          // U3V version
-        0x03, 0, 0, 0, 0, 0, 0, 0,                       // capability
-        0, 0, 0, 0, 0, 0, 0, 0,                          // configuration
+        0x03, 0,    0,    0,    0,    0,    0,    0,     // capability
+        0,    0,    0,    0,    0,    0,    0,    0,     // configuration
         0x00, 0x04, 0x00, 0x00, 0x00, 0x04, 0x00, 0x00,  // transfer lengths
         0x01, 0x00, 0x00, 0x00,                          // stream channels
-        0x00, 0x00, 0x02, 0x00, 0, 0, 0, 0,              // SIRM address
+        0x00, 0x00, 0x02, 0x00, 0,    0,    0,    0,     // SIRM address
         0x30, 0x00, 0x00, 0x00,                          // SIRM length
-        0x00, 0x10, 0x02, 0x00, 0, 0, 0, 0,              // EIRM address
+        0x00, 0x10, 0x02, 0x00, 0,    0,    0,    0,     // EIRM address
         0x0C, 0x00, 0x00, 0x00,                          // EIRM length
-        0, 0, 0, 0, 0, 0, 0, 0,                          // IIDC2 address
+        0,    0,    0,    0,    0,    0,    0,    0,     // IIDC2 address
         0x08, 0x00, 0x00, 0x00,                          // current speed
     });
     EXPECT_EQ(result.image, expected);
@@ -186,8 +201,8 @@ TEST_F(CsvToDataTest, BlockLayoutRowsBehaveAsDocumented) {
         ",,,,,\n"
         ",,,,,\n");
     ASSERT_EQ(result.code, kCsvSuccess);
-    std::vector<std::uint8_t> section = Bytes({0x56, 0x34, 0x44, 0x33, 0x22, 0x11, 0x88, 0x77, 0x66, 0x55,
-                                               'a', 'b', 'c', 0, 0, 0});
+    std::vector<std::uint8_t> section =
+        Bytes({0x56, 0x34, 0x44, 0x33, 0x22, 0x11, 0x88, 0x77, 0x66, 0x55, 'a', 'b', 'c', 0, 0, 0});
     std::vector<std::uint8_t> expected = CheckValue(section);
     expected.insert(expected.end(), section.begin(), section.end());
     expected.insert(expected.end(), 4, 0xFF);
@@ -297,7 +312,7 @@ TEST_F(CsvToDataTest, MalformedTablesFailWithoutLeavingTheirBuffers) {
         {"0x0,,,\n0,2,,\n1,0x55aa,,\n", kCsvBadRow},
         {"0x0,,,\n0,0xFFFFFFFFFFFF,,\n", kCsvNoMemory},
         {"2,4,0,ui32CRCCode\n2,4,1,a\n1,0x55aa\n2,4,1,after the terminator\n", kCsvBadRow},
-        {"2,2,1,a\n1,0x55aa\n", kCsvBadRow},                // segment shorter than its check value
+        {"2,2,1,a\n1,0x55aa\n", kCsvBadRow},  // segment shorter than its check value
         {"2,4,0,ui32CRCCode\n4,2,abc,\n1,0x55aa\n", kCsvTextTooLong},
         {"2,0xFFFFFFFFFFFF,1,a\n1,0x55aa\n", kCsvNoMemory},
     };

@@ -22,9 +22,7 @@ protected:
     void UseAsRunConfig(const std::string& text) { package::SetPackageConfigPath(WriteIni(text, "run.ini")); }
 };
 
-std::vector<std::wstring> Models(std::initializer_list<const wchar_t*> names) {
-    return {names.begin(), names.end()};
-}
+std::vector<std::wstring> Models(std::initializer_list<const wchar_t*> names) { return {names.begin(), names.end()}; }
 
 }  // namespace
 
@@ -84,18 +82,22 @@ TEST_F(PackageConfigTest, ModelListEdgeCases) {
     } cases[] = {
         {"zero", "[DeviceTotal]\r\nTotal=0\r\n[DeviceModel]\r\nDeviceModel0=A\r\n", true, {}},
         {"negative", "[DeviceTotal]\r\nTotal=-3\r\n[DeviceModel]\r\nDeviceModel0=A\r\n", true, {}},
-        {"fewer", "[DeviceTotal]\nTotal=3\n[DeviceModel]\nDeviceModel0=A\nDeviceModel1=B\nDeviceModel2=C\n"
-                  "DeviceModel3=D\n", true, Models({L"A", L"B", L"C"})},
-        {"gap", "[DeviceTotal]\nTotal=3\n[DeviceModel]\nDeviceModel0=A\nDeviceModel2=C\n", true,
-         Models({L"A", L"C"})},
-        {"case", "[devicetotal]\nTOTAL=2\n[DEVICEMODEL]\ndevicemodel1=b\nDeviceModel0=a\n", true,
-         Models({L"a", L"b"})},
-        {"skipped values", "[DeviceTotal]\nTotal=4\n[DeviceModel]\nDeviceModel0=Not Found\nDeviceModel1=\n"
-                           "DeviceModel2 =  spaced  \nDeviceModel03=leading zero\n", true, Models({L"spaced"})},
-        {"first entry wins", "[DeviceTotal]\nTotal=1\n[DeviceModel]\nDeviceModel0=first\nDeviceModel0=second\n"
-                             "[DeviceModel]\nDeviceModel0=third\n", true, Models({L"first"})},
-        {"no continuation lines", "[DeviceTotal]\nTotal=2\n[DeviceModel]\nDeviceModel0=A\n  DeviceModel1=B ; x\n",
-         true, Models({L"A", L"B ; x"})},
+        {"fewer",
+         "[DeviceTotal]\nTotal=3\n[DeviceModel]\nDeviceModel0=A\nDeviceModel1=B\nDeviceModel2=C\n"
+         "DeviceModel3=D\n",
+         true, Models({L"A", L"B", L"C"})},
+        {"gap", "[DeviceTotal]\nTotal=3\n[DeviceModel]\nDeviceModel0=A\nDeviceModel2=C\n", true, Models({L"A", L"C"})},
+        {"case", "[devicetotal]\nTOTAL=2\n[DEVICEMODEL]\ndevicemodel1=b\nDeviceModel0=a\n", true, Models({L"a", L"b"})},
+        {"skipped values",
+         "[DeviceTotal]\nTotal=4\n[DeviceModel]\nDeviceModel0=Not Found\nDeviceModel1=\n"
+         "DeviceModel2 =  spaced  \nDeviceModel03=leading zero\n",
+         true, Models({L"spaced"})},
+        {"first entry wins",
+         "[DeviceTotal]\nTotal=1\n[DeviceModel]\nDeviceModel0=first\nDeviceModel0=second\n"
+         "[DeviceModel]\nDeviceModel0=third\n",
+         true, Models({L"first"})},
+        {"no continuation lines", "[DeviceTotal]\nTotal=2\n[DeviceModel]\nDeviceModel0=A\n  DeviceModel1=B ; x\n", true,
+         Models({L"A", L"B ; x"})},
         {"missing total", "[DeviceTotal]\n[DeviceModel]\nDeviceModel0=A\n", false, {}},
         {"total minus one", "[DeviceTotal]\nTotal=-1\n", false, {}},
         {"empty file", "", false, {}},
@@ -117,9 +119,9 @@ TEST_F(PackageConfigTest, IntegersFollowTheWindowsProfileRules) {
         bool ok;
         std::int32_t result;
     } cases[] = {
-        {"144", true, 144}, {"  144  ", true, 144}, {"+7", true, 7}, {"-5", true, -5}, {"12abc", true, 12},
-        {"abc", true, 0}, {"0x1F", true, 31}, {"4294967297", true, 1}, {"-1", false, 0}, {"", false, 0},
-        {"4294967295", false, 0},  // wraps to -1, which reads as missing
+        {"144", true, 144},  {"  144  ", true, 144}, {"+7", true, 7},          {"-5", true, -5},
+        {"12abc", true, 12}, {"abc", true, 0},       {"0x1F", true, 31},       {"4294967297", true, 1},
+        {"-1", false, 0},    {"", false, 0},         {"4294967295", false, 0},  // wraps to -1, which reads as missing
     };
     for (const auto& c : cases) {
         const std::wstring path = WriteIni(std::string("[S]\nkey=") + c.value + "\n");
@@ -140,11 +142,18 @@ TEST_F(PackageConfigTest, AddressesReadAsSignedBase16FromTheRunFile) {
         bool ok;
         std::int32_t result;
     } cases[] = {
-        {"0x1200000", true, 0x1200000}, {"1200000", true, 0x1200000}, {"0X13f7000", true, 0x13F7000},
-        {"  0x13e5000  ", true, 0x13E5000}, {"12zz", true, 0x12}, {"zz", true, 0}, {"0x", true, 0},
+        {"0x1200000", true, 0x1200000},
+        {"1200000", true, 0x1200000},
+        {"0X13f7000", true, 0x13F7000},
+        {"  0x13e5000  ", true, 0x13E5000},
+        {"12zz", true, 0x12},
+        {"zz", true, 0},
+        {"0x", true, 0},
         {"FFFFFFFF", true, std::numeric_limits<std::int32_t>::max()},
-        {"-10", true, -16}, {"-FFFFFFFFF", true, std::numeric_limits<std::int32_t>::min()},
-        {"Not Found", false, 0}, {"", false, 0},
+        {"-10", true, -16},
+        {"-FFFFFFFFF", true, std::numeric_limits<std::int32_t>::min()},
+        {"Not Found", false, 0},
+        {"", false, 0},
     };
     for (const auto& c : cases) {
         UseAsRunConfig(std::string("[ORV-2C]\r\nAddress0=") + c.value + "\r\n");

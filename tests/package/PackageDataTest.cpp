@@ -123,7 +123,7 @@ TEST_F(PackageDataTest, OpaqueFilesHaveTheirShippedSizeAndHeaders) {
 
         const auto zip = Resource(first + 5);
         ASSERT_EQ(zip.size(), 27192u);
-        EXPECT_EQ(U32(zip, 0), 0x04034B50u);  // local file header
+        EXPECT_EQ(U32(zip, 0), 0x04034B50u);                // local file header
         EXPECT_EQ(U32(zip, zip.size() - 22), 0x06054B50u);  // end of central directory
     }
 }
@@ -239,7 +239,8 @@ TEST(ReleaseInfoTest, MalformedMetadataIsRefusedWithItsLine) {
     }
     package::ReleaseInfo info;
     std::string error;
-    ASSERT_TRUE(package::ParseReleaseInfo("; note\n[A]\nFirmwareVersion = V01.06:X \n[B]\nFirmwareVersion=V2\n", info, error));
+    ASSERT_TRUE(
+        package::ParseReleaseInfo("; note\n[A]\nFirmwareVersion = V01.06:X \n[B]\nFirmwareVersion=V2\n", info, error));
     EXPECT_EQ(info.FirmwareVersionOf("A"), "V01.06:X");
     EXPECT_EQ(info.FirmwareVersionOf("B"), "V2");
 }

@@ -177,10 +177,17 @@ TEST(UniqueFileNameTest, KeepsSafeShortNamesAndHashesTheRest) {
         std::wstring name;
         bool plain;
     } cases[] = {
-        {L"ZV21A0001", true},       {L"CAM-A141", true},          {L"CAM/1", false},
-        {L"CAM\\1", false},         {L"a..b", false},             {L"Config", false},
-        {L"config", false},         {L"tab\there", false},        {longName, false},
-        {L"", false},               {L"x-0123456789abcdef", false},
+        {L"ZV21A0001", true},
+        {L"CAM-A141", true},
+        {L"CAM/1", false},
+        {L"CAM\\1", false},
+        {L"a..b", false},
+        {L"Config", false},
+        {L"config", false},
+        {L"tab\there", false},
+        {longName, false},
+        {L"", false},
+        {L"x-0123456789abcdef", false},
     };
     std::set<std::wstring> names;
     for (const auto& c : cases) {

@@ -21,6 +21,8 @@ void PackageEnvironment::SetUp() {
 void PackageEnvironment::TearDown() {
     package::SetPackageConfigPath(L"");
     package::RemoveTempDirectory();
-    if (m_hadRuntimeDir) platform::SetEnvironmentVariable(L"XDG_RUNTIME_DIR", m_savedRuntimeDir);
-    else platform::UnsetEnvironmentVariable(L"XDG_RUNTIME_DIR");
+    if (m_hadRuntimeDir)
+        platform::SetEnvironmentVariable(L"XDG_RUNTIME_DIR", m_savedRuntimeDir);
+    else
+        platform::UnsetEnvironmentVariable(L"XDG_RUNTIME_DIR");
 }

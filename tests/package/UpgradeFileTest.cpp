@@ -193,10 +193,10 @@ TEST_F(UpgradeFileTest, ItemsThatCannotBePreparedFailThePlan) {
         const char* name;
         std::tuple<int, std::string, int> item;
     } cases[] = {
-        {"negative id", {-2, "0x1380000", 2}},  {"address 0", {148, "zz", 2}},
+        {"negative id", {-2, "0x1380000", 2}},     {"address 0", {148, "zz", 2}},
         {"negative type", {148, "0x1380000", -2}}, {"missing resource", {999, "0x1380000", 2}},
         {"missing binary", {999, "0x1200000", 0}}, {"missing image", {999, "0x12f0000", 1}},
-        {"table fails", {900, "0x1380000", 2}},   {"empty image", {901, "0x1380000", 2}},
+        {"table fails", {900, "0x1380000", 2}},    {"empty image", {901, "0x1380000", 2}},
         {"empty resource", {902, "0x1380000", 0}},
     };
     for (const auto& c : cases) {
@@ -213,8 +213,8 @@ TEST_F(UpgradeFileTest, ItemsThatCannotBePreparedFailThePlan) {
 
 TEST_F(UpgradeFileTest, ManifestCompletionPicksTheLastXmlAndManifest) {
     package::testing::OverrideResource(L"UPGRADEFILE", 900, std::string(1000, 'x'));
-    UseConfig(ModelSection("TWO", {{144, "0x13c0000", 3}, {145, "0x13b0000", 4}, {900, "0x13d0000", 3},
-                                   {145, "0x13b8000", 4}}) +
+    UseConfig(ModelSection(
+                  "TWO", {{144, "0x13c0000", 3}, {145, "0x13b0000", 4}, {900, "0x13d0000", 3}, {145, "0x13b8000", 4}}) +
               ModelSection("NOXML", {{145, "0x13b0000", 4}}) + ModelSection("NOMANIFEST", {{144, "0x13c0000", 3}}) +
               ModelSection("TYPE7", {{148, "0x1380000", 7}}));
     CUpgradeFile plan;
@@ -264,7 +264,8 @@ TEST_F(UpgradeFileTest, PlansPrepareAtOnceOnSeveralThreadsWithoutFiles) {
         workers.emplace_back([&, i] {
             CUpgradeFile plan;
             if (plan.LoadBurnList(L"ORV-2C", ids[i]) && plan.PrepareBurnFiles())
-                for (const CRegion* region : Regions(plan)) images[static_cast<std::size_t>(i)].push_back(Bytes(region));
+                for (const CRegion* region : Regions(plan))
+                    images[static_cast<std::size_t>(i)].push_back(Bytes(region));
         });
     }
     for (auto& worker : workers) worker.join();
@@ -277,7 +278,8 @@ TEST_F(UpgradeFileTest, PlansPrepareAtOnceOnSeveralThreadsWithoutFiles) {
 // plan handed to all; a model whose plan fails answers null to every one.
 TEST_F(UpgradeFileTest, PlanSetBuildsEachModelOnceForAllItsWorkers) {
     UseConfig(ModelSection("GOOD", {{148, "0x1380000", 2}, {144, "0x13c0000", 3}, {145, "0x13b0000", 4}}) +
-              ModelSection("OTHER", {{149, "0x1390000", 2}}) + ModelSection("BAD", {{149, "0x1390000", 2}, {999, "0x1380000", 2}}));
+              ModelSection("OTHER", {{149, "0x1390000", 2}}) +
+              ModelSection("BAD", {{149, "0x1390000", 2}, {999, "0x1380000", 2}}));
     CBurnPlanSet plans;
     const wchar_t* asked[] = {L"GOOD", L"OTHER", L"BAD", L"GOOD", L"BAD", L"GOOD", L"OTHER", L"GOOD"};
     std::vector<std::shared_ptr<const CUpgradeFile>> answers(std::size(asked));

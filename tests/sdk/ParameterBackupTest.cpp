@@ -46,9 +46,9 @@ TEST(ParameterBackup, ExportPassSavesEveryCameraAndKeepsADatedCopy) {
     CAPIDeviceManager manager;
     ASSERT_TRUE(ExportUserParams(manager)) << platform::WideToAnsi(manager.GetErrorText());
 
-    EXPECT_EQ(Calls(sim), (Strings{"ZvIAPI_100", "ZvIAPI_200", "ZvIAPI_201", "ZvIAPI_301", "ZvIAPI_301",
-                                   "ZvIAPI_412", "ZvIAPI_421", "ZvIAPI_700", "ZvIAPI_412", "ZvIAPI_421",
-                                   "ZvIAPI_700", "ZvIAPI_302", "ZvIAPI_302", "ZvIAPI_101"}));
+    EXPECT_EQ(Calls(sim), (Strings{"ZvIAPI_100", "ZvIAPI_200", "ZvIAPI_201", "ZvIAPI_301", "ZvIAPI_301", "ZvIAPI_412",
+                                   "ZvIAPI_421", "ZvIAPI_700", "ZvIAPI_412", "ZvIAPI_421", "ZvIAPI_700", "ZvIAPI_302",
+                                   "ZvIAPI_302", "ZvIAPI_101"}));
     EXPECT_EQ(Calls(sim, "SIM-SN1"), (Strings{"ZvIAPI_301", "ZvIAPI_412", "ZvIAPI_421", "ZvIAPI_700", "ZvIAPI_302"}));
     for (const json& event : sim.Events()) {
         if (event["call"] == "ZvIAPI_301") {
@@ -99,9 +99,9 @@ TEST(ParameterBackup, ImportPassLoadsTheFileThenStoresItInTheCamera) {
         imported.push_back(call);
         EXPECT_EQ(e["result"], 0) << e.dump();
     }
-    EXPECT_EQ(imported, (Strings{"ZvIAPI_100", "ZvIAPI_200", "ZvIAPI_201", "ZvIAPI_301", "ZvIAPI_701",
-                                 "ZvIAPI_412=1", "ZvIAPI_421:0x70001b5a", "ZvIAPI_412=0",
-                                 "ZvIAPI_421:0x70001b59", "ZvIAPI_302", "ZvIAPI_101"}));
+    EXPECT_EQ(imported,
+              (Strings{"ZvIAPI_100", "ZvIAPI_200", "ZvIAPI_201", "ZvIAPI_301", "ZvIAPI_701", "ZvIAPI_412=1",
+                       "ZvIAPI_421:0x70001b5a", "ZvIAPI_412=0", "ZvIAPI_421:0x70001b59", "ZvIAPI_302", "ZvIAPI_101"}));
 }
 
 TEST(ParameterBackup, CamerasThatCannotTakePartAreSkippedQuietly) {
@@ -121,7 +121,8 @@ TEST(ParameterBackup, CamerasThatCannotTakePartAreSkippedQuietly) {
     EXPECT_EQ(Calls(sim, "SIM-SN4"), (Strings{"ZvIAPI_301", "ZvIAPI_412", "ZvIAPI_302"}));
     EXPECT_TRUE(manager.GetErrorText().empty());
     EXPECT_TRUE(fs::exists(sim.ProgramTempFolder() / "SN1.ini"));
-    for (const char* absent : {"SN2.ini", "SN3.ini", "SN4.ini"}) EXPECT_FALSE(fs::exists(sim.ProgramTempFolder() / absent));
+    for (const char* absent : {"SN2.ini", "SN3.ini", "SN4.ini"})
+        EXPECT_FALSE(fs::exists(sim.ProgramTempFolder() / absent));
     EXPECT_EQ(FilesIn(sim.BackupFolder()).size(), 1u);
 
     // The import pass skips them the same way.
@@ -137,12 +138,19 @@ TEST(ParameterBackup, FailuresOfTheSdkAreReportedWithItsDescription) {
         std::wstring expectedText;
         Strings expectedCalls;
     } cases[] = {
-        {"open fails", {{"init", -14}}, true,
-         L"{-14}{CAPIDeviceManager::InitEnvironment:line[32]}{Access to the camera was denied}", {"ZvIAPI_100"}},
-        {"listing fails", {{"list", -12}}, false,
+        {"open fails",
+         {{"init", -14}},
+         true,
+         L"{-14}{CAPIDeviceManager::InitEnvironment:line[32]}{Access to the camera was denied}",
+         {"ZvIAPI_100"}},
+        {"listing fails",
+         {{"list", -12}},
+         false,
          L"{-12}{CAPIDeviceManager::UpdateDeviceList:line[188]}{The camera did not respond}",
          {"ZvIAPI_100", "ZvIAPI_200", "ZvIAPI_101"}},
-        {"entries fail, no description", {{"info", -1}, {"describe", false}}, true,
+        {"entries fail, no description",
+         {{"info", -1}, {"describe", false}},
+         true,
          L"{-1}{CAPIDeviceManager::UpdateDeviceList:line[188]}{Interface call failed}",
          {"ZvIAPI_100", "ZvIAPI_200", "ZvIAPI_201", "ZvIAPI_101"}},
     };
@@ -185,14 +193,16 @@ TEST(ParameterBackup, MissingLibraryOrEntryPointIsAFailureText) {
         CAPIDeviceManager manager(platform::FromNativePath(sim.Root().string()));
         EXPECT_FALSE(ExportUserParams(manager));
         const std::wstring text = manager.GetErrorText();
-        EXPECT_EQ(text.rfind(L"{-1}{CAPIDeviceManager::InitEnvironment:line[32]}{", 0), 0u) << platform::WideToAnsi(text);
+        EXPECT_EQ(text.rfind(L"{-1}{CAPIDeviceManager::InitEnvironment:line[32]}{", 0), 0u)
+            << platform::WideToAnsi(text);
         EXPECT_NE(text.find(platform::LibraryFileName(L"ZvIAPI")), std::wstring::npos);
     }
     {
         const fs::path partial = testbed::BinDir() / "partial-sdk";
         CAPIDeviceManager manager(platform::FromNativePath(partial.string()));
         EXPECT_FALSE(ExportUserParams(manager));
-        EXPECT_EQ(manager.GetErrorText(), L"{-1}{CAPIDeviceManager::UpdateDeviceList:line[188]}{Interface call failed}");
+        EXPECT_EQ(manager.GetErrorText(),
+                  L"{-1}{CAPIDeviceManager::UpdateDeviceList:line[188]}{Interface call failed}");
     }
 }
 
@@ -241,7 +251,7 @@ TEST(ParameterBackup, CommandLinePassesReportEachCameraAndLeaveNoFileBehind) {
     EXPECT_EQ(imported.exitCode, 1) << imported.out;
     EXPECT_NE(imported.out.find("SN1: NOT restored: no parameter file"), std::string::npos) << imported.out;
     EXPECT_EQ(Calls(sim, "SIM-SN1"), (Strings{"ZvIAPI_301", "ZvIAPI_412", "ZvIAPI_421", "ZvIAPI_700", "ZvIAPI_302",
-                                         "ZvIAPI_301", "ZvIAPI_302"}))
+                                              "ZvIAPI_301", "ZvIAPI_302"}))
         << "no file: nothing is loaded into the camera";
 
     // params restore loads the latest dated copy; a failed load is reported per camera.
@@ -265,8 +275,7 @@ TEST(ParameterBackup, CommandLinePassesReportEachCameraAndLeaveNoFileBehind) {
     sim.WriteDescription(broken);
     testbed::ProcessResult failed = RunCli("params import");
     EXPECT_EQ(failed.exitCode, 1);
-    EXPECT_NE(failed.out.find("{-14}{CAPIDeviceManager::InitEnvironment:line[32]}"), std::string::npos)
-        << failed.out;
+    EXPECT_NE(failed.out.find("{-14}{CAPIDeviceManager::InitEnvironment:line[32]}"), std::string::npos) << failed.out;
 
     // An unusable temporary folder: exit 1 naming the folder and the reason, and no SDK call at all.
     sim.WriteDescription(Description({Camera("SN1")}));
@@ -344,7 +353,8 @@ TEST(ParameterBackup, EveryIdentityGetsAFileOfItsOwn) {
         EXPECT_EQ(json::parse(in)["serial"], camera.serial) << camera.identity;
     }
     EXPECT_EQ(files.size(), identities.size());
-    const std::string configName = fs::path(platform::ToNativePath(manager.FindBySerial("SN2")->file)).filename().string();
+    const std::string configName =
+        fs::path(platform::ToNativePath(manager.FindBySerial("SN2")->file)).filename().string();
     EXPECT_EQ(configName.rfind("Config-", 0), 0u) << configName;
     EXPECT_EQ(configName.size(), std::string("Config-0123456789abcdef.ini").size()) << configName;
 
@@ -376,7 +386,7 @@ TEST(ParameterBackup, BackupFolderThatIsALinkIsRefusedAndLeftAlone) {
     EXPECT_TRUE(camera->exported->succeeded);
     EXPECT_TRUE(camera->persistentCopy.empty());
     EXPECT_TRUE(fs::is_empty(target));
-    EXPECT_EQ(fs::status(target).permissions() & fs::perms::all,
-              fs::perms::owner_all | fs::perms::group_read | fs::perms::group_exec | fs::perms::others_read |
-                  fs::perms::others_exec);
+    EXPECT_EQ(fs::status(target).permissions() & fs::perms::all, fs::perms::owner_all | fs::perms::group_read |
+                                                                     fs::perms::group_exec | fs::perms::others_read |
+                                                                     fs::perms::others_exec);
 }

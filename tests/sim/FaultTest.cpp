@@ -145,7 +145,10 @@ const FaultCase kCases[] = {
          EXPECT_EQ(p.DevGetPort(device, &port), GC_ERR_IO);
          EXPECT_EQ(p.DevClose(device), GC_ERR_SUCCESS);
      }},
-    {"read_fails", [](json&, json& c) { c["faults"]["read_fails"] = {"0x144", "0xC00000"}; },
+    {"read_fails",
+     [](json&, json& c) {
+         c["faults"]["read_fails"] = {"0x144", "0xC00000"};
+     },
      [](const Producer& p, const Sdk&, const SimulatedCameras&) {
          Session s(p);
          const Session::Opened cam = s.Open(Fault());
@@ -180,7 +183,8 @@ const FaultCase kCases[] = {
          INFO_DATATYPE type = INFO_DATATYPE_STRING;
          EXPECT_EQ(p.IFGetDeviceInfo(s.iface, Fault().c_str(), DEVICE_INFO_MODEL, &type, text, &size), GC_ERR_IO);
          size = 128;
-         EXPECT_EQ(p.IFGetDeviceInfo(s.iface, Fault().c_str(), DEVICE_INFO_DISPLAYNAME, &type, text, &size), GC_ERR_SUCCESS);
+         EXPECT_EQ(p.IFGetDeviceInfo(s.iface, Fault().c_str(), DEVICE_INFO_DISPLAYNAME, &type, text, &size),
+                   GC_ERR_SUCCESS);
          EXPECT_EQ(s.ReadText(s.Open(Fault()).port, 0x44, 64), "ORV-2C");  // the register still answers
      }},
     {"display_name", [](json&, json& c) { c["faults"]["display_name"] = true; },
@@ -289,7 +293,8 @@ const FaultCase kCases[] = {
      [](const Producer&, const Sdk& sdk, const SimulatedCameras& sim) {
          ASSERT_EQ(sdk.open(), ZV_OK);
          std::vector<int> ordinals;
-         EXPECT_EQ(Export(sdk, sdk.OpenCamera("SN0001"), (sim.Root() / "p.ini").string(), ordinals), ZV_ERR_NO_RESPONSE);
+         EXPECT_EQ(Export(sdk, sdk.OpenCamera("SN0001"), (sim.Root() / "p.ini").string(), ordinals),
+                   ZV_ERR_NO_RESPONSE);
          EXPECT_EQ(ordinals, (std::vector<int>{412, 421, 700}));
          EXPECT_FALSE(fs::exists(sim.Root() / "p.ini"));
          sdk.close();

@@ -37,7 +37,8 @@ TEST(ParallelUpgrade, FourCamerasFromFourThreadsAtOnce) {
             for (uint64_t address : {0x1200000ull, 0x12f0000ull}) {
                 const std::vector<uint8_t> bytes = Pattern(100000, static_cast<uint8_t>(i * 16 + (address >> 20)));
                 size_t size = bytes.size();
-                if (result == GC_ERR_SUCCESS) result = p.DPWriteUpgradeFile(port, address, bytes.data(), &size, 4096, 32, 0, 1);
+                if (result == GC_ERR_SUCCESS)
+                    result = p.DPWriteUpgradeFile(port, address, bytes.data(), &size, 4096, 32, 0, 1);
             }
             if (result == GC_ERR_SUCCESS) result = p.DPLeaveUpgradeMode(port);
             if (result == GC_ERR_SUCCESS) result = p.DevClose(device);
@@ -74,7 +75,8 @@ TEST(ParallelUpgrade, FourCamerasFromFourThreadsAtOnce) {
     int64_t latestStart = 0;
     int64_t earliestEnd = INT64_MAX;
     for (int i = 0; i < 4; ++i) {
-        const std::vector<json> writes = sim.Events({.deviceId = "SIM-SN000" + std::to_string(i), .call = "DPWriteUpgradeFile"});
+        const std::vector<json> writes =
+            sim.Events({.deviceId = "SIM-SN000" + std::to_string(i), .call = "DPWriteUpgradeFile"});
         ASSERT_EQ(writes.size(), 2u);
         latestStart = std::max(latestStart, writes.front()["start_us"].get<int64_t>());
         earliestEnd = std::min(earliestEnd, writes.back()["ts_us"].get<int64_t>());
@@ -85,7 +87,8 @@ TEST(ParallelUpgrade, FourCamerasFromFourThreadsAtOnce) {
         const std::string id = "SIM-SN000" + std::to_string(i);
         ASSERT_TRUE(s.WaitUntilListed(id, 30.0)) << id;
         for (uint64_t address : {0x1200000ull, 0x12f0000ull}) {
-            EXPECT_EQ(ReadBytes(sim.FlashFile(id, address)), Pattern(100000, static_cast<uint8_t>(i * 16 + (address >> 20))));
+            EXPECT_EQ(ReadBytes(sim.FlashFile(id, address)),
+                      Pattern(100000, static_cast<uint8_t>(i * 16 + (address >> 20))));
         }
         EXPECT_EQ(sim.CameraState(id)["firmware_version"], "V01.03.002.001:V01.06");
     }

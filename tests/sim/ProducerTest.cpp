@@ -38,6 +38,8 @@ std::set<std::string> ExportedSymbols(const fs::path& file) {
     return names;
 }
 
+// Kept as written: the formatter would put each name on a line of its own.
+// clang-format off
 const char* const kGenTL16[] = {
     "GCGetInfo", "GCGetLastError", "GCInitLib", "GCCloseLib", "GCReadPort", "GCWritePort", "GCGetPortURL",
     "GCGetPortInfo", "GCRegisterEvent", "GCUnregisterEvent", "EventGetData", "EventGetDataInfo", "EventGetInfo",
@@ -51,6 +53,7 @@ const char* const kGenTL16[] = {
     "DevGetParentIF", "DSGetParentDev", "DSGetNumBufferParts", "DSGetBufferPartInfo", "DSAnnounceCompositeBuffer",
     "DSGetBufferInfoStacked", "DSGetBufferPartInfoStacked", "DSGetNumFlows", "DSGetFlowInfo",
     "DSGetNumBufferSegments", "DSGetBufferSegmentInfo"};
+// clang-format on
 
 }  // namespace
 
@@ -254,12 +257,14 @@ TEST(Producer, SecondOpenAnswersAlreadyOpenAndWorks) {
     int32_t status = 0;
     size_t size = sizeof status;
     INFO_DATATYPE type = 0;
-    ASSERT_EQ(p.IFGetDeviceInfo(s.iface, "SIM-SN0001", DEVICE_INFO_ACCESS_STATUS, &type, &status, &size), GC_ERR_SUCCESS);
+    ASSERT_EQ(p.IFGetDeviceInfo(s.iface, "SIM-SN0001", DEVICE_INFO_ACCESS_STATUS, &type, &status, &size),
+              GC_ERR_SUCCESS);
     EXPECT_EQ(status, DEVICE_ACCESS_STATUS_OPEN_READWRITE);
     EXPECT_EQ(p.DevClose(first), GC_ERR_SUCCESS);
     EXPECT_EQ(s.ReadText(port, 0x144, 64), "SN0001");  // the other handle still holds the camera
     EXPECT_EQ(p.DevClose(second), GC_ERR_SUCCESS);
-    ASSERT_EQ(p.IFGetDeviceInfo(s.iface, "SIM-SN0001", DEVICE_INFO_ACCESS_STATUS, &type, &status, &size), GC_ERR_SUCCESS);
+    ASSERT_EQ(p.IFGetDeviceInfo(s.iface, "SIM-SN0001", DEVICE_INFO_ACCESS_STATUS, &type, &status, &size),
+              GC_ERR_SUCCESS);
     EXPECT_EQ(status, DEVICE_ACCESS_STATUS_READWRITE);
 }
 
@@ -413,13 +418,19 @@ TEST(Producer, DescriptionErrorsNameTheKeyAtFault) {
         const char* expected;
     };
     const Case cases[] = {
-        {"misspelt fault", [](json& d) { d["interfaces"][0]["cameras"][0]["faults"] = {{"write_fail_at", "0x1"}}; },
+        {"misspelt fault",
+         [](json& d) {
+             d["interfaces"][0]["cameras"][0]["faults"] = {{"write_fail_at", "0x1"}};
+         },
          "interfaces[0].cameras[0].faults.write_fail_at is not a known key"},
         {"long GUID", [](json& d) { d["interfaces"][0]["cameras"][0]["guid"] = "0123456789ABCDEFG"; },
          "interfaces[0].cameras[0].guid is longer than 16 bytes"},
         {"repeated id", [](json& d) { d["interfaces"][0]["cameras"][1]["device_id"] = "SIM-SN0001"; },
          "interfaces[0].cameras[1].device_id repeats"},
-        {"bad address", [](json& d) { d["interfaces"][0]["cameras"][0]["faults"] = {{"read_fails", {"0xZZ"}}}; },
+        {"bad address",
+         [](json& d) {
+             d["interfaces"][0]["cameras"][0]["faults"] = {{"read_fails", {"0xZZ"}}};
+         },
          "interfaces[0].cameras[0].faults.read_fails[0] must be a hexadecimal number"},
         {"bad speed", [](json& d) { d["interfaces"][0]["cameras"][0]["write_bytes_per_second"] = 0; },
          "write_bytes_per_second must be a number above 0"},
@@ -550,17 +561,22 @@ TEST(Producer, EveryEntryPointRecordsEveryCallRefusedOnesWithTheirResult) {
     };
     const std::vector<EntryCall> calls = {
         {"GCGetInfo", [&] { return CallByName(p, "GCGetInfo", command, type, buffer, size); }},
-        {"GCGetLastError", [&] { return CallByName(p, "GCGetLastError", static_cast<GC_ERROR*>(nullptr), text, size); }},
+        {"GCGetLastError",
+         [&] { return CallByName(p, "GCGetLastError", static_cast<GC_ERROR*>(nullptr), text, size); }},
         {"GCInitLib", [&] { return CallByName(p, "GCInitLib"); }},  // a second time
         {"GCReadPort", [&] { return CallByName(p, "GCReadPort", h, uint64_t{0x144}, buffer, size); }},
-        {"GCWritePort", [&] { return CallByName(p, "GCWritePort", h, uint64_t{0x184}, static_cast<const void*>(buffer), size); }},
+        {"GCWritePort",
+         [&] { return CallByName(p, "GCWritePort", h, uint64_t{0x184}, static_cast<const void*>(buffer), size); }},
         {"GCGetPortURL", [&] { return CallByName(p, "GCGetPortURL", h, text, size); }},
         {"GCGetPortInfo", [&] { return CallByName(p, "GCGetPortInfo", h, command, type, buffer, size); }},
         {"GCRegisterEvent", [&] { return CallByName(p, "GCRegisterEvent", h, command, handleOut); }},
         {"GCUnregisterEvent", [&] { return CallByName(p, "GCUnregisterEvent", h, command); }},
         {"EventGetData", [&] { return CallByName(p, "EventGetData", h, buffer, size, uint64_t{0}); }},
         {"EventGetDataInfo",
-         [&] { return CallByName(p, "EventGetDataInfo", h, static_cast<const void*>(buffer), size_t{0}, command, type, buffer, size); }},
+         [&] {
+             return CallByName(p, "EventGetDataInfo", h, static_cast<const void*>(buffer), size_t{0}, command, type,
+                               buffer, size);
+         }},
         {"EventGetInfo", [&] { return CallByName(p, "EventGetInfo", h, command, type, buffer, size); }},
         {"EventFlush", [&] { return CallByName(p, "EventFlush", h); }},
         {"EventKill", [&] { return CallByName(p, "EventKill", h); }},
@@ -570,24 +586,33 @@ TEST(Producer, EveryEntryPointRecordsEveryCallRefusedOnesWithTheirResult) {
         {"TLGetNumInterfaces", [&] { return CallByName(p, "TLGetNumInterfaces", h, count); }},
         {"TLGetInterfaceID", [&] { return CallByName(p, "TLGetInterfaceID", h, index, text, size); }},
         {"TLGetInterfaceInfo",
-         [&] { return CallByName(p, "TLGetInterfaceInfo", h, static_cast<const char*>(nullptr), command, type, buffer, size); }},
+         [&] {
+             return CallByName(p, "TLGetInterfaceInfo", h, static_cast<const char*>(nullptr), command, type, buffer,
+                               size);
+         }},
         {"TLOpenInterface", [&] { return CallByName(p, "TLOpenInterface", h, "SIM-IF-0", handleOut); }},
-        {"TLUpdateInterfaceList", [&] { return CallByName(p, "TLUpdateInterfaceList", h, static_cast<bool8_t*>(nullptr), uint64_t{0}); }},
+        {"TLUpdateInterfaceList",
+         [&] { return CallByName(p, "TLUpdateInterfaceList", h, static_cast<bool8_t*>(nullptr), uint64_t{0}); }},
         {"IFClose", [&] { return CallByName(p, "IFClose", h); }},
         {"IFGetInfo", [&] { return CallByName(p, "IFGetInfo", h, command, type, buffer, size); }},
         {"IFGetNumDevices", [&] { return CallByName(p, "IFGetNumDevices", h, count); }},
         {"IFGetDeviceID", [&] { return CallByName(p, "IFGetDeviceID", h, index, text, size); }},
-        {"IFUpdateDeviceList", [&] { return CallByName(p, "IFUpdateDeviceList", h, static_cast<bool8_t*>(nullptr), uint64_t{0}); }},
-        {"IFGetDeviceInfo", [&] { return CallByName(p, "IFGetDeviceInfo", h, "SIM-SN0001", command, type, buffer, size); }},
-        {"IFOpenDevice", [&] { return CallByName(p, "IFOpenDevice", h, "SIM-SN0001", int32_t{DEVICE_ACCESS_EXCLUSIVE}, handleOut); }},
+        {"IFUpdateDeviceList",
+         [&] { return CallByName(p, "IFUpdateDeviceList", h, static_cast<bool8_t*>(nullptr), uint64_t{0}); }},
+        {"IFGetDeviceInfo",
+         [&] { return CallByName(p, "IFGetDeviceInfo", h, "SIM-SN0001", command, type, buffer, size); }},
+        {"IFOpenDevice",
+         [&] { return CallByName(p, "IFOpenDevice", h, "SIM-SN0001", int32_t{DEVICE_ACCESS_EXCLUSIVE}, handleOut); }},
         {"DevGetPort", [&] { return CallByName(p, "DevGetPort", h, handleOut); }},
         {"DevGetNumDataStreams", [&] { return CallByName(p, "DevGetNumDataStreams", h, count); }},
         {"DevGetDataStreamID", [&] { return CallByName(p, "DevGetDataStreamID", h, index, text, size); }},
         {"DevOpenDataStream", [&] { return CallByName(p, "DevOpenDataStream", h, "Stream0", handleOut); }},
         {"DevGetInfo", [&] { return CallByName(p, "DevGetInfo", h, command, type, buffer, size); }},
         {"DevClose", [&] { return CallByName(p, "DevClose", h); }},
-        {"DSAnnounceBuffer", [&] { return CallByName(p, "DSAnnounceBuffer", h, buffer, size_t{0}, buffer, handleOut); }},
-        {"DSAllocAndAnnounceBuffer", [&] { return CallByName(p, "DSAllocAndAnnounceBuffer", h, size_t{0}, buffer, handleOut); }},
+        {"DSAnnounceBuffer",
+         [&] { return CallByName(p, "DSAnnounceBuffer", h, buffer, size_t{0}, buffer, handleOut); }},
+        {"DSAllocAndAnnounceBuffer",
+         [&] { return CallByName(p, "DSAllocAndAnnounceBuffer", h, size_t{0}, buffer, handleOut); }},
         {"DSFlushQueue", [&] { return CallByName(p, "DSFlushQueue", h, command); }},
         {"DSStartAcquisition", [&] { return CallByName(p, "DSStartAcquisition", h, command, uint64_t{0}); }},
         {"DSStopAcquisition", [&] { return CallByName(p, "DSStopAcquisition", h, command); }},
@@ -602,24 +627,29 @@ TEST(Producer, EveryEntryPointRecordsEveryCallRefusedOnesWithTheirResult) {
         {"GCReadPortStacked",
          [&] { return CallByName(p, "GCReadPortStacked", h, static_cast<PORT_REGISTER_STACK_ENTRY*>(nullptr), size); }},
         {"GCWritePortStacked",
-         [&] { return CallByName(p, "GCWritePortStacked", h, static_cast<PORT_REGISTER_STACK_ENTRY*>(nullptr), size); }},
+         [&] {
+             return CallByName(p, "GCWritePortStacked", h, static_cast<PORT_REGISTER_STACK_ENTRY*>(nullptr), size);
+         }},
         {"DSGetBufferChunkData",
          [&] { return CallByName(p, "DSGetBufferChunkData", h, h, static_cast<SINGLE_CHUNK_DATA*>(nullptr), size); }},
         {"IFGetParentTL", [&] { return CallByName(p, "IFGetParentTL", h, handleOut); }},
         {"DevGetParentIF", [&] { return CallByName(p, "DevGetParentIF", h, handleOut); }},
         {"DSGetParentDev", [&] { return CallByName(p, "DSGetParentDev", h, handleOut); }},
         {"DSGetNumBufferParts", [&] { return CallByName(p, "DSGetNumBufferParts", h, h, count); }},
-        {"DSGetBufferPartInfo", [&] { return CallByName(p, "DSGetBufferPartInfo", h, h, index, command, type, buffer, size); }},
+        {"DSGetBufferPartInfo",
+         [&] { return CallByName(p, "DSGetBufferPartInfo", h, h, index, command, type, buffer, size); }},
         {"DSAnnounceCompositeBuffer",
          [&] { return CallByName(p, "DSAnnounceCompositeBuffer", h, size_t{0}, handleOut, size, buffer, handleOut); }},
         {"DSGetBufferInfoStacked", [&] { return CallByName(p, "DSGetBufferInfoStacked", h, h, buffer, size_t{0}); }},
-        {"DSGetBufferPartInfoStacked", [&] { return CallByName(p, "DSGetBufferPartInfoStacked", h, h, buffer, size_t{0}); }},
+        {"DSGetBufferPartInfoStacked",
+         [&] { return CallByName(p, "DSGetBufferPartInfoStacked", h, h, buffer, size_t{0}); }},
         {"DSGetNumFlows", [&] { return CallByName(p, "DSGetNumFlows", h, count); }},
         {"DSGetFlowInfo", [&] { return CallByName(p, "DSGetFlowInfo", h, index, command, type, buffer, size); }},
         {"DSGetNumBufferSegments", [&] { return CallByName(p, "DSGetNumBufferSegments", h, h, count); }},
         {"DSGetBufferSegmentInfo",
          [&] { return CallByName(p, "DSGetBufferSegmentInfo", h, h, index, command, type, buffer, size); }},
-        {"DPEnterUpgradeMode", [&] { return CallByName(p, "DPEnterUpgradeMode", h, uint32_t{1000}, uint32_t{0}, uint32_t{20}); }},
+        {"DPEnterUpgradeMode",
+         [&] { return CallByName(p, "DPEnterUpgradeMode", h, uint32_t{1000}, uint32_t{0}, uint32_t{20}); }},
         {"DPWriteUpgradeFile",
          [&] {
              return CallByName(p, "DPWriteUpgradeFile", h, uint64_t{0x1200000}, static_cast<const void*>(buffer), size,
@@ -666,13 +696,24 @@ TEST(Producer, TheGettersOfAnEnumerationAreRecordedWithTheirAnswers) {
         INFO_DATATYPE type = 0;
         ASSERT_EQ(p.TLGetInfo(s.tl, TL_INFO_VENDOR, &type, name, &size), GC_ERR_SUCCESS);
         size = sizeof name;
-        ASSERT_EQ(p.TLGetInterfaceInfo(s.tl, "SIM-IF-0", INTERFACE_INFO_DISPLAYNAME, &type, name, &size), GC_ERR_SUCCESS);
+        ASSERT_EQ(p.TLGetInterfaceInfo(s.tl, "SIM-IF-0", INTERFACE_INFO_DISPLAYNAME, &type, name, &size),
+                  GC_ERR_SUCCESS);
     }
-    const std::vector<std::pair<std::string, int>> expected = {
-        {"GCInitLib", 0},       {"TLOpen", 0},          {"TLUpdateInterfaceList", 0}, {"TLGetInterfaceID", 0},
-        {"TLGetInterfaceID", 0}, {"TLOpenInterface", 0}, {"IFUpdateDeviceList", 0},    {"IFGetNumDevices", 0},
-        {"IFGetDeviceID", 0},   {"IFGetDeviceID", 0},   {"TLGetNumInterfaces", 0},    {"TLGetInfo", 0},
-        {"TLGetInterfaceInfo", 0}, {"TLClose", 0},      {"GCCloseLib", 0}};
+    const std::vector<std::pair<std::string, int>> expected = {{"GCInitLib", 0},
+                                                               {"TLOpen", 0},
+                                                               {"TLUpdateInterfaceList", 0},
+                                                               {"TLGetInterfaceID", 0},
+                                                               {"TLGetInterfaceID", 0},
+                                                               {"TLOpenInterface", 0},
+                                                               {"IFUpdateDeviceList", 0},
+                                                               {"IFGetNumDevices", 0},
+                                                               {"IFGetDeviceID", 0},
+                                                               {"IFGetDeviceID", 0},
+                                                               {"TLGetNumInterfaces", 0},
+                                                               {"TLGetInfo", 0},
+                                                               {"TLGetInterfaceInfo", 0},
+                                                               {"TLClose", 0},
+                                                               {"GCCloseLib", 0}};
     EXPECT_EQ(RecordedCalls(sim), expected);
     const std::vector<json> ids = sim.Events({.call = "IFGetDeviceID"});
     ASSERT_EQ(ids.size(), 2u);

@@ -129,7 +129,8 @@ TEST(Sdk, ProducerAndSdkNeverHoldACameraTogether) {
         int32_t access = 0;
         size_t size = sizeof access;
         INFO_DATATYPE type = 0;
-        ASSERT_EQ(p.IFGetDeviceInfo(s.iface, "SIM-SN0002", DEVICE_INFO_ACCESS_STATUS, &type, &access, &size), GC_ERR_SUCCESS);
+        ASSERT_EQ(p.IFGetDeviceInfo(s.iface, "SIM-SN0002", DEVICE_INFO_ACCESS_STATUS, &type, &access, &size),
+                  GC_ERR_SUCCESS);
         EXPECT_EQ(access, DEVICE_ACCESS_STATUS_BUSY);
         EXPECT_EQ(sdk.closeCamera(other), ZV_OK);
         EXPECT_EQ(p.DevClose(cam.device), GC_ERR_SUCCESS);
@@ -201,8 +202,13 @@ TEST(Sdk, SizesBuffersAndRequestsAsAgreed) {
 
     // A file of another model is refused; a value other than 1 too.
     const std::string other = (sim.Root() / "other.ini").string();
-    std::ofstream(other) << json{{"format", "ZvUserSet"}, {"version", 1}, {"model", "ORV-2M"}, {"user_set", 1},
-                                 {"features", {{"0x30001770", 5}}}}.dump();
+    std::ofstream(other) << json{
+        {"format", "ZvUserSet"},
+        {"version", 1},
+        {"model", "ORV-2M"},
+        {"user_set", 1},
+        {"features",
+         {{"0x30001770", 5}}}}.dump();
     EXPECT_EQ(sdk.load(handle, other.c_str(), 1), ZV_ERR_FILE_MISMATCH);
     const std::string own = (sim.Root() / "own.ini").string();
     ASSERT_EQ(sdk.save(handle, own.c_str()), ZV_OK);

@@ -30,6 +30,8 @@ using namespace zvsim::gentl;
 using namespace zvsim::sdk;
 using Library = testbed::LoadedLibrary;
 
+// A list of names, kept as written: the formatter would indent each continuation deeper.
+// clang-format off
 #define ZVSIM_PRODUCER_FUNCTIONS(X)                                                                              \
     X(GCGetInfo) X(GCGetLastError) X(GCInitLib) X(GCCloseLib) X(GCReadPort) X(GCWritePort) X(GCGetPortURL)      \
     X(GCGetPortInfo) X(GCGetNumPortURLs) X(GCGetPortURLInfo) X(GCReadPortStacked) X(GCWritePortStacked) X(TLOpen) \
@@ -37,6 +39,7 @@ using Library = testbed::LoadedLibrary;
     X(TLUpdateInterfaceList) X(IFClose) X(IFGetInfo) X(IFGetNumDevices) X(IFGetDeviceID) X(IFUpdateDeviceList)    \
     X(IFGetDeviceInfo) X(IFOpenDevice) X(IFGetParentTL) X(DevGetPort) X(DevGetNumDataStreams) X(DevGetInfo)       \
     X(DevClose) X(DevGetParentIF) X(DPEnterUpgradeMode) X(DPWriteUpgradeFile) X(DPLeaveUpgradeMode)
+// clang-format on
 
 // The producer's entry points; the upgrade extensions are null in the build without them.
 struct Producer {

@@ -10,7 +10,9 @@ TEST(FormatString, WindowsConversionsForWideAndNarrowText) {
     // 8-bit text goes through the system's 8-bit code page (UTF-8 on Linux, the
     // thread's ANSI code page on Windows); non-ASCII bytes come through, never fail,
     // and a byte the code page does not know still yields a text.
-    for (const char* bytes : {"Caf\xC3\xA9 \xE4\xB8\xAD", "a\xFF" "b"}) {
+    for (const char* bytes : {"Caf\xC3\xA9 \xE4\xB8\xAD",
+                              "a\xFF"
+                              "b"}) {
         EXPECT_EQ(FormatString(L"<%S>", bytes), L"<" + platform::AnsiToWide(bytes) + L">") << bytes;
     }
     EXPECT_EQ(FormatString(L"%hs/%ls/%ws", "h", L"l", L"w"), L"h/l/w");

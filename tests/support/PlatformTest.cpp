@@ -8,7 +8,9 @@ TEST(Platform, TextRoundTripsThroughTheEightBitCodePage) {
     EXPECT_EQ(platform::AnsiToWide(platform::WideToAnsi(text)), text);
     // Malformed input: truncated sequence, overlong form, encoded surrogate.
     EXPECT_EQ(platform::AnsiToWide("\xE4\xB8"), L"\uFFFD");
-    EXPECT_EQ(platform::AnsiToWide("\xC0\xAF" "x"), L"\uFFFD\uFFFDx");
+    EXPECT_EQ(platform::AnsiToWide("\xC0\xAF"
+                                   "x"),
+              L"\uFFFD\uFFFDx");
     EXPECT_EQ(platform::AnsiToWide("\xED\xA0\x80"), L"\uFFFD\uFFFD\uFFFD");
     EXPECT_EQ(platform::WideToAnsi(std::wstring(1, static_cast<wchar_t>(0xD800))), "\xEF\xBF\xBD");
 }

@@ -16,8 +16,7 @@
 // and two centred text columns.
 class ListFixture : public ::testing::Test {
 protected:
-    void SetUp() override
-    {
+    void SetUp() override {
         list = std::make_unique<CXListCtrl>();
         list->SetExtendedStyle(CXListCtrl::GridLines | CXListCtrl::FullRowSelect);
         list->InsertColumn(0, "Device Model", Qt::AlignLeft, 125);
@@ -29,8 +28,7 @@ protected:
     }
 
     // Inserts a row at the end with a check box in column 0.
-    int AddRow(const QString& model, int checked, bool enabled, const QString& serial = "SN-0001")
-    {
+    int AddRow(const QString& model, int checked, bool enabled, const QString& serial = "SN-0001") {
         const int row = list->InsertItem(list->GetItemCount(), model);
         list->SetCheckbox(row, checked);
         list->SetItemText(row, 1, serial);
@@ -39,15 +37,13 @@ protected:
     }
 
     // A cell's rectangle in the coordinates of the list widget (as grab() gives them).
-    QRect CellInList(int row, int column) const
-    {
+    QRect CellInList(int row, int column) const {
         return list->GetSubItemRect(row, column).translated(list->viewport()->pos());
     }
 
     QImage Grab() const { return list->grab().toImage(); }
 
-    void Click(const QPoint& viewportPoint)
-    {
+    void Click(const QPoint& viewportPoint) {
         QTest::mouseClick(list->viewport(), Qt::LeftButton, Qt::NoModifier, viewportPoint);
     }
 

@@ -13,8 +13,7 @@ const QString kLongCaption = "A caption far too wide for its column";
 
 class XHeaderCtrlTest : public ListFixture {
 protected:
-    void SetUp() override
-    {
+    void SetUp() override {
         ListFixture::SetUp();
         // Fixture columns: Device Model (125), SN (90), Status (100); make the middle one too narrow.
         list->DeleteColumn(1);
@@ -22,8 +21,7 @@ protected:
         header = list->GetHeaderCtrl();
     }
 
-    QRect ItemRect(int column) const
-    {
+    QRect ItemRect(int column) const {
         return QRect(header->sectionViewportPosition(column), 0, header->sectionSize(column),
                      header->viewport()->height())
             .translated(header->viewport()->pos());
@@ -34,8 +32,7 @@ protected:
     CXHeaderCtrl* header = nullptr;
 };
 
-TEST_F(XHeaderCtrlTest, CaptionsAreBlueCentredAndCutWithAnEllipsis)
-{
+TEST_F(XHeaderCtrlTest, CaptionsAreBlueCentredAndCutWithAnEllipsis) {
     const QImage image = Grab();
     const QColor face = header->GetSystemColors().crBtnFace;
     const QFontMetrics metrics(header->font());
@@ -66,8 +63,7 @@ TEST_F(XHeaderCtrlTest, CaptionsAreBlueCentredAndCutWithAnEllipsis)
                 const QColor pixel = image.pixelColor(x, y);
                 ASSERT_EQ(pixel.rgb(), reference.pixel(x, y)) << "pixel " << x << "," << y;
                 // Anti-aliased blue on a grey face: only blue may stand out.
-                ASSERT_TRUE(pixel.red() == pixel.green() && pixel.blue() >= pixel.red())
-                    << "pixel " << x << "," << y;
+                ASSERT_TRUE(pixel.red() == pixel.green() && pixel.blue() >= pixel.red()) << "pixel " << x << "," << y;
                 sawPureBlue |= pixel.rgb() == kBlue.rgb();
             }
         }
@@ -75,8 +71,7 @@ TEST_F(XHeaderCtrlTest, CaptionsAreBlueCentredAndCutWithAnEllipsis)
     }
 }
 
-TEST_F(XHeaderCtrlTest, SeparatorsAndFrameAreEtched)
-{
+TEST_F(XHeaderCtrlTest, SeparatorsAndFrameAreEtched) {
     const QImage image = Grab();
     const CXSystemColors& colors = header->GetSystemColors();
     const int height = header->viewport()->height();
@@ -106,8 +101,7 @@ TEST_F(XHeaderCtrlTest, SeparatorsAndFrameAreEtched)
     EXPECT_EQ(image.pixel(width + 1, height - 1), colors.crBtnFace.rgb());
 }
 
-TEST_F(XHeaderCtrlTest, FrameScrollsWithTheItems)
-{
+TEST_F(XHeaderCtrlTest, FrameScrollsWithTheItems) {
     list->resize(200, 150);
     QScrollBar* bar = list->horizontalScrollBar();
     ASSERT_GT(bar->maximum(), 0);

@@ -13,8 +13,7 @@ namespace {
 class XListCtrlPaintTest : public ListFixture {
 protected:
     // Interior of a check box (inside its 2-pixel sunken edge), in list coordinates.
-    static QRect BoxInterior(const QRect& box)
-    {
+    static QRect BoxInterior(const QRect& box) {
         const QRect edge = box.adjusted(1, 0, 0, 0);
         return edge.adjusted(2, 2, -2, -2);
     }
@@ -22,8 +21,7 @@ protected:
     static bool IsDark(QRgb pixel) { return qGray(pixel) < 128; }
 };
 
-TEST_F(XListCtrlPaintTest, CheckMarkIsSevenStrokesBlackOrGreyForDisabledRows)
-{
+TEST_F(XListCtrlPaintTest, CheckMarkIsSevenStrokesBlackOrGreyForDisabledRows) {
     AddRow("enabled", 1, true);
     AddRow("disabled", 1, false);
     AddRow("unticked", 0, true);
@@ -47,11 +45,11 @@ TEST_F(XListCtrlPaintTest, CheckMarkIsSevenStrokesBlackOrGreyForDisabledRows)
         const int y0 = box.top() + 3;
         std::set<std::pair<int, int>> strokes;
         if (c.ticked) {
-            const std::pair<int, int> starts[] = {{x0, y0},         {x0 - 1, y0 + 1}, {x0 - 2, y0 + 2}, {x0 - 3, y0 + 3},
-                                                  {x0 - 4, y0 + 4}, {x0 - 5, y0 + 3}, {x0 - 6, y0 + 2}};
+            const std::pair<int, int> starts[] = {{x0, y0},         {x0 - 1, y0 + 1}, {x0 - 2, y0 + 2},
+                                                  {x0 - 3, y0 + 3}, {x0 - 4, y0 + 4}, {x0 - 5, y0 + 3},
+                                                  {x0 - 6, y0 + 2}};
             for (const auto& [x, y] : starts)
-                for (int dy = 0; dy < 3; ++dy)
-                    strokes.insert({x, y + dy});
+                for (int dy = 0; dy < 3; ++dy) strokes.insert({x, y + dy});
         }
 
         const QRect interior = BoxInterior(box);
@@ -69,8 +67,7 @@ TEST_F(XListCtrlPaintTest, CheckMarkIsSevenStrokesBlackOrGreyForDisabledRows)
     }
 }
 
-TEST_F(XListCtrlPaintTest, BoxSitsNineRightOrCentredWhenTheCellHasNoText)
-{
+TEST_F(XListCtrlPaintTest, BoxSitsNineRightOrCentredWhenTheCellHasNoText) {
     const QColor yellow(255, 255, 0);
     AddRow("with text", 0, true);
     AddRow("", 0, true);
@@ -94,8 +91,7 @@ TEST_F(XListCtrlPaintTest, BoxSitsNineRightOrCentredWhenTheCellHasNoText)
     }
 }
 
-TEST_F(XListCtrlPaintTest, EmptyTextShowsOnlyWhileThereIsNoRow)
-{
+TEST_F(XListCtrlPaintTest, EmptyTextShowsOnlyWhileThereIsNoRow) {
     EXPECT_EQ(list->GetEmptyText(), "There are no items to show in this view.");
     const QRect viewport = list->viewport()->geometry();
 
@@ -103,8 +99,7 @@ TEST_F(XListCtrlPaintTest, EmptyTextShowsOnlyWhileThereIsNoRow)
         QRect bounds;
         for (int y = top; y <= viewport.bottom(); ++y)
             for (int x = viewport.left(); x <= viewport.right(); ++x)
-                if (IsDark(image.pixel(x, y)))
-                    bounds |= QRect(x, y, 1, 1);
+                if (IsDark(image.pixel(x, y))) bounds |= QRect(x, y, 1, 1);
         return bounds;
     };
 
@@ -124,21 +119,18 @@ TEST_F(XListCtrlPaintTest, EmptyTextShowsOnlyWhileThereIsNoRow)
     EXPECT_EQ(darkBounds(Grab(), viewport.top()), text);
 }
 
-TEST_F(XListCtrlPaintTest, CellColoursFollowRecordsStateAndFocus)
-{
+TEST_F(XListCtrlPaintTest, CellColoursFollowRecordsStateAndFocus) {
     const QColor red(255, 0, 0), yellow(255, 255, 0);
     AddRow("normal", 0, true, "MMMMMMMM");
     AddRow("disabled", 0, false, "MMMMMMMM");
     AddRow("selected", 0, true, "MMMMMMMM");
-    for (int row = 0; row < 3; ++row)
-        list->SetItemColors(row, 1, red, yellow);
+    for (int row = 0; row < 3; ++row) list->SetItemColors(row, 1, red, yellow);
     const CXSystemColors& colors = list->GetSystemColors();
 
     const auto hasPixel = [](const QImage& image, const QRect& rect, const QColor& color) {
         for (int y = rect.top(); y <= rect.bottom(); ++y)
             for (int x = rect.left(); x <= rect.right(); ++x)
-                if (image.pixel(x, y) == color.rgb())
-                    return true;
+                if (image.pixel(x, y) == color.rgb()) return true;
         return false;
     };
 
@@ -175,8 +167,7 @@ TEST_F(XListCtrlPaintTest, CellColoursFollowRecordsStateAndFocus)
     EXPECT_TRUE(hasPixel(image, cell, red));
 }
 
-TEST_F(XListCtrlPaintTest, ColoursFollowPaletteChanges)
-{
+TEST_F(XListCtrlPaintTest, ColoursFollowPaletteChanges) {
     AddRow("default colours", 0, true);
     const int explicitRow = list->InsertItem(1, "explicit", Qt::black, QColor(255, 255, 0));
     QPalette palette = list->palette();
@@ -204,11 +195,9 @@ namespace {
 
 // A cell whose text does not fit shows the text's beginning and an ellipsis, so what it shows depends
 // only on the beginning: a clip at both ends would show "upgrade mode" for the first two texts below.
-TEST_F(XListCtrlPaintTest, OverlongTextKeepsItsBeginningAndShowsInFullAsTooltip)
-{
+TEST_F(XListCtrlPaintTest, OverlongTextKeepsItsBeginningAndShowsInFullAsTooltip) {
     const QString texts[] = {"Enter upgrade mode error", "Leave upgrade mode error", "Enter upgrade mode failure"};
-    for (const QString& text : texts)
-        list->SetItemText(AddRow("model", 1, true), 2, text);
+    for (const QString& text : texts) list->SetItemText(AddRow("model", 1, true), 2, text);
     ASSERT_GT(list->fontMetrics().horizontalAdvance("Enter upgrade mode"), list->GetSubItemRect(0, 2).width())
         << "the column must be too narrow for the texts' common part";
 
@@ -222,16 +211,13 @@ TEST_F(XListCtrlPaintTest, OverlongTextKeepsItsBeginningAndShowsInFullAsTooltip)
 
 // The bar behind a cell's text covers the share of the cell its percentage says, from the left; the
 // text is drawn over it; -1 takes it away and the cell is plain again.
-TEST_F(XListCtrlPaintTest, ProgressBarFillsItsShareOfTheCellBehindTheText)
-{
-    for (int row = 0; row < 4; ++row)
-        list->SetItemText(AddRow("model", 1, true), 2, row == 3 ? "Burning" : "");
+TEST_F(XListCtrlPaintTest, ProgressBarFillsItsShareOfTheCellBehindTheText) {
+    for (int row = 0; row < 4; ++row) list->SetItemText(AddRow("model", 1, true), 2, row == 3 ? "Burning" : "");
     const struct {
         int row;
         int percent;
     } cases[] = {{0, 0}, {1, 50}, {2, 100}, {3, 50}};
-    for (const auto& c : cases)
-        ASSERT_TRUE(list->SetItemProgress(c.row, 2, c.percent));
+    for (const auto& c : cases) ASSERT_TRUE(list->SetItemProgress(c.row, 2, c.percent));
     EXPECT_EQ(list->GetItemProgress(1, 2), 50);
     EXPECT_FALSE(list->SetItemProgress(9, 2, 50));
 
@@ -243,8 +229,7 @@ TEST_F(XListCtrlPaintTest, ProgressBarFillsItsShareOfTheCellBehindTheText)
         const QRect cell = CellInList(row, 2).adjusted(1, 0, -1, 0);
         const int y = cell.top() + 3;
         int count = 0;
-        for (int x = cell.left(); x <= cell.right(); ++x)
-            count += image.pixel(x, y) == bar ? 1 : 0;
+        for (int x = cell.left(); x <= cell.right(); ++x) count += image.pixel(x, y) == bar ? 1 : 0;
         return static_cast<double>(count) / cell.width();
     };
     EXPECT_EQ(barShare(0), 0.0);
@@ -255,8 +240,7 @@ TEST_F(XListCtrlPaintTest, ProgressBarFillsItsShareOfTheCellBehindTheText)
     EXPECT_EQ(image.pixel(textCell.left() + 2, textCell.top() + 3), bar);
     int dark = 0;
     for (int x = textCell.left(); x <= textCell.right(); ++x)
-        for (int y = textCell.top(); y <= textCell.bottom(); ++y)
-            dark += qGray(image.pixel(x, y)) < 100 ? 1 : 0;
+        for (int y = textCell.top(); y <= textCell.bottom(); ++y) dark += qGray(image.pixel(x, y)) < 100 ? 1 : 0;
     EXPECT_GT(dark, 10);
 
     ASSERT_TRUE(list->SetItemProgress(1, 2, -1));
@@ -266,4 +250,4 @@ TEST_F(XListCtrlPaintTest, ProgressBarFillsItsShareOfTheCellBehindTheText)
     EXPECT_EQ(plain.copy(cell.adjusted(1, 1, -1, -1)), image.copy(CellInList(0, 2).adjusted(1, 1, -1, -1)));
 }
 
-} // namespace
+}  // namespace

@@ -21,15 +21,13 @@ struct Notification {
     bool operator==(const Notification&) const = default;
 };
 
-void PrintTo(const Notification& n, std::ostream* os)
-{
+void PrintTo(const Notification& n, std::ostream* os) {
     *os << n.name << "(" << n.row << "," << n.column << ") check=" << n.checkAtSignal;
 }
 
 class XListCtrlTest : public ListFixture {
 protected:
-    void SetUp() override
-    {
+    void SetUp() override {
         ListFixture::SetUp();
         QObject::connect(list.get(), &CXListCtrl::ItemClicked, [this](int row, int column) {
             log.push_back({"item", row, column, list->GetCheckbox(row, 0)});
@@ -39,12 +37,10 @@ protected:
         });
     }
 
-    std::vector<int> SelectedRows() const
-    {
+    std::vector<int> SelectedRows() const {
         std::vector<int> rows;
         for (int row = 0; row < list->GetItemCount(); ++row) {
-            if (list->selectionModel()->rowIntersectsSelection(row, QModelIndex()))
-                rows.push_back(row);
+            if (list->selectionModel()->rowIntersectsSelection(row, QModelIndex())) rows.push_back(row);
         }
         return rows;
     }
@@ -52,8 +48,7 @@ protected:
     std::vector<Notification> log;
 };
 
-TEST_F(XListCtrlTest, IndexChecksReturnTheFailureValues)
-{
+TEST_F(XListCtrlTest, IndexChecksReturnTheFailureValues) {
     AddRow("ZV-100", 0, true);
     list->InsertItem(1, "no box");  // a row without a check box
     const int rows = list->GetItemCount();
@@ -93,8 +88,7 @@ TEST_F(XListCtrlTest, IndexChecksReturnTheFailureValues)
     EXPECT_EQ(list->GetItemText(rows, 0), "appended");
 }
 
-TEST_F(XListCtrlTest, RowsInsertedBeforeAnyColumnHaveNoRecords)
-{
+TEST_F(XListCtrlTest, RowsInsertedBeforeAnyColumnHaveNoRecords) {
     CXListCtrl bare;
     EXPECT_FALSE(bare.SetCheckbox(0, 1)) << "empty list";
     EXPECT_EQ(bare.InsertItem(0, "label"), 0);
@@ -111,8 +105,7 @@ TEST_F(XListCtrlTest, RowsInsertedBeforeAnyColumnHaveNoRecords)
     EXPECT_EQ(bare.GetCheckbox(1, 0), 1);
 }
 
-TEST_F(XListCtrlTest, ColumnChangesKeepRecordsWithTheirCells)
-{
+TEST_F(XListCtrlTest, ColumnChangesKeepRecordsWithTheirCells) {
     AddRow("ZV-100", 1, true);
     ASSERT_EQ(list->InsertColumn(1, "Inserted", Qt::AlignRight, 40), 1);
     EXPECT_EQ(list->GetItemText(0, 2), "SN-0001");
@@ -126,8 +119,7 @@ TEST_F(XListCtrlTest, ColumnChangesKeepRecordsWithTheirCells)
     EXPECT_FALSE(list->DeleteColumn(list->GetColumnCount()));
 }
 
-TEST_F(XListCtrlTest, ClickOnDisabledRowOnlyNotifies)
-{
+TEST_F(XListCtrlTest, ClickOnDisabledRowOnlyNotifies) {
     AddRow("enabled", 0, true);
     AddRow("disabled", 1, false);
     AddRow("enabled too", 0, true);
@@ -153,8 +145,7 @@ TEST_F(XListCtrlTest, ClickOnDisabledRowOnlyNotifies)
     EXPECT_EQ(list->GetCheckbox(2, 0), 0);
 }
 
-TEST_F(XListCtrlTest, ClickAnywhereInCheckboxCellTogglesIt)
-{
+TEST_F(XListCtrlTest, ClickAnywhereInCheckboxCellTogglesIt) {
     AddRow("first", 0, true);
     AddRow("ZV-200 with a long model name", 0, true);
     const QRect cell = list->GetSubItemRect(1, 0);
@@ -183,8 +174,7 @@ TEST_F(XListCtrlTest, ClickAnywhereInCheckboxCellTogglesIt)
     }
 }
 
-TEST_F(XListCtrlTest, ClicksOutsideCheckboxesOnlyNotifyAndSelect)
-{
+TEST_F(XListCtrlTest, ClicksOutsideCheckboxesOnlyNotifyAndSelect) {
     AddRow("first", 0, true);
     AddRow("second", 1, true);
     list->InsertItem(2, "no box");
@@ -207,8 +197,7 @@ TEST_F(XListCtrlTest, ClicksOutsideCheckboxesOnlyNotifyAndSelect)
     EXPECT_EQ(list->GetCheckbox(1, 0), 1);
 }
 
-TEST_F(XListCtrlTest, DoubleClickTogglesOnceAndNotifiesOnce)
-{
+TEST_F(XListCtrlTest, DoubleClickTogglesOnceAndNotifiesOnce) {
     AddRow("first", 0, true);
     AddRow("disabled", 0, false);
     QWindow* window = list->windowHandle();
@@ -246,8 +235,7 @@ TEST_F(XListCtrlTest, DoubleClickTogglesOnceAndNotifiesOnce)
                        {"item", 0, 0, 1}, {"checkbox", 0, 0, 0}, {"item", 1, 0, 0}, {"checkbox", 1, 0, 1}}));
 }
 
-TEST_F(XListCtrlTest, SlotThatClearsTheListEndsTheClick)
-{
+TEST_F(XListCtrlTest, SlotThatClearsTheListEndsTheClick) {
     AddRow("first", 0, true);
     QObject::connect(list.get(), &CXListCtrl::ItemClicked, list.get(), [this] { list->DeleteAllItems(); });
     Click(list->GetSubItemRect(0, 0).center());
@@ -266,27 +254,22 @@ TEST_F(XListCtrlTest, SlotThatClearsTheListEndsTheClick)
     EXPECT_EQ(list->GetFirstSelectedItem(), -1);
 }
 
-TEST_F(XListCtrlTest, FirstSelectedItemIsTheLowestSelectedRow)
-{
-    for (int i = 0; i < 4; ++i)
-        AddRow(QString("row %1").arg(i), 0, true);
+TEST_F(XListCtrlTest, FirstSelectedItemIsTheLowestSelectedRow) {
+    for (int i = 0; i < 4; ++i) AddRow(QString("row %1").arg(i), 0, true);
     Click(list->GetSubItemRect(3, 1).center());
     QTest::mouseClick(list->viewport(), Qt::LeftButton, Qt::ControlModifier, list->GetSubItemRect(1, 1).center());
     EXPECT_EQ(SelectedRows(), (std::vector<int>{1, 3}));
     EXPECT_EQ(list->GetFirstSelectedItem(), 1);
 }
 
-TEST_F(XListCtrlTest, RedrawsPaintBeforeReturning)
-{
+TEST_F(XListCtrlTest, RedrawsPaintBeforeReturning) {
     AddRow("row", 0, true);
     QCoreApplication::processEvents();
 
     struct PaintRecorder : QObject {
         QRegion painted;
-        bool eventFilter(QObject*, QEvent* event) override
-        {
-            if (event->type() == QEvent::Paint)
-                painted += static_cast<QPaintEvent*>(event)->region();
+        bool eventFilter(QObject*, QEvent* event) override {
+            if (event->type() == QEvent::Paint) painted += static_cast<QPaintEvent*>(event)->region();
             return false;
         }
     } recorder;
@@ -306,8 +289,7 @@ TEST_F(XListCtrlTest, RedrawsPaintBeforeReturning)
     list->viewport()->removeEventFilter(&recorder);
 }
 
-TEST_F(XListCtrlTest, DeleteAllItemsEmptiesTheList)
-{
+TEST_F(XListCtrlTest, DeleteAllItemsEmptiesTheList) {
     AddRow("first", 1, true);
     AddRow("second", 0, false);
     Click(list->GetSubItemRect(0, 1).center());

@@ -13,8 +13,7 @@ const QColor kCaptionColor(0, 0, 255);
 
 // Top and left in one colour, bottom and right in the other, one pixel wide,
 // inside rect.
-void Draw3dRect(QPainter& dc, const QRect& rect, const QColor& topLeft, const QColor& bottomRight)
-{
+void Draw3dRect(QPainter& dc, const QRect& rect, const QColor& topLeft, const QColor& bottomRight) {
     const int x = rect.x(), y = rect.y(), cx = rect.width(), cy = rect.height();
     dc.fillRect(QRect(x, y, cx - 1, 1), topLeft);
     dc.fillRect(QRect(x, y, 1, cy - 1), topLeft);
@@ -24,8 +23,7 @@ void Draw3dRect(QPainter& dc, const QRect& rect, const QColor& topLeft, const QC
 
 }  // namespace
 
-CXHeaderCtrl::CXHeaderCtrl(QWidget* parent) : QHeaderView(Qt::Horizontal, parent)
-{
+CXHeaderCtrl::CXHeaderCtrl(QWidget* parent) : QHeaderView(Qt::Horizontal, parent) {
     // Header items are captions only: no sorting, no column selection.
     setSectionsClickable(false);
     setHighlightSections(false);
@@ -34,13 +32,9 @@ CXHeaderCtrl::CXHeaderCtrl(QWidget* parent) : QHeaderView(Qt::Horizontal, parent
     __ReadSystemColors();
 }
 
-void CXHeaderCtrl::__ReadSystemColors()
-{
-    m_colors = CXSystemColors::FromPalette(palette());
-}
+void CXHeaderCtrl::__ReadSystemColors() { m_colors = CXSystemColors::FromPalette(palette()); }
 
-void CXHeaderCtrl::changeEvent(QEvent* event)
-{
+void CXHeaderCtrl::changeEvent(QEvent* event) {
     if (event->type() == QEvent::PaletteChange) {
         __ReadSystemColors();
         viewport()->update();
@@ -48,13 +42,11 @@ void CXHeaderCtrl::changeEvent(QEvent* event)
     QHeaderView::changeEvent(event);
 }
 
-void CXHeaderCtrl::paintEvent(QPaintEvent* event)
-{
+void CXHeaderCtrl::paintEvent(QPaintEvent* event) {
     const QRect client = viewport()->rect();
     QPainter screen(viewport());
     XCMemDC memDC(screen, client);
-    if (!memDC.IsValid())
-        return;
+    if (!memDC.IsValid()) return;
     QPainter& dc = memDC.GetDC();
 
     dc.fillRect(client, m_colors.crBtnFace);
@@ -73,15 +65,13 @@ void CXHeaderCtrl::paintEvent(QPaintEvent* event)
     bool haveFirst = false;
     for (int visual = 0; visual < itemCount; ++visual) {
         const int logical = logicalIndex(visual);
-        if (isSectionHidden(logical))
-            continue;
+        if (isSectionHidden(logical)) continue;
         const QRect itemRect(sectionViewportPosition(logical), 0, sectionSize(logical), client.height());
         if (!haveFirst) {
             firstLeft = itemRect.left();
             haveFirst = true;
         }
-        if (!itemRect.intersects(event->rect()))
-            continue;
+        if (!itemRect.intersects(event->rect())) continue;
         __DrawItem(dc, logical, itemRect);
         if (visual != lastVisible) {
             // Etched separator: the item's last pixel column dark, the next one light.
@@ -99,15 +89,12 @@ void CXHeaderCtrl::paintEvent(QPaintEvent* event)
     // The frame follows the items, also when the list is scrolled sideways.
     const int itemsWidth = length();
     if (haveFirst && itemsWidth > 0)
-        Draw3dRect(dc, QRect(firstLeft, 0, itemsWidth, client.height()), m_colors.crBtnHighLight,
-                   m_colors.crBtnShadow);
+        Draw3dRect(dc, QRect(firstLeft, 0, itemsWidth, client.height()), m_colors.crBtnHighLight, m_colors.crBtnShadow);
 }
 
-void CXHeaderCtrl::__DrawItem(QPainter& dc, int logicalIndex, const QRect& itemRect) const
-{
+void CXHeaderCtrl::__DrawItem(QPainter& dc, int logicalIndex, const QRect& itemRect) const {
     const QRect textRect = itemRect.adjusted(kItemSpacing, 0, -kItemSpacing, 0);
-    if (textRect.width() <= 0 || !model())
-        return;
+    if (textRect.width() <= 0 || !model()) return;
     const QString caption = model()->headerData(logicalIndex, orientation(), Qt::DisplayRole).toString();
     const QString shown = dc.fontMetrics().elidedText(caption, Qt::ElideRight, textRect.width());
     dc.setPen(kCaptionColor);

@@ -35,8 +35,7 @@ class CXListDelegate : public QStyledItemDelegate {
 public:
     explicit CXListDelegate(CXListCtrl* list) : QStyledItemDelegate(list), m_list(list) {}
 
-    void paint(QPainter* painter, const QStyleOptionViewItem& option, const QModelIndex& index) const override
-    {
+    void paint(QPainter* painter, const QStyleOptionViewItem& option, const QModelIndex& index) const override {
         painter->save();
         m_list->__DrawCell(*painter, option.rect, index.row(), index.column());
         painter->restore();
@@ -46,9 +45,7 @@ private:
     CXListCtrl* m_list;
 };
 
-CXListCtrl::CXListCtrl(QWidget* parent)
-    : QTableView(parent), m_emptyText(kDefaultEmptyText)
-{
+CXListCtrl::CXListCtrl(QWidget* parent) : QTableView(parent), m_emptyText(kDefaultEmptyText) {
     m_model = new CXListModel(this);
     m_header = new CXHeaderCtrl(this);
     setHorizontalHeader(m_header);
@@ -80,26 +77,20 @@ CXListCtrl::CXListCtrl(QWidget* parent)
 
 CXListCtrl::~CXListCtrl() = default;
 
-void CXListCtrl::SetExtendedStyle(unsigned style)
-{
+void CXListCtrl::SetExtendedStyle(unsigned style) {
     m_extendedStyle = style & (GridLines | FullRowSelect);
     setShowGrid((m_extendedStyle & GridLines) != 0);
     viewport()->update();
 }
 
-void CXListCtrl::__ReadSystemColors()
-{
-    m_colors = CXSystemColors::FromPalette(palette());
-}
+void CXListCtrl::__ReadSystemColors() { m_colors = CXSystemColors::FromPalette(palette()); }
 
-void CXListCtrl::__UpdateRowHeight()
-{
+void CXListCtrl::__UpdateRowHeight() {
     // Tight rows as in a native report view: the font plus a small margin.
     verticalHeader()->setDefaultSectionSize(fontMetrics().height() + 3);
 }
 
-void CXListCtrl::changeEvent(QEvent* event)
-{
+void CXListCtrl::changeEvent(QEvent* event) {
     if (event->type() == QEvent::PaletteChange) {
         __ReadSystemColors();
         viewport()->update();
@@ -109,74 +100,53 @@ void CXListCtrl::changeEvent(QEvent* event)
     QTableView::changeEvent(event);
 }
 
-void CXListCtrl::focusInEvent(QFocusEvent* event)
-{
+void CXListCtrl::focusInEvent(QFocusEvent* event) {
     QTableView::focusInEvent(event);
     viewport()->update();  // selected rows change colour with the focus
 }
 
-void CXListCtrl::focusOutEvent(QFocusEvent* event)
-{
+void CXListCtrl::focusOutEvent(QFocusEvent* event) {
     QTableView::focusOutEvent(event);
     viewport()->update();
 }
 
 // ---- columns ---------------------------------------------------------------
 
-int CXListCtrl::InsertColumn(int nCol, const QString& heading, Qt::Alignment format, int nWidth)
-{
-    if (nCol < 0)
-        return -1;
+int CXListCtrl::InsertColumn(int nCol, const QString& heading, Qt::Alignment format, int nWidth) {
+    if (nCol < 0) return -1;
     nCol = std::min(nCol, GetColumnCount());
     Qt::Alignment horizontal = format & Qt::AlignHorizontal_Mask;
-    if (horizontal != Qt::AlignHCenter && horizontal != Qt::AlignRight)
-        horizontal = Qt::AlignLeft;
+    if (horizontal != Qt::AlignHCenter && horizontal != Qt::AlignRight) horizontal = Qt::AlignLeft;
     m_model->InsertColumn(nCol, CXColumnRecord{heading, horizontal});
     m_header->resizeSection(nCol, nWidth >= 0 ? nWidth : m_header->defaultSectionSize());
     return nCol;
 }
 
-bool CXListCtrl::DeleteColumn(int nCol)
-{
-    if (nCol < 0 || nCol >= GetColumnCount())
-        return false;
+bool CXListCtrl::DeleteColumn(int nCol) {
+    if (nCol < 0 || nCol >= GetColumnCount()) return false;
     m_model->RemoveColumn(nCol);
     return true;
 }
 
-int CXListCtrl::GetColumnCount() const
-{
-    return m_model->ColumnCount();
-}
+int CXListCtrl::GetColumnCount() const { return m_model->ColumnCount(); }
 
-QString CXListCtrl::GetColumnText(int nCol) const
-{
-    if (nCol < 0 || nCol >= GetColumnCount())
-        return {};
+QString CXListCtrl::GetColumnText(int nCol) const {
+    if (nCol < 0 || nCol >= GetColumnCount()) return {};
     return m_model->Column(nCol).heading;
 }
 
 // ---- rows ------------------------------------------------------------------
 
-bool CXListCtrl::__IsValidRow(int nItem) const
-{
-    return nItem >= 0 && nItem < GetItemCount();
-}
+bool CXListCtrl::__IsValidRow(int nItem) const { return nItem >= 0 && nItem < GetItemCount(); }
 
-bool CXListCtrl::__IsValidCell(int nItem, int nSubItem) const
-{
+bool CXListCtrl::__IsValidCell(int nItem, int nSubItem) const {
     return __IsValidRow(nItem) && nSubItem >= 0 && nSubItem < GetColumnCount();
 }
 
-int CXListCtrl::InsertItem(int nItem, const QString& text)
-{
-    return InsertItem(nItem, text, QColor(), QColor());
-}
+int CXListCtrl::InsertItem(int nItem, const QString& text) { return InsertItem(nItem, text, QColor(), QColor()); }
 
-int CXListCtrl::InsertItem(int nItem, const QString& text, const QColor& crText, const QColor& crBackground)
-{
-    if (nItem < 0)
-        return -1;
+int CXListCtrl::InsertItem(int nItem, const QString& text, const QColor& crText, const QColor& crBackground) {
+    if (nItem < 0) return -1;
     nItem = std::min(nItem, GetItemCount());
 
     const int columns = GetColumnCount();
@@ -193,44 +163,30 @@ int CXListCtrl::InsertItem(int nItem, const QString& text, const QColor& crText,
     return nItem;
 }
 
-bool CXListCtrl::DeleteItem(int nItem)
-{
-    if (!__IsValidRow(nItem))
-        return false;
+bool CXListCtrl::DeleteItem(int nItem) {
+    if (!__IsValidRow(nItem)) return false;
     m_model->RemoveRow(nItem);
     return true;
 }
 
-void CXListCtrl::DeleteAllItems()
-{
-    m_model->RemoveAllRows();
-}
+void CXListCtrl::DeleteAllItems() { m_model->RemoveAllRows(); }
 
-int CXListCtrl::GetItemCount() const
-{
-    return m_model->RowCount();
-}
+int CXListCtrl::GetItemCount() const { return m_model->RowCount(); }
 
-bool CXListCtrl::SetItemText(int nItem, int nSubItem, const QString& text)
-{
-    if (!__IsValidCell(nItem, nSubItem))
-        return false;
+bool CXListCtrl::SetItemText(int nItem, int nSubItem, const QString& text) {
+    if (!__IsValidCell(nItem, nSubItem)) return false;
     m_model->SetText(nItem, nSubItem, text);
     return true;
 }
 
-QString CXListCtrl::GetItemText(int nItem, int nSubItem) const
-{
-    if (!__IsValidRow(nItem) || nSubItem < 0)
-        return {};
+QString CXListCtrl::GetItemText(int nItem, int nSubItem) const {
+    if (!__IsValidRow(nItem) || nSubItem < 0) return {};
     const CXRowRecord& row = m_model->Row(nItem);
     return At(nSubItem) < row.texts.size() ? row.texts[At(nSubItem)] : QString();
 }
 
-bool CXListCtrl::SetItemColors(int nItem, int nSubItem, const QColor& crText, const QColor& crBackground)
-{
-    if (!__IsValidCell(nItem, nSubItem) || !m_model->Row(nItem).bHasRecords)
-        return false;
+bool CXListCtrl::SetItemColors(int nItem, int nSubItem, const QColor& crText, const QColor& crBackground) {
+    if (!__IsValidCell(nItem, nSubItem) || !m_model->Row(nItem).bHasRecords) return false;
     CXCellRecord& cell = m_model->Row(nItem).cells[At(nSubItem)];
     cell.crText = crText;
     cell.crBackground = crBackground;
@@ -238,48 +194,36 @@ bool CXListCtrl::SetItemColors(int nItem, int nSubItem, const QColor& crText, co
     return true;
 }
 
-QColor CXListCtrl::GetItemTextColor(int nItem, int nSubItem) const
-{
-    if (!__IsValidCell(nItem, nSubItem))
-        return {};
+QColor CXListCtrl::GetItemTextColor(int nItem, int nSubItem) const {
+    if (!__IsValidCell(nItem, nSubItem)) return {};
     const CXRowRecord& row = m_model->Row(nItem);
-    if (!row.bHasRecords || !row.cells[At(nSubItem)].crText.isValid())
-        return m_colors.crWindowText;
+    if (!row.bHasRecords || !row.cells[At(nSubItem)].crText.isValid()) return m_colors.crWindowText;
     return row.cells[At(nSubItem)].crText;
 }
 
-QColor CXListCtrl::GetItemBackgroundColor(int nItem, int nSubItem) const
-{
-    if (!__IsValidCell(nItem, nSubItem))
-        return {};
+QColor CXListCtrl::GetItemBackgroundColor(int nItem, int nSubItem) const {
+    if (!__IsValidCell(nItem, nSubItem)) return {};
     const CXRowRecord& row = m_model->Row(nItem);
-    if (!row.bHasRecords || !row.cells[At(nSubItem)].crBackground.isValid())
-        return m_colors.crWindow;
+    if (!row.bHasRecords || !row.cells[At(nSubItem)].crBackground.isValid()) return m_colors.crWindow;
     return row.cells[At(nSubItem)].crBackground;
 }
 
-bool CXListCtrl::SetItemProgress(int nItem, int nSubItem, int nPercent)
-{
-    if (!__IsValidCell(nItem, nSubItem) || !m_model->Row(nItem).bHasRecords)
-        return false;
+bool CXListCtrl::SetItemProgress(int nItem, int nSubItem, int nPercent) {
+    if (!__IsValidCell(nItem, nSubItem) || !m_model->Row(nItem).bHasRecords) return false;
     const int value = nPercent < 0 ? -1 : std::min(nPercent, 100);
     CXCellRecord& cell = m_model->Row(nItem).cells[At(nSubItem)];
-    if (cell.nProgress == value)
-        return true;
+    if (cell.nProgress == value) return true;
     cell.nProgress = value;
     UpdateSubItem(nItem, nSubItem);
     return true;
 }
 
-int CXListCtrl::GetItemProgress(int nItem, int nSubItem) const
-{
-    if (!__IsValidCell(nItem, nSubItem) || !m_model->Row(nItem).bHasRecords)
-        return -1;
+int CXListCtrl::GetItemProgress(int nItem, int nSubItem) const {
+    if (!__IsValidCell(nItem, nSubItem) || !m_model->Row(nItem).bHasRecords) return -1;
     return m_model->Row(nItem).cells[At(nSubItem)].nProgress;
 }
 
-QColor CXListCtrl::GetProgressColor() const
-{
+QColor CXListCtrl::GetProgressColor() const {
     // Light enough that the cell's text stays readable on it.
     const QColor bar = m_colors.crHighLight;
     const QColor window = m_colors.crWindow;
@@ -287,53 +231,39 @@ QColor CXListCtrl::GetProgressColor() const
     return QColor(blend(bar.red(), window.red()), blend(bar.green(), window.green()), blend(bar.blue(), window.blue()));
 }
 
-bool CXListCtrl::SetCheckbox(int nItem, int nCheckedState)
-{
-    return SetCheckbox(nItem, 0, nCheckedState);
-}
+bool CXListCtrl::SetCheckbox(int nItem, int nCheckedState) { return SetCheckbox(nItem, 0, nCheckedState); }
 
-bool CXListCtrl::SetCheckbox(int nItem, int nSubItem, int nCheckedState)
-{
-    if (!__IsValidCell(nItem, nSubItem) || !m_model->Row(nItem).bHasRecords)
-        return false;
-    if (nCheckedState < -1 || nCheckedState > 1)
-        return false;
+bool CXListCtrl::SetCheckbox(int nItem, int nSubItem, int nCheckedState) {
+    if (!__IsValidCell(nItem, nSubItem) || !m_model->Row(nItem).bHasRecords) return false;
+    if (nCheckedState < -1 || nCheckedState > 1) return false;
     m_model->Row(nItem).cells[At(nSubItem)].nCheckedState = nCheckedState;
     UpdateSubItem(nItem, nSubItem);
     return true;
 }
 
-int CXListCtrl::GetCheckbox(int nItem, int nSubItem) const
-{
-    if (!__IsValidCell(nItem, nSubItem) || !m_model->Row(nItem).bHasRecords)
-        return -1;
+int CXListCtrl::GetCheckbox(int nItem, int nSubItem) const {
+    if (!__IsValidCell(nItem, nSubItem) || !m_model->Row(nItem).bHasRecords) return -1;
     return m_model->Row(nItem).cells[At(nSubItem)].nCheckedState;
 }
 
-bool CXListCtrl::SetEnabled(int nItem, bool bEnable)
-{
-    if (!__IsValidRow(nItem) || !m_model->Row(nItem).bHasRecords)
-        return false;
+bool CXListCtrl::SetEnabled(int nItem, bool bEnable) {
+    if (!__IsValidRow(nItem) || !m_model->Row(nItem).bHasRecords) return false;
     m_model->Row(nItem).bEnabled = bEnable;
     UpdateSubItem(nItem, -1);
     return true;
 }
 
-bool CXListCtrl::GetEnabled(int nItem) const
-{
+bool CXListCtrl::GetEnabled(int nItem) const {
     return __IsValidRow(nItem) && m_model->Row(nItem).bHasRecords && m_model->Row(nItem).bEnabled;
 }
 
-void CXListCtrl::UpdateSubItem(int nItem, int nSubItem)
-{
-    if (!__IsValidRow(nItem))
-        return;
+void CXListCtrl::UpdateSubItem(int nItem, int nSubItem) {
+    if (!__IsValidRow(nItem)) return;
     QRect dirty;
     if (nSubItem == -1) {
         dirty = QRect(0, rowViewportPosition(nItem), viewport()->width(), rowHeight(nItem));
     } else {
-        if (nSubItem < 0 || nSubItem >= GetColumnCount())
-            return;
+        if (nSubItem < 0 || nSubItem >= GetColumnCount()) return;
         // The whole cell, grid line included.
         dirty = QRect(columnViewportPosition(nSubItem), rowViewportPosition(nItem), columnWidth(nSubItem),
                       rowHeight(nItem));
@@ -341,57 +271,45 @@ void CXListCtrl::UpdateSubItem(int nItem, int nSubItem)
     viewport()->repaint(dirty);
 }
 
-int CXListCtrl::GetFirstSelectedItem() const
-{
+int CXListCtrl::GetFirstSelectedItem() const {
     const QItemSelectionModel* selection = selectionModel();
-    if (!selection)
-        return -1;
+    if (!selection) return -1;
     int first = -1;
     for (const QItemSelectionRange& range : selection->selection()) {
-        if (first < 0 || range.top() < first)
-            first = range.top();
+        if (first < 0 || range.top() < first) first = range.top();
     }
     return first;
 }
 
-bool CXListCtrl::__IsRowSelected(int nItem) const
-{
+bool CXListCtrl::__IsRowSelected(int nItem) const {
     const QItemSelectionModel* selection = selectionModel();
     return selection && selection->rowIntersectsSelection(nItem, QModelIndex());
 }
 
-QRect CXListCtrl::GetSubItemRect(int nItem, int nSubItem) const
-{
-    if (!__IsValidCell(nItem, nSubItem))
-        return {};
+QRect CXListCtrl::GetSubItemRect(int nItem, int nSubItem) const {
+    if (!__IsValidCell(nItem, nSubItem)) return {};
     QRect rect = visualRect(m_model->index(nItem, nSubItem));
-    if (nSubItem == 0 && GetColumnCount() >= 2)
-        rect.setRight(std::min(rect.right(), columnViewportPosition(1) - 1));
+    if (nSubItem == 0 && GetColumnCount() >= 2) rect.setRight(std::min(rect.right(), columnViewportPosition(1) - 1));
     return rect;
 }
 
 // ---- mouse -----------------------------------------------------------------
 
-int CXListCtrl::__HitTestRow(const QPoint& point) const
-{
+int CXListCtrl::__HitTestRow(const QPoint& point) const {
     // A row's bounds span its height and the width of all columns.
     const int nItem = rowAt(point.y());
-    if (nItem < 0 || columnAt(point.x()) < 0)
-        return -1;
+    if (nItem < 0 || columnAt(point.x()) < 0) return -1;
     return nItem;
 }
 
-int CXListCtrl::__HitTestColumn(int nItem, const QPoint& point) const
-{
+int CXListCtrl::__HitTestColumn(int nItem, const QPoint& point) const {
     for (int nSubItem = 0; nSubItem < GetColumnCount(); ++nSubItem) {
-        if (GetSubItemRect(nItem, nSubItem).contains(point))
-            return nSubItem;
+        if (GetSubItemRect(nItem, nSubItem).contains(point)) return nSubItem;
     }
     return -1;
 }
 
-void CXListCtrl::mousePressEvent(QMouseEvent* event)
-{
+void CXListCtrl::mousePressEvent(QMouseEvent* event) {
     if (event->button() == Qt::LeftButton) {
         __OnLButtonDown(event);
         return;
@@ -399,8 +317,7 @@ void CXListCtrl::mousePressEvent(QMouseEvent* event)
     QTableView::mousePressEvent(event);
 }
 
-void CXListCtrl::__OnLButtonDown(QMouseEvent* event)
-{
+void CXListCtrl::__OnLButtonDown(QMouseEvent* event) {
     m_bIgnoringButton = false;
     const QPoint point = event->position().toPoint();
     const int nItem = __HitTestRow(point);
@@ -409,8 +326,7 @@ void CXListCtrl::__OnLButtonDown(QMouseEvent* event)
         const auto generation = m_model->Generation();
 
         emit ItemClicked(nItem, 0);
-        if (!alive)
-            return;
+        if (!alive) return;
 
         // A slot that added or removed rows or columns made this click stale.
         const bool stale = m_model->Generation() != generation;
@@ -427,8 +343,7 @@ void CXListCtrl::__OnLButtonDown(QMouseEvent* event)
                 cell.nCheckedState = cell.nCheckedState == 0 ? 1 : 0;
                 UpdateSubItem(nItem, nSubItem);
                 emit CheckboxClicked(nItem, nSubItem);
-                if (!alive)
-                    return;
+                if (!alive) return;
                 if (m_model->Generation() != generation) {
                     m_bIgnoringButton = true;
                     event->accept();
@@ -440,8 +355,7 @@ void CXListCtrl::__OnLButtonDown(QMouseEvent* event)
     QTableView::mousePressEvent(event);
 }
 
-void CXListCtrl::mouseMoveEvent(QMouseEvent* event)
-{
+void CXListCtrl::mouseMoveEvent(QMouseEvent* event) {
     if (m_bIgnoringButton) {
         event->accept();
         return;
@@ -449,19 +363,16 @@ void CXListCtrl::mouseMoveEvent(QMouseEvent* event)
     QTableView::mouseMoveEvent(event);
 }
 
-void CXListCtrl::mouseReleaseEvent(QMouseEvent* event)
-{
+void CXListCtrl::mouseReleaseEvent(QMouseEvent* event) {
     if (m_bIgnoringButton) {
-        if (!(event->buttons() & Qt::LeftButton))
-            m_bIgnoringButton = false;
+        if (!(event->buttons() & Qt::LeftButton)) m_bIgnoringButton = false;
         event->accept();
         return;
     }
     QTableView::mouseReleaseEvent(event);
 }
 
-void CXListCtrl::mouseDoubleClickEvent(QMouseEvent* event)
-{
+void CXListCtrl::mouseDoubleClickEvent(QMouseEvent* event) {
     if (event->button() != Qt::LeftButton) {
         QTableView::mouseDoubleClickEvent(event);
         return;
@@ -482,19 +393,15 @@ void CXListCtrl::mouseDoubleClickEvent(QMouseEvent* event)
 
 // ---- painting --------------------------------------------------------------
 
-void CXListCtrl::__GetDrawColors(int nItem, int nSubItem, QColor& crText, QColor& crBackground) const
-{
+void CXListCtrl::__GetDrawColors(int nItem, int nSubItem, QColor& crText, QColor& crBackground) const {
     crText = m_colors.crWindowText;
     crBackground = m_colors.crWindow;
     const CXRowRecord& row = m_model->Row(nItem);
     if (row.bHasRecords && At(nSubItem) < row.cells.size()) {
         const CXCellRecord& cell = row.cells[At(nSubItem)];
-        if (cell.crText.isValid())
-            crText = cell.crText;
-        if (cell.crBackground.isValid())
-            crBackground = cell.crBackground;
-        if (!row.bEnabled)
-            crText = m_colors.crGrayText;
+        if (cell.crText.isValid()) crText = cell.crText;
+        if (cell.crBackground.isValid()) crBackground = cell.crBackground;
+        if (!row.bEnabled) crText = m_colors.crGrayText;
     }
     const bool fullRow = (m_extendedStyle & FullRowSelect) != 0;
     if ((fullRow || nSubItem == 0) && hasFocus() && __IsRowSelected(nItem)) {
@@ -503,10 +410,8 @@ void CXListCtrl::__GetDrawColors(int nItem, int nSubItem, QColor& crText, QColor
     }
 }
 
-void CXListCtrl::__DrawCell(QPainter& dc, const QRect& cell, int nItem, int nSubItem) const
-{
-    if (!__IsValidCell(nItem, nSubItem) || cell.isEmpty())
-        return;
+void CXListCtrl::__DrawCell(QPainter& dc, const QRect& cell, int nItem, int nSubItem) const {
+    if (!__IsValidCell(nItem, nSubItem) || cell.isEmpty()) return;
     QColor crText, crBackground;
     __GetDrawColors(nItem, nSubItem, crText, crBackground);
 
@@ -525,12 +430,10 @@ void CXListCtrl::__DrawCell(QPainter& dc, const QRect& cell, int nItem, int nSub
         dc.fillRect(bar, GetProgressColor());
     }
     // Grey text is hard to read on the bar: a disabled row's bar cell keeps the text colour.
-    if (nProgress >= 0 && !row.bEnabled && crText == m_colors.crGrayText)
-        crText = m_colors.crWindowText;
+    if (nProgress >= 0 && !row.bEnabled && crText == m_colors.crGrayText) crText = m_colors.crWindowText;
     const QRect textRect = cell.adjusted(CXHeaderCtrl::kItemSpacing, 0, 0, 0);
     const QString text = GetItemText(nItem, nSubItem);
-    if (text.isEmpty() || textRect.width() <= 0)
-        return;
+    if (text.isEmpty() || textRect.width() <= 0) return;
     dc.setFont(font());
     dc.setPen(crText);
     // Text that does not fit loses its end, never both ends: a centred clip turns "18.960 S" into ".8.960 S".
@@ -540,16 +443,14 @@ void CXListCtrl::__DrawCell(QPainter& dc, const QRect& cell, int nItem, int nSub
 }
 
 void CXListCtrl::__DrawCheckbox(QPainter& dc, const QRect& cell, int nItem, int nSubItem, const QColor& crText,
-                                const QColor& crBackground) const
-{
+                                const QColor& crBackground) const {
     dc.fillRect(cell, crBackground);
 
     const QString text = GetItemText(nItem, nSubItem);
     const int side = cell.height() - 1;
-    if (side <= 0)
-        return;
-    const int left = text.isEmpty() ? cell.left() + (cell.width() / 2 - (cell.height() - 1) / 2) - 1
-                                    : cell.left() + kCheckboxIndent;
+    if (side <= 0) return;
+    const int left =
+        text.isEmpty() ? cell.left() + (cell.width() / 2 - (cell.height() - 1) / 2) - 1 : cell.left() + kCheckboxIndent;
     const QRect box(left, cell.top(), side, side);
     dc.fillRect(box, m_colors.crWindow);
 
@@ -557,21 +458,19 @@ void CXListCtrl::__DrawCheckbox(QPainter& dc, const QRect& cell, int nItem, int 
     qDrawWinPanel(&dc, edge, palette(), true, nullptr);
 
     if (GetCheckbox(nItem, nSubItem) == 1) {
-        const QColor crMark = GetEnabled(nItem) || !m_model->Row(nItem).bHasRecords ? QColor(Qt::black)
-                                                                                     : m_colors.crGrayText;
+        const QColor crMark =
+            GetEnabled(nItem) || !m_model->Row(nItem).bHasRecords ? QColor(Qt::black) : m_colors.crGrayText;
         // Seven strokes, each three pixels high, forming the tick.
-        static constexpr std::pair<int, int> kStrokes[] = {{0, 0}, {-1, 1}, {-2, 2}, {-3, 3},
+        static constexpr std::pair<int, int> kStrokes[] = {{0, 0},  {-1, 1}, {-2, 2}, {-3, 3},
                                                            {-4, 4}, {-5, 3}, {-6, 2}};
         const int x0 = edge.left() + 9;
         const int y0 = edge.top() + 3;
-        for (const auto& [dx, dy] : kStrokes)
-            dc.fillRect(QRect(x0 + dx, y0 + dy, 1, 3), crMark);
+        for (const auto& [dx, dy] : kStrokes) dc.fillRect(QRect(x0 + dx, y0 + dy, 1, 3), crMark);
     }
 
     if (!text.isEmpty()) {
         const QRect textRect(QPoint(box.left() + side + kCheckboxTextGap, cell.top()), cell.bottomRight());
-        if (textRect.width() <= 0)
-            return;
+        if (textRect.width() <= 0) return;
         dc.setFont(font());
         dc.setPen(crText);
         dc.drawText(textRect, Qt::AlignLeft | Qt::AlignVCenter | Qt::TextSingleLine,
@@ -579,8 +478,7 @@ void CXListCtrl::__DrawCheckbox(QPainter& dc, const QRect& cell, int nItem, int 
     }
 }
 
-void CXListCtrl::paintEvent(QPaintEvent* event)
-{
+void CXListCtrl::paintEvent(QPaintEvent* event) {
     QTableView::paintEvent(event);
     if (GetItemCount() == 0) {
         QPainter dc(viewport());
@@ -588,13 +486,11 @@ void CXListCtrl::paintEvent(QPaintEvent* event)
     }
 }
 
-void CXListCtrl::__DrawEmptyText(QPainter& dc) const
-{
+void CXListCtrl::__DrawEmptyText(QPainter& dc) const {
     // The viewport starts at the header's bottom edge.
     QRect area = viewport()->rect();
     area.setTop(area.top() + kEmptyTextTop);
-    if (area.isEmpty())
-        return;
+    if (area.isEmpty()) return;
     dc.fillRect(area, m_colors.crWindow);
     dc.setFont(QFontDatabase::systemFont(QFontDatabase::GeneralFont));
     dc.setPen(m_colors.crWindowText);

@@ -16,7 +16,8 @@ int MulDiv(int a, int b, int c) {
 CDialogUnits::CDialogUnits(const QFont& font) {
     const QFontMetrics metrics(font);
     // The average width of the 52 Latin letters, rounded: the native base unit.
-    const int letters = metrics.horizontalAdvance(QStringLiteral("ABCDEFGHIJKLMNOPQRSTUVWXYZabcdefghijklmnopqrstuvwxyz"));
+    const int letters =
+        metrics.horizontalAdvance(QStringLiteral("ABCDEFGHIJKLMNOPQRSTUVWXYZabcdefghijklmnopqrstuvwxyz"));
     m_baseWidth = (letters / 26 + 1) / 2;
     m_baseHeight = metrics.height();
     if (m_baseWidth < 1) m_baseWidth = 1;
@@ -27,9 +28,7 @@ int CDialogUnits::X(int dialogUnits) const { return MulDiv(dialogUnits, m_baseWi
 
 int CDialogUnits::Y(int dialogUnits) const { return MulDiv(dialogUnits, m_baseHeight, 8); }
 
-QRect CDialogUnits::Rect(int x, int y, int width, int height) const {
-    return QRect(X(x), Y(y), X(width), Y(height));
-}
+QRect CDialogUnits::Rect(int x, int y, int width, int height) const { return QRect(X(x), Y(y), X(width), Y(height)); }
 
 QSize CDialogUnits::Size(int width, int height) const { return QSize(X(width), Y(height)); }
 

@@ -62,9 +62,7 @@ void RestoreFocus(const QPointer<QWidget>& control) {
 CFlashwrightDlg::MessageBoxHandler CFlashwrightDlg::s_messageBoxHandler;
 CFlashwrightDlg::QuestionHandler CFlashwrightDlg::s_questionHandler;
 
-void CFlashwrightDlg::SetMessageBoxHandler(MessageBoxHandler handler) {
-    s_messageBoxHandler = std::move(handler);
-}
+void CFlashwrightDlg::SetMessageBoxHandler(MessageBoxHandler handler) { s_messageBoxHandler = std::move(handler); }
 
 void CFlashwrightDlg::SetQuestionHandler(QuestionHandler handler) { s_questionHandler = std::move(handler); }
 
@@ -292,8 +290,8 @@ void CFlashwrightDlg::OnInitDialog() {
     // No SDK or producer call happens before the temporary folder is known good.
     std::wstring reason;
     if (!package::CheckTempDirectory(reason))
-        __FailAndExit(std::wstring(AppText::kCreateTempFileFailed) + L"\n\n" + package::GetTempDirectoryPath() +
-                      L": " + reason);
+        __FailAndExit(std::wstring(AppText::kCreateTempFileFailed) + L"\n\n" + package::GetTempDirectoryPath() + L": " +
+                      reason);
     __OfferUnfinishedRestore();
     // The SDK's pass ends, and closes the SDK, before the producer is loaded.
     if (!m_session->RunExportPass(errorText)) __FailAndExit(errorText);
@@ -320,7 +318,8 @@ void CFlashwrightDlg::__OfferUnfinishedRestore() {
         requests.push_back({entry.serial, entry.persistentCopy});
     }
     if (!__Question(L"An earlier upgrade run did not restore the user parameters of these cameras; their saved "
-                    L"copies are:" + list + L"\n\nRestore them now?"))
+                    L"copies are:" +
+                    list + L"\n\nRestore them now?"))
         return;
     std::vector<RestoreResult> results;
     if (!RestoreUserParams(*m_parameterManager, requests, results)) {
@@ -331,7 +330,8 @@ void CFlashwrightDlg::__OfferUnfinishedRestore() {
     std::wstring report;
     for (std::size_t i = 0; i < results.size(); ++i) {
         report += L"\n" + platform::AnsiToWide(results[i].serial) + L": " +
-                  (results[i].result.succeeded ? std::wstring(L"restored") : L"NOT restored, " + results[i].result.Describe());
+                  (results[i].result.succeeded ? std::wstring(L"restored")
+                                               : L"NOT restored, " + results[i].result.Describe());
         if (!results[i].result.succeeded) kept.push_back(entries[i]);
     }
     if (!WriteUnfinishedRun(kept, error)) report += L"\n\n" + error;
@@ -531,8 +531,7 @@ void CFlashwrightDlg::__RefreshWritingPhase() {
         // Not started yet (no status), starting or writing: not done.
         if (code != StatusCode::kNone && code != StatusCode::kStarting && code != StatusCode::kBurning) ++done;
     }
-    __SetPhase(RunPhase::kWriting,
-               FormatString(AppText::kPhaseWriting, done, static_cast<int>(m_selection.size())));
+    __SetPhase(RunPhase::kWriting, FormatString(AppText::kPhaseWriting, done, static_cast<int>(m_selection.size())));
 }
 
 // The rows of the cameras that restart say so; their Time cells keep the burn time.
@@ -625,8 +624,7 @@ void CFlashwrightDlg::OnBeginUpgrade() {
             return;
     }
     // The summary stays until the next command.
-    const double totalSeconds =
-        std::chrono::duration<double>(std::chrono::steady_clock::now() - m_runStart).count();
+    const double totalSeconds = std::chrono::duration<double>(std::chrono::steady_clock::now() - m_runStart).count();
     __SetPhase(RunPhase::kSummary, DescribeRunSummary(SummarizeRun(recorder.Record()), totalSeconds));
     std::wstring historyError;
     if (!recorder.Append(historyError)) __MessageBox(AppText::kHistoryNotWritten + historyError);
@@ -692,8 +690,7 @@ void CFlashwrightDlg::__MarkRunResults() {
         if (*result->verified) {
             __SetCell(row, kColumnFirmwareVersion, after + AppText::kVerifiedMark);
         } else {
-            const std::wstring expected =
-                platform::AnsiToWide(m_recorder->ReleaseVersionOf(result->model));
+            const std::wstring expected = platform::AnsiToWide(m_recorder->ReleaseVersionOf(result->model));
             m_deviceList->SetItemColors(row, kColumnFirmwareVersion, QColor(Qt::red),
                                         m_deviceList->GetDefaultBackgroundColor());
             __SetCell(row, kColumnFirmwareVersion,

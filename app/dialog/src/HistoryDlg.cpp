@@ -73,7 +73,8 @@ void CHistoryDlg::Reload() {
     m_table->setHorizontalHeaderLabels(headings);
     for (std::size_t r = 0; r < rows.size(); ++r)
         for (std::size_t c = 0; c < rows[r].size(); ++c)
-            m_table->setItem(static_cast<int>(r), static_cast<int>(c), new QTableWidgetItem(QString::fromStdString(rows[r][c])));
+            m_table->setItem(static_cast<int>(r), static_cast<int>(c),
+                             new QTableWidgetItem(QString::fromStdString(rows[r][c])));
     m_table->resizeColumnsToContents();
     m_saveButton->setEnabled(!m_records.empty());
 }
@@ -91,9 +92,10 @@ bool CHistoryDlg::SaveCsv(const QString& path) {
 }
 
 void CHistoryDlg::OnSaveCsv() {
-    const QString path = s_chooser ? s_chooser(this)
-                                   : QFileDialog::getSaveFileName(this, QString::fromWCharArray(AppText::kHistorySaveCsv),
-                                                                  QStringLiteral("upgrade-history.csv"),
-                                                                  QStringLiteral("CSV files (*.csv);;All files (*)"));
+    const QString path = s_chooser
+                             ? s_chooser(this)
+                             : QFileDialog::getSaveFileName(this, QString::fromWCharArray(AppText::kHistorySaveCsv),
+                                                            QStringLiteral("upgrade-history.csv"),
+                                                            QStringLiteral("CSV files (*.csv);;All files (*)"));
     if (!path.isEmpty()) SaveCsv(path);
 }

@@ -40,7 +40,8 @@ std::string TargetVersion(const CU3VDevice& camera, const std::vector<std::wstri
 ECameraState AssessCamera(CU3VDevice& camera, const std::vector<std::wstring>& models,
                           const package::ReleaseInfo& release, bool preparePlan) {
     if (!camera.IsOpened())
-        return camera.GetOpenResult() == gentl::GC_ERR_RESOURCE_IN_USE ? ECameraState::kInUse : ECameraState::kNotOpened;
+        return camera.GetOpenResult() == gentl::GC_ERR_RESOURCE_IN_USE ? ECameraState::kInUse
+                                                                       : ECameraState::kNotOpened;
     if (!CCameraSession::IsEligible(camera, models)) return ECameraState::kUnsupported;
     const std::string target = TargetVersion(camera, models, release);
     if (!target.empty() && FieldText(camera.GetDeviceInfo().firmwareVersion) == target) return ECameraState::kUpToDate;

@@ -72,8 +72,8 @@ std::string HistoryRecordToJson(const HistoryRecord& record) {
                            {"parameter_copy", camera.parameterCopy},
                            {"failure_text", camera.failureText}});
     }
-    const json line = {{"started", record.started}, {"ended", record.ended},   {"front_end", record.frontEnd},
-                       {"cameras", cameras}};
+    const json line = {
+        {"started", record.started}, {"ended", record.ended}, {"front_end", record.frontEnd}, {"cameras", cameras}};
     // Invalid UTF-8 cannot reach here (camera text is cleaned), but a record
     // must never fail to be written over one odd byte.
     return line.dump(-1, ' ', false, json::error_handler_t::replace);
@@ -143,7 +143,8 @@ bool ReadHistory(const std::wstring& path, const HistoryQuery& query, std::vecto
         if (!query.serial.empty()) {
             std::vector<HistoryCamera> matching;
             for (HistoryCamera& camera : record.cameras)
-                if (camera.serial == query.serial || camera.deviceId == query.serial) matching.push_back(std::move(camera));
+                if (camera.serial == query.serial || camera.deviceId == query.serial)
+                    matching.push_back(std::move(camera));
             if (matching.empty()) continue;
             record.cameras = std::move(matching);
         }
@@ -177,9 +178,23 @@ std::string CsvField(const std::string& text) {
 
 // What a person looks for first comes first: when, which camera, how it went.
 std::vector<std::string> HistoryColumnNames() {
-    return {"Started (UTC)", "SN", "Model", "Status", "Time(s)", "Back", "Firmware before", "Firmware after",
-            "Verified", "Parameters saved", "Parameters restored", "From", "Device ID", "Status code",
-            "Ended (UTC)", "Parameter copy", "Failure text"};
+    return {"Started (UTC)",
+            "SN",
+            "Model",
+            "Status",
+            "Time(s)",
+            "Back",
+            "Firmware before",
+            "Firmware after",
+            "Verified",
+            "Parameters saved",
+            "Parameters restored",
+            "From",
+            "Device ID",
+            "Status code",
+            "Ended (UTC)",
+            "Parameter copy",
+            "Failure text"};
 }
 
 std::vector<std::vector<std::string>> HistoryRows(const std::vector<HistoryRecord>& records) {

@@ -26,7 +26,9 @@ bool Contains(const std::vector<std::string>& ids, const std::string& id) {
 }  // namespace
 
 CUpgradeRun::CUpgradeRun(CCameraSession& session)
-    : m_devices(session.Devices()), m_parameters(session.Parameters()), m_session(session),
+    : m_devices(session.Devices()),
+      m_parameters(session.Parameters()),
+      m_session(session),
       m_timing(session.GetRunTiming()) {}
 
 CUpgradeRun::~CUpgradeRun() = default;
@@ -192,8 +194,8 @@ void CUpgradeRun::__Watch() {
             for (const Awaited& awaited : cameras) {
                 if (awaited.back) {
                     if (!m_backAfter.count(awaited.deviceId))
-                        m_backAfter[awaited.deviceId] = std::chrono::duration_cast<std::chrono::milliseconds>(
-                            Clock::now() - m_workersStarted);
+                        m_backAfter[awaited.deviceId] =
+                            std::chrono::duration_cast<std::chrono::milliseconds>(Clock::now() - m_workersStarted);
                 } else if (awaited.wroteFlash) {
                     m_awaited.push_back(awaited.deviceId);
                 }
@@ -267,8 +269,9 @@ CUpgradeRun::WatchState CUpgradeRun::GetWatchState() const {
     WatchState state;
     state.watching = m_watching;
     if (m_watching)
-        state.timeLeft = std::max(std::chrono::milliseconds(0), std::chrono::duration_cast<std::chrono::milliseconds>(
-                                                                   m_watchDeadline - std::chrono::steady_clock::now()));
+        state.timeLeft = std::max(
+            std::chrono::milliseconds(0),
+            std::chrono::duration_cast<std::chrono::milliseconds>(m_watchDeadline - std::chrono::steady_clock::now()));
     state.awaited = m_awaited;
     for (const auto& [deviceId, after] : m_backAfter) state.back.push_back(deviceId);
     return state;

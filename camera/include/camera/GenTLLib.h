@@ -35,8 +35,7 @@ public:
 
     // Slot 1: passes the arguments on unchanged.
     virtual gentl::GC_ERROR IFGetDeviceInfo(gentl::IF_HANDLE hIface, const char* deviceId,
-                                            gentl::DEVICE_INFO_CMD command,
-                                            gentl::INFO_DATATYPE* type, void* buffer,
+                                            gentl::DEVICE_INFO_CMD command, gentl::INFO_DATATYPE* type, void* buffer,
                                             std::size_t* size);
 
     // Both with a time-out of 1000 ms.
@@ -47,14 +46,11 @@ public:
     // The loader's reason when the library did not load.
     const std::string& LoadError() const { return m_module.LoadError(); }
 
-    bool Has(gentl::Entry entry) const {
-        return m_entries[static_cast<std::size_t>(entry)] != nullptr;
-    }
+    bool Has(gentl::Entry entry) const { return m_entries[static_cast<std::size_t>(entry)] != nullptr; }
 
     template <gentl::Entry E>
     typename gentl::EntryType<E>::type Get() const {
-        return reinterpret_cast<typename gentl::EntryType<E>::type>(
-            m_entries[static_cast<std::size_t>(E)]);
+        return reinterpret_cast<typename gentl::EntryType<E>::type>(m_entries[static_cast<std::size_t>(E)]);
     }
 
     // Calls the entry, or yields -1 without calling when it is absent.

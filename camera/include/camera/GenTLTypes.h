@@ -86,71 +86,66 @@ inline constexpr URL_INFO_CMD URL_INFO_FILE_VER_SUBMINOR = 5;
 
 // The 55 entry points the binding resolves, in table order, with their
 // signatures: X(name, parameter list).
-#define FLASHWRIGHT_GENTL_ENTRY_POINTS(X)                                                         \
-    X(GCGetInfo, (TL_INFO_CMD, INFO_DATATYPE*, void*, std::size_t*))                              \
-    X(GCGetLastError, (GC_ERROR*, char*, std::size_t*))                                           \
-    X(GCInitLib, (void))                                                                          \
-    X(GCCloseLib, (void))                                                                         \
-    X(GCReadPort, (PORT_HANDLE, std::uint64_t, void*, std::size_t*))                              \
-    X(GCWritePort, (PORT_HANDLE, std::uint64_t, const void*, std::size_t*))                       \
-    X(GCGetPortURL, (PORT_HANDLE, char*, std::size_t*))                                           \
-    X(GCGetPortInfo, (PORT_HANDLE, PORT_INFO_CMD, INFO_DATATYPE*, void*, std::size_t*))           \
-    X(GCRegisterEvent, (EVENTSRC_HANDLE, EVENT_TYPE, EVENT_HANDLE*))                              \
-    X(GCUnregisterEvent, (EVENTSRC_HANDLE, EVENT_TYPE))                                           \
-    X(EventGetData, (EVENT_HANDLE, void*, std::size_t*, std::uint64_t))                           \
-    X(EventGetDataInfo, (EVENT_HANDLE, const void*, std::size_t, EVENT_DATA_INFO_CMD,             \
-                         INFO_DATATYPE*, void*, std::size_t*))                                    \
-    X(EventGetInfo, (EVENT_HANDLE, EVENT_INFO_CMD, INFO_DATATYPE*, void*, std::size_t*))          \
-    X(EventFlush, (EVENT_HANDLE))                                                                 \
-    X(EventKill, (EVENT_HANDLE))                                                                  \
-    X(TLOpen, (TL_HANDLE*))                                                                       \
-    X(TLClose, (TL_HANDLE))                                                                       \
-    X(TLGetInfo, (TL_HANDLE, TL_INFO_CMD, INFO_DATATYPE*, void*, std::size_t*))                   \
-    X(TLGetNumInterfaces, (TL_HANDLE, std::uint32_t*))                                            \
-    X(TLGetInterfaceID, (TL_HANDLE, std::uint32_t, char*, std::size_t*))                          \
-    X(TLGetInterfaceInfo, (TL_HANDLE, const char*, INTERFACE_INFO_CMD, INFO_DATATYPE*, void*,     \
-                           std::size_t*))                                                         \
-    X(TLOpenInterface, (TL_HANDLE, const char*, IF_HANDLE*))                                      \
-    X(TLUpdateInterfaceList, (TL_HANDLE, bool8_t*, std::uint64_t))                                \
-    X(IFClose, (IF_HANDLE))                                                                       \
-    X(IFGetInfo, (IF_HANDLE, INTERFACE_INFO_CMD, INFO_DATATYPE*, void*, std::size_t*))            \
-    X(IFGetNumDevices, (IF_HANDLE, std::uint32_t*))                                               \
-    X(IFGetDeviceID, (IF_HANDLE, std::uint32_t, char*, std::size_t*))                             \
-    X(IFUpdateDeviceList, (IF_HANDLE, bool8_t*, std::uint64_t))                                   \
-    X(IFGetDeviceInfo, (IF_HANDLE, const char*, DEVICE_INFO_CMD, INFO_DATATYPE*, void*,           \
-                        std::size_t*))                                                            \
-    X(IFOpenDevice, (IF_HANDLE, const char*, DEVICE_ACCESS_FLAGS, DEV_HANDLE*))                   \
-    X(DevGetPort, (DEV_HANDLE, PORT_HANDLE*))                                                     \
-    X(DevGetNumDataStreams, (DEV_HANDLE, std::uint32_t*))                                         \
-    X(DevGetDataStreamID, (DEV_HANDLE, std::uint32_t, char*, std::size_t*))                       \
-    X(DevOpenDataStream, (DEV_HANDLE, const char*, DS_HANDLE*))                                   \
-    X(DevGetInfo, (DEV_HANDLE, DEVICE_INFO_CMD, INFO_DATATYPE*, void*, std::size_t*))             \
-    X(DevClose, (DEV_HANDLE))                                                                     \
-    X(DSAnnounceBuffer, (DS_HANDLE, void*, std::size_t, void*, BUFFER_HANDLE*))                   \
-    X(DSAllocAndAnnounceBuffer, (DS_HANDLE, std::size_t, void*, BUFFER_HANDLE*))                  \
-    X(DSFlushQueue, (DS_HANDLE, ACQ_QUEUE_TYPE))                                                  \
-    X(DSStartAcquisition, (DS_HANDLE, ACQ_START_FLAGS, std::uint64_t))                            \
-    X(DSStopAcquisition, (DS_HANDLE, ACQ_STOP_FLAGS))                                             \
-    X(DSGetInfo, (DS_HANDLE, STREAM_INFO_CMD, INFO_DATATYPE*, void*, std::size_t*))               \
-    X(DSGetBufferID, (DS_HANDLE, std::uint32_t, BUFFER_HANDLE*))                                  \
-    X(DSClose, (DS_HANDLE))                                                                       \
-    X(DSRevokeBuffer, (DS_HANDLE, BUFFER_HANDLE, void**, void**))                                 \
-    X(DSQueueBuffer, (DS_HANDLE, BUFFER_HANDLE))                                                  \
-    X(DSGetBufferInfo, (DS_HANDLE, BUFFER_HANDLE, BUFFER_INFO_CMD, INFO_DATATYPE*, void*,         \
-                        std::size_t*))                                                            \
-    X(GCGetNumPortURLs, (PORT_HANDLE, std::uint32_t*))                                            \
-    X(GCGetPortURLInfo, (PORT_HANDLE, std::uint32_t, URL_INFO_CMD, INFO_DATATYPE*, void*,         \
-                         std::size_t*))                                                           \
-    X(GCReadPortStacked, (PORT_HANDLE, PORT_REGISTER_STACK_ENTRY*, std::size_t*))                 \
-    X(GCWritePortStacked, (PORT_HANDLE, PORT_REGISTER_STACK_ENTRY*, std::size_t*))                \
-    X(DSGetBufferChunkData, (DS_HANDLE, BUFFER_HANDLE, SINGLE_CHUNK_DATA*, std::size_t*))         \
-    X(DPEnterUpgradeMode, (PORT_HANDLE, std::uint32_t, std::uint32_t, std::uint32_t))             \
-    X(DPWriteUpgradeFile, (PORT_HANDLE, std::uint64_t, const void*, std::size_t*, std::uint32_t,  \
-                           std::uint32_t, std::uint32_t, std::uint32_t))                          \
+#define FLASHWRIGHT_GENTL_ENTRY_POINTS(X)                                                                       \
+    X(GCGetInfo, (TL_INFO_CMD, INFO_DATATYPE*, void*, std::size_t*))                                            \
+    X(GCGetLastError, (GC_ERROR*, char*, std::size_t*))                                                         \
+    X(GCInitLib, (void))                                                                                        \
+    X(GCCloseLib, (void))                                                                                       \
+    X(GCReadPort, (PORT_HANDLE, std::uint64_t, void*, std::size_t*))                                            \
+    X(GCWritePort, (PORT_HANDLE, std::uint64_t, const void*, std::size_t*))                                     \
+    X(GCGetPortURL, (PORT_HANDLE, char*, std::size_t*))                                                         \
+    X(GCGetPortInfo, (PORT_HANDLE, PORT_INFO_CMD, INFO_DATATYPE*, void*, std::size_t*))                         \
+    X(GCRegisterEvent, (EVENTSRC_HANDLE, EVENT_TYPE, EVENT_HANDLE*))                                            \
+    X(GCUnregisterEvent, (EVENTSRC_HANDLE, EVENT_TYPE))                                                         \
+    X(EventGetData, (EVENT_HANDLE, void*, std::size_t*, std::uint64_t))                                         \
+    X(EventGetDataInfo,                                                                                         \
+      (EVENT_HANDLE, const void*, std::size_t, EVENT_DATA_INFO_CMD, INFO_DATATYPE*, void*, std::size_t*))       \
+    X(EventGetInfo, (EVENT_HANDLE, EVENT_INFO_CMD, INFO_DATATYPE*, void*, std::size_t*))                        \
+    X(EventFlush, (EVENT_HANDLE))                                                                               \
+    X(EventKill, (EVENT_HANDLE))                                                                                \
+    X(TLOpen, (TL_HANDLE*))                                                                                     \
+    X(TLClose, (TL_HANDLE))                                                                                     \
+    X(TLGetInfo, (TL_HANDLE, TL_INFO_CMD, INFO_DATATYPE*, void*, std::size_t*))                                 \
+    X(TLGetNumInterfaces, (TL_HANDLE, std::uint32_t*))                                                          \
+    X(TLGetInterfaceID, (TL_HANDLE, std::uint32_t, char*, std::size_t*))                                        \
+    X(TLGetInterfaceInfo, (TL_HANDLE, const char*, INTERFACE_INFO_CMD, INFO_DATATYPE*, void*, std::size_t*))    \
+    X(TLOpenInterface, (TL_HANDLE, const char*, IF_HANDLE*))                                                    \
+    X(TLUpdateInterfaceList, (TL_HANDLE, bool8_t*, std::uint64_t))                                              \
+    X(IFClose, (IF_HANDLE))                                                                                     \
+    X(IFGetInfo, (IF_HANDLE, INTERFACE_INFO_CMD, INFO_DATATYPE*, void*, std::size_t*))                          \
+    X(IFGetNumDevices, (IF_HANDLE, std::uint32_t*))                                                             \
+    X(IFGetDeviceID, (IF_HANDLE, std::uint32_t, char*, std::size_t*))                                           \
+    X(IFUpdateDeviceList, (IF_HANDLE, bool8_t*, std::uint64_t))                                                 \
+    X(IFGetDeviceInfo, (IF_HANDLE, const char*, DEVICE_INFO_CMD, INFO_DATATYPE*, void*, std::size_t*))          \
+    X(IFOpenDevice, (IF_HANDLE, const char*, DEVICE_ACCESS_FLAGS, DEV_HANDLE*))                                 \
+    X(DevGetPort, (DEV_HANDLE, PORT_HANDLE*))                                                                   \
+    X(DevGetNumDataStreams, (DEV_HANDLE, std::uint32_t*))                                                       \
+    X(DevGetDataStreamID, (DEV_HANDLE, std::uint32_t, char*, std::size_t*))                                     \
+    X(DevOpenDataStream, (DEV_HANDLE, const char*, DS_HANDLE*))                                                 \
+    X(DevGetInfo, (DEV_HANDLE, DEVICE_INFO_CMD, INFO_DATATYPE*, void*, std::size_t*))                           \
+    X(DevClose, (DEV_HANDLE))                                                                                   \
+    X(DSAnnounceBuffer, (DS_HANDLE, void*, std::size_t, void*, BUFFER_HANDLE*))                                 \
+    X(DSAllocAndAnnounceBuffer, (DS_HANDLE, std::size_t, void*, BUFFER_HANDLE*))                                \
+    X(DSFlushQueue, (DS_HANDLE, ACQ_QUEUE_TYPE))                                                                \
+    X(DSStartAcquisition, (DS_HANDLE, ACQ_START_FLAGS, std::uint64_t))                                          \
+    X(DSStopAcquisition, (DS_HANDLE, ACQ_STOP_FLAGS))                                                           \
+    X(DSGetInfo, (DS_HANDLE, STREAM_INFO_CMD, INFO_DATATYPE*, void*, std::size_t*))                             \
+    X(DSGetBufferID, (DS_HANDLE, std::uint32_t, BUFFER_HANDLE*))                                                \
+    X(DSClose, (DS_HANDLE))                                                                                     \
+    X(DSRevokeBuffer, (DS_HANDLE, BUFFER_HANDLE, void**, void**))                                               \
+    X(DSQueueBuffer, (DS_HANDLE, BUFFER_HANDLE))                                                                \
+    X(DSGetBufferInfo, (DS_HANDLE, BUFFER_HANDLE, BUFFER_INFO_CMD, INFO_DATATYPE*, void*, std::size_t*))        \
+    X(GCGetNumPortURLs, (PORT_HANDLE, std::uint32_t*))                                                          \
+    X(GCGetPortURLInfo, (PORT_HANDLE, std::uint32_t, URL_INFO_CMD, INFO_DATATYPE*, void*, std::size_t*))        \
+    X(GCReadPortStacked, (PORT_HANDLE, PORT_REGISTER_STACK_ENTRY*, std::size_t*))                               \
+    X(GCWritePortStacked, (PORT_HANDLE, PORT_REGISTER_STACK_ENTRY*, std::size_t*))                              \
+    X(DSGetBufferChunkData, (DS_HANDLE, BUFFER_HANDLE, SINGLE_CHUNK_DATA*, std::size_t*))                       \
+    X(DPEnterUpgradeMode, (PORT_HANDLE, std::uint32_t, std::uint32_t, std::uint32_t))                           \
+    X(DPWriteUpgradeFile, (PORT_HANDLE, std::uint64_t, const void*, std::size_t*, std::uint32_t, std::uint32_t, \
+                           std::uint32_t, std::uint32_t))                                                       \
     X(DPLeaveUpgradeMode, (PORT_HANDLE))
 
-#define FLASHWRIGHT_GENTL_POINTER_TYPE(name, params) \
-    using P##name = GC_ERROR(FLASHWRIGHT_GC_CALLTYPE*) params;
+#define FLASHWRIGHT_GENTL_POINTER_TYPE(name, params) using P##name = GC_ERROR(FLASHWRIGHT_GC_CALLTYPE*) params;
 FLASHWRIGHT_GENTL_ENTRY_POINTS(FLASHWRIGHT_GENTL_POINTER_TYPE)
 #undef FLASHWRIGHT_GENTL_POINTER_TYPE
 
@@ -159,7 +154,7 @@ enum class Entry : std::size_t {
 #define FLASHWRIGHT_GENTL_ENUMERATOR(name, params) name,
     FLASHWRIGHT_GENTL_ENTRY_POINTS(FLASHWRIGHT_GENTL_ENUMERATOR)
 #undef FLASHWRIGHT_GENTL_ENUMERATOR
-    Count
+        Count
 };
 
 inline constexpr std::size_t kEntryPointCount = static_cast<std::size_t>(Entry::Count);

@@ -7,14 +7,14 @@
 
 // Texts of the string table the camera code shows or records.
 namespace CameraText {
-inline constexpr const wchar_t* kSuccess = L"Success";                      // 102
-inline constexpr const wchar_t* kInvalid = L"Invalid";                      // 105
+inline constexpr const wchar_t* kSuccess = L"Success";                            // 102
+inline constexpr const wchar_t* kInvalid = L"Invalid";                            // 105
 inline constexpr const wchar_t* kBurningFileFailed = L"Burning the file failed";  // 128
-inline constexpr const wchar_t* kVersionCheckFailed =                       // 1012
+inline constexpr const wchar_t* kVersionCheckFailed =                             // 1012
     L"Upgrade file version check failed: please check the matching library or confirm whether "
     L"the upgrade file is compatible with hardware devices!";
 inline constexpr const wchar_t* kLeaveUpgradeModeFailed = L"Failed to exit upgrade mode";  // 1013
-inline constexpr const wchar_t* kWriteFileFailed =                          // 1014
+inline constexpr const wchar_t* kWriteFileFailed =                                         // 1014
     L"Failed to write the file: please do not power down, try to burn it again!";
 inline constexpr const wchar_t* kLoadLibraryError = L"Load TL library error!";
 }  // namespace CameraText

@@ -175,5 +175,4 @@ bool IsModelSupported(const std::vector<std::wstring>& models, CU3VDevice& camer
 std::wstring ExtractVersionField(const std::wstring& text, int count);
 
 // The camera's firmware version text checked against the package's parts.
-bool CompareFirmwareVersion(std::string_view cameraVersion, std::string_view partA,
-                            std::string_view partB);
+bool CompareFirmwareVersion(std::string_view cameraVersion, std::string_view partA, std::string_view partB);

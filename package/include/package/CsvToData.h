@@ -14,12 +14,12 @@ class ImageOutput;
 // Result codes of the register-table compiler.
 enum ECsvConvertResult : int {
     kCsvSuccess = 0,
-    kCsvOpenFailed = 1,       // table cannot be opened, or the .bin output cannot be created or written
-    kCsvBadRow = 2,           // no row, a row the layout does not accept, or a row it cannot place
-    kCsvTextTooLong = 3,      // a text row longer than its width
-    kCsvBadPairWidth = 4,     // a kind-3 row whose width is not 8
-    kCsvNoMemory = 5,         // no bytes / zero length for a header, or more memory than a table may take
-    kCsvBadTable = 6,         // path without an extension; segment table without terminator or bytes
+    kCsvOpenFailed = 1,    // table cannot be opened, or the .bin output cannot be created or written
+    kCsvBadRow = 2,        // no row, a row the layout does not accept, or a row it cannot place
+    kCsvTextTooLong = 3,   // a text row longer than its width
+    kCsvBadPairWidth = 4,  // a kind-3 row whose width is not 8
+    kCsvNoMemory = 5,      // no bytes / zero length for a header, or more memory than a table may take
+    kCsvBadTable = 6,      // path without an extension; segment table without terminator or bytes
 };
 
 // A short text for one of the codes above, for messages.

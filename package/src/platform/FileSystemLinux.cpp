@@ -42,7 +42,8 @@ std::wstring ErrnoText(int error) { return platform::AnsiToWide(std::generic_cat
 }  // namespace
 
 bool EnsurePrivateDirectory(const std::wstring& widePath, std::wstring* reason) {
-    if (widePath.empty()) return Refuse(reason, L"no place for it is known (neither XDG_RUNTIME_DIR nor HOME is usable)");
+    if (widePath.empty())
+        return Refuse(reason, L"no place for it is known (neither XDG_RUNTIME_DIR nor HOME is usable)");
     const std::string path = platform::ToNativePath(widePath);
     if (::mkdir(path.c_str(), 0700) != 0 && errno != EEXIST)
         return Refuse(reason, L"it cannot be created: " + ErrnoText(errno));
@@ -91,9 +92,12 @@ bool WriteWholeFile(const std::wstring& widePath, const std::uint8_t* data, std:
     std::size_t done = 0;
     while (ok && done < size) {
         const ssize_t n = ::write(fd, data + done, size - done);
-        if (n > 0) done += static_cast<std::size_t>(n);
-        else if (n < 0 && errno == EINTR) continue;
-        else ok = false;
+        if (n > 0)
+            done += static_cast<std::size_t>(n);
+        else if (n < 0 && errno == EINTR)
+            continue;
+        else
+            ok = false;
     }
     if (::close(fd) != 0) ok = false;
     return ok;

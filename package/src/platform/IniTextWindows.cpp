@@ -39,8 +39,10 @@ int ParseText(const char* text, EntryHandler handler, void* user) {
         if (line.empty() || line[0] == ';' || line[0] == '#') continue;
         if (line[0] == '[') {
             const std::size_t close = line.find(']');
-            if (close == std::string::npos) failed = true;
-            else section = line.substr(1, close - 1);
+            if (close == std::string::npos)
+                failed = true;
+            else
+                section = line.substr(1, close - 1);
         } else {
             const std::size_t delimiter = line.find_first_of("=:");
             if (delimiter == std::string::npos) {

@@ -86,8 +86,8 @@ bool CProfileFile::Load(const std::wstring& path) {
     return m_exists;
 }
 
-std::wstring CProfileFile::GetString(const std::wstring& section, const std::wstring& key,
-                                     const std::wstring& fallback, std::size_t bufferChars) const {
+std::wstring CProfileFile::GetString(const std::wstring& section, const std::wstring& key, const std::wstring& fallback,
+                                     std::size_t bufferChars) const {
     const std::size_t limit = bufferChars == 0 ? 0 : bufferChars - 1;
     const std::string wantedSection = platform::WideToAnsi(section);
     const std::string wantedKey = platform::WideToAnsi(key);

@@ -29,8 +29,8 @@ bool CProfileFile::Load(const std::wstring& path) {
     return m_exists;
 }
 
-std::wstring CProfileFile::GetString(const std::wstring& section, const std::wstring& key,
-                                     const std::wstring& fallback, std::size_t bufferChars) const {
+std::wstring CProfileFile::GetString(const std::wstring& section, const std::wstring& key, const std::wstring& fallback,
+                                     std::size_t bufferChars) const {
     return GetProfileString(section, key, fallback, bufferChars, m_path);
 }
 

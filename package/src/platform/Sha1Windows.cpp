@@ -29,8 +29,8 @@ Sha1Digest ComputeSha1(const void* data, std::size_t size) {
     // BCryptHash takes a 32-bit length; a single resource never comes near it.
     const BCRYPT_ALG_HANDLE provider = Sha1Provider();
     if (provider == nullptr || size > std::numeric_limits<ULONG>::max() ||
-        !BCRYPT_SUCCESS(::BCryptHash(provider, nullptr, 0, bytes, static_cast<ULONG>(size),
-                                     digest.data(), static_cast<ULONG>(digest.size()))))
+        !BCRYPT_SUCCESS(::BCryptHash(provider, nullptr, 0, bytes, static_cast<ULONG>(size), digest.data(),
+                                     static_cast<ULONG>(digest.size()))))
         throw std::runtime_error("SHA-1 computation failed");
     return digest;
 }

@@ -32,7 +32,7 @@ struct ParameterPassResult {
 struct CameraParameters {
     std::string identity;
     std::string serial;
-    std::wstring file;  // the camera's file in the temporary folder
+    std::wstring file;                            // the camera's file in the temporary folder
     std::optional<ParameterPassResult> exported;  // absent: no export was attempted
     std::optional<ParameterPassResult> imported;  // absent: no import was attempted
     std::wstring persistentCopy;  // the dated copy of a successful export; empty when none could be kept

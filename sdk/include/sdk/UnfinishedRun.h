@@ -9,7 +9,7 @@
 
 struct UnfinishedRunEntry {
     std::string serial;
-    std::string identity;        // the SDK identity
+    std::string identity;         // the SDK identity
     std::wstring persistentCopy;  // the dated copy to restore from
 };
 

@@ -29,16 +29,16 @@ struct OpenRequest {
     std::uint32_t accessMode;  // always 4
 };
 
-using OpenSdkFn = std::int32_t (*)();                                          // 100
-using CloseSdkFn = std::int32_t (*)();                                         // 101
-using GetDeviceCountFn = std::int32_t (*)(std::uint32_t*, std::uint32_t);      // 200
-using GetDeviceInfoFn = std::int32_t (*)(void*, std::uint32_t*);               // 201
+using OpenSdkFn = std::int32_t (*)();                                                  // 100
+using CloseSdkFn = std::int32_t (*)();                                                 // 101
+using GetDeviceCountFn = std::int32_t (*)(std::uint32_t*, std::uint32_t);              // 200
+using GetDeviceInfoFn = std::int32_t (*)(void*, std::uint32_t*);                       // 201
 using GetErrorDescriptionFn = std::int32_t (*)(std::int32_t*, char*, std::uint32_t*);  // 204
-using OpenDeviceFn = std::int32_t (*)(const OpenRequest*, std::uint32_t*);    // 301
-using CloseDeviceFn = std::int32_t (*)(std::uint32_t);                         // 302
-using SetIntegerFn = std::int32_t (*)(std::uint32_t, std::uint32_t, std::int64_t);  // 412
-using ExecuteCommandFn = std::int32_t (*)(std::uint32_t, std::uint32_t);       // 421
-using SaveUserParamsFn = std::int32_t (*)(std::uint32_t, const char*);         // 700
+using OpenDeviceFn = std::int32_t (*)(const OpenRequest*, std::uint32_t*);             // 301
+using CloseDeviceFn = std::int32_t (*)(std::uint32_t);                                 // 302
+using SetIntegerFn = std::int32_t (*)(std::uint32_t, std::uint32_t, std::int64_t);     // 412
+using ExecuteCommandFn = std::int32_t (*)(std::uint32_t, std::uint32_t);               // 421
+using SaveUserParamsFn = std::int32_t (*)(std::uint32_t, const char*);                 // 700
 using LoadUserParamsFn = std::int32_t (*)(std::uint32_t, const char*, std::uint32_t);  // 701
 
 // Result of a call whose entry point the library does not export.

@@ -30,15 +30,15 @@ std::string XmlEscape(const std::string& text) {
     std::string escaped;
     for (char c : text) {
         switch (c) {
-        case '&': escaped += "&amp;"; break;
-        case '<': escaped += "&lt;"; break;
-        case '>': escaped += "&gt;"; break;
-        case '"': escaped += "&quot;"; break;
-        case '\'': escaped += "&apos;"; break;
-        default:
-            // XML 1.0 has no way to write the other control characters.
-            escaped += (static_cast<unsigned char>(c) < 0x20 && c != '\t' && c != '\n' && c != '\r') ? '?' : c;
-            break;
+            case '&': escaped += "&amp;"; break;
+            case '<': escaped += "&lt;"; break;
+            case '>': escaped += "&gt;"; break;
+            case '"': escaped += "&quot;"; break;
+            case '\'': escaped += "&apos;"; break;
+            default:
+                // XML 1.0 has no way to write the other control characters.
+                escaped += (static_cast<unsigned char>(c) < 0x20 && c != '\t' && c != '\n' && c != '\r') ? '?' : c;
+                break;
         }
     }
     return escaped;
@@ -163,14 +163,15 @@ std::string DeviceXml(const CameraDescription& camera, const CameraState& state)
            "\" StandardNameSpace=\"None\" SchemaMajorVersion=\"1\" SchemaMinorVersion=\"1\" "
            "SchemaSubMinorVersion=\"0\" MajorVersion=\"" +
            std::to_string(v[0]) + "\" MinorVersion=\"" + std::to_string(v[1]) + "\" SubMinorVersion=\"" +
-           std::to_string(v[2]) + "\" ProductGuid=\"" + GuidFrom(camera.vendor + camera.model) +
-           "\" VersionGuid=\"" + GuidFrom(camera.model + versionText) +
+           std::to_string(v[2]) + "\" ProductGuid=\"" + GuidFrom(camera.vendor + camera.model) + "\" VersionGuid=\"" +
+           GuidFrom(camera.model + versionText) +
            "\" xmlns=\"http://www.genicam.org/GenApi/Version_1_1\" "
            "xmlns:xsi=\"http://www.w3.org/2001/XMLSchema-instance\" "
            "xsi:schemaLocation=\"http://www.genicam.org/GenApi/Version_1_1 "
            "http://www.genicam.org/GenApi/GenApiSchema_Version_1_1.xsd\">\n";
-    xml += "  <Category Name=\"Root\" NameSpace=\"Standard\">\n    <pFeature>DeviceControl</pFeature>\n"
-           "  </Category>\n";
+    xml +=
+        "  <Category Name=\"Root\" NameSpace=\"Standard\">\n    <pFeature>DeviceControl</pFeature>\n"
+        "  </Category>\n";
     struct Text {
         const char* name;
         uint64_t address;
@@ -238,7 +239,8 @@ int32_t ReadRegisters(const CameraDescription& camera, const CameraState& state,
         return CopyFrom(bytes, 0, buffer, size);
     }
     if (address == kFirmwareVersionRegister) {
-        return size > 32 ? kInvalidAddress : CopyFrom(TextRegister(state.versions.firmwareVersion, 32), 0, buffer, size);
+        return size > 32 ? kInvalidAddress
+                         : CopyFrom(TextRegister(state.versions.firmwareVersion, 32), 0, buffer, size);
     }
     if (address == kFactoryVersionRegister) {
         return size > 32 ? kInvalidAddress : CopyFrom(TextRegister(camera.factoryVersion, 32), 0, buffer, size);

@@ -9,8 +9,7 @@ namespace zvsim {
 
 int64_t NowMicros() {
     // The system clock is the wall clock on both systems, the same for every process.
-    return std::chrono::duration_cast<std::chrono::microseconds>(
-               std::chrono::system_clock::now().time_since_epoch())
+    return std::chrono::duration_cast<std::chrono::microseconds>(std::chrono::system_clock::now().time_since_epoch())
         .count();
 }
 

@@ -255,7 +255,8 @@ void ParseFaults(ObjectReader& faults, CameraFaults& out) {
     if (const json* v = faults.Find("display_name")) out.displayName = ParseBool(*v, faults.Path("display_name"));
     if (const json* v = faults.Find("url_info")) out.urlInfo = ParseBool(*v, faults.Path("url_info"));
     if (const json* v = faults.Find("enter")) out.enter = ParseBool(*v, faults.Path("enter"));
-    if (const json* v = faults.Find("write_fails_at")) out.writeFailsAt = ParseUnsigned(*v, faults.Path("write_fails_at"), ~0ull);
+    if (const json* v = faults.Find("write_fails_at"))
+        out.writeFailsAt = ParseUnsigned(*v, faults.Path("write_fails_at"), ~0ull);
     if (const json* v = faults.Find("leave")) out.leave = ParseBool(*v, faults.Path("leave"));
     if (const json* v = faults.Find("close")) out.close = ParseBool(*v, faults.Path("close"));
     if (const json* v = faults.Find("returns")) out.returns = ParseBool(*v, faults.Path("returns"));
@@ -278,8 +279,10 @@ void ParseFaults(ObjectReader& faults, CameraFaults& out) {
 
 Versions ParseAfterUpgrade(ObjectReader& after, const Versions& before) {
     Versions versions = before;
-    if (const json* v = after.Find("firmware_version")) versions.firmwareVersion = ParseText(*v, after.Path("firmware_version"), 32);
-    if (const json* v = after.Find("device_version")) versions.deviceVersion = ParseText(*v, after.Path("device_version"), 64);
+    if (const json* v = after.Find("firmware_version"))
+        versions.firmwareVersion = ParseText(*v, after.Path("firmware_version"), 32);
+    if (const json* v = after.Find("device_version"))
+        versions.deviceVersion = ParseText(*v, after.Path("device_version"), 64);
     if (const json* v = after.Find("xml_version")) versions.xmlVersion = ParseXmlVersion(*v, after.Path("xml_version"));
     after.CheckNoUnknownKeys();
     return versions;
@@ -315,7 +318,8 @@ CameraDescription ParseCamera(const json& value, const std::string& path, const 
     if (const json* v = camera.Find("write_bytes_per_second")) {
         out.writeBytesPerSecond = ParseSeconds(*v, camera.Path("write_bytes_per_second"), false);
     }
-    if (const json* v = camera.Find("reboot_seconds")) out.rebootSeconds = ParseSeconds(*v, camera.Path("reboot_seconds"), true);
+    if (const json* v = camera.Find("reboot_seconds"))
+        out.rebootSeconds = ParseSeconds(*v, camera.Path("reboot_seconds"), true);
     out.sdkIdentity = out.serial;
     if (const json* v = camera.Find("sdk_identity")) out.sdkIdentity = ParseText(*v, camera.Path("sdk_identity"), 255);
     if (out.sdkIdentity.empty()) {
@@ -326,7 +330,8 @@ CameraDescription ParseCamera(const json& value, const std::string& path, const 
         out.afterUpgrade = ParseAfterUpgrade(after, out.versions);
     }
     out.factoryParameters = DefaultFactoryParameters();
-    if (const json* v = camera.Find("user_params")) out.factoryParameters = ParseParameters(*v, camera.Path("user_params"));
+    if (const json* v = camera.Find("user_params"))
+        out.factoryParameters = ParseParameters(*v, camera.Path("user_params"));
     if (const json* v = camera.Find("faults")) {
         ObjectReader faults(*v, camera.Path("faults"));
         ParseFaults(faults, out.faults);
@@ -384,7 +389,8 @@ Description ParseDescription(const std::string& jsonText, const std::string& sou
         if (const json* v = faults.Find("update_interfaces")) {
             description.producer.updateInterfaces = ParseCode(*v, "producer.update_interfaces");
         }
-        if (const json* v = faults.Find("last_error")) description.producer.lastError = ParseBool(*v, "producer.last_error");
+        if (const json* v = faults.Find("last_error"))
+            description.producer.lastError = ParseBool(*v, "producer.last_error");
         if (const json* v = faults.Find("enumeration_seconds")) {
             description.producer.enumerationSeconds = ParseSeconds(*v, "producer.enumeration_seconds", true);
         }
@@ -414,7 +420,8 @@ Description ParseDescription(const std::string& jsonText, const std::string& sou
             ObjectReader::Fail(reader.Path("id"), "repeats the interface id \"" + interface.id + "\"");
         }
         interface.displayName = interface.id;
-        if (const json* v = reader.Find("display_name")) interface.displayName = ParseText(*v, reader.Path("display_name"), 255);
+        if (const json* v = reader.Find("display_name"))
+            interface.displayName = ParseText(*v, reader.Path("display_name"), 255);
         if (const json* v = reader.Find("open_fails")) interface.openFails = ParseBool(*v, reader.Path("open_fails"));
         if (const json* cameras = reader.Find("cameras")) {
             if (!cameras->is_array()) {

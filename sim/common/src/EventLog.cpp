@@ -12,7 +12,7 @@ EventLog::EventLog(const std::filesystem::path& stateRoot, std::string source)
 
 void EventLog::Record(const std::string& call, const std::string& deviceId, int32_t result,
                       const nlohmann::json& extra) const {
-    nlohmann::json event{{"ts_us", NowMicros()}, {"thread", ThreadId()}, {"source", m_source},
+    nlohmann::json event{{"ts_us", NowMicros()}, {"thread", ThreadId()},  {"source", m_source},
                          {"call", call},         {"device_id", deviceId}, {"result", result}};
     if (extra.is_object()) {
         for (auto it = extra.begin(); it != extra.end(); ++it) {

@@ -52,8 +52,8 @@ void CreateDirectories(const fs::path& path) {
     std::error_code error;
     fs::create_directories(path, error);
     if (error || !fs::is_directory(path)) {
-        throw StateError("cannot create the folder \"" + path.string() + "\": " +
-                         (error ? error.message() : std::string("not a directory")));
+        throw StateError("cannot create the folder \"" + path.string() +
+                         "\": " + (error ? error.message() : std::string("not a directory")));
     }
 }
 
@@ -86,8 +86,8 @@ std::string CameraFolderName(const std::string& deviceId) {
 }
 
 void WriteFileAtomically(const fs::path& path, const void* data, size_t size) {
-    const fs::path temporary = path.string() + ".tmp-" + std::to_string(platform::CurrentProcessId()) + "-" +
-                               std::to_string(ThreadId());
+    const fs::path temporary =
+        path.string() + ".tmp-" + std::to_string(platform::CurrentProcessId()) + "-" + std::to_string(ThreadId());
     try {
         platform::WriteNewFile(temporary, data, size);
         platform::MoveIntoPlace(temporary, path);

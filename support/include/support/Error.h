@@ -29,7 +29,5 @@ struct FailureSite {
 };
 
 // {code}{Class::Operation:line[n]}{detail}
-std::wstring FormatFailureText(std::int32_t code, const char* operation, int line,
-                               const std::wstring& detail);
-std::wstring FormatFailureText(std::int32_t code, const FailureSite& site,
-                               const std::wstring& detail);
+std::wstring FormatFailureText(std::int32_t code, const char* operation, int line, const std::wstring& detail);
+std::wstring FormatFailureText(std::int32_t code, const FailureSite& site, const std::wstring& detail);

@@ -72,13 +72,16 @@ std::wstring AnsiToWide(std::string_view text) {
         char32_t cp = 0;
         unsigned char lo = 0x80, hi = 0xBF;  // allowed range of the second byte
         if (b >= 0xC2 && b <= 0xDF) {
-            length = 2; cp = b & 0x1F;
+            length = 2;
+            cp = b & 0x1F;
         } else if (b >= 0xE0 && b <= 0xEF) {
-            length = 3; cp = b & 0x0F;
+            length = 3;
+            cp = b & 0x0F;
             if (b == 0xE0) lo = 0xA0;
             if (b == 0xED) hi = 0x9F;
         } else if (b >= 0xF0 && b <= 0xF4) {
-            length = 4; cp = b & 0x07;
+            length = 4;
+            cp = b & 0x07;
             if (b == 0xF0) lo = 0x90;
             if (b == 0xF4) hi = 0x8F;
         } else {
@@ -127,8 +130,7 @@ std::optional<std::wstring> FindEnvironmentVariableNoCase(const std::wstring& na
         const char* eq = std::strchr(*entry, '=');
         if (eq == nullptr) continue;
         const std::size_t length = static_cast<std::size_t>(eq - *entry);
-        if (length == wanted.size() && strncasecmp(*entry, wanted.c_str(), length) == 0)
-            return AnsiToWide(eq + 1);
+        if (length == wanted.size() && strncasecmp(*entry, wanted.c_str(), length) == 0) return AnsiToWide(eq + 1);
     }
     return std::nullopt;
 }
@@ -307,9 +309,9 @@ struct NativeThread {
 
     std::mutex mutex;
     std::condition_variable changed;
-    std::uint32_t tid = 0;       // published by the thread as it starts
+    std::uint32_t tid = 0;  // published by the thread as it starts
     bool resumed = false;
-    bool cancelled = false;      // closed before it was ever resumed
+    bool cancelled = false;  // closed before it was ever resumed
     bool finished = false;
     bool joined = false;
 };
@@ -579,7 +581,8 @@ std::wstring InstanceLock::LockFilePath() {
 std::unique_ptr<InstanceLock> InstanceLock::Acquire(const std::wstring& program, std::wstring& refusal) {
     const std::wstring widePath = LockFilePath();
     if (widePath.empty()) {
-        refusal = L"no private runtime folder for the lock file (XDG_RUNTIME_DIR and /tmp/flashwright-<uid> are unusable)";
+        refusal =
+            L"no private runtime folder for the lock file (XDG_RUNTIME_DIR and /tmp/flashwright-<uid> are unusable)";
         return nullptr;
     }
     const std::string path = ToNativePath(widePath);

@@ -203,8 +203,7 @@ public:
         const std::wstring sid = CurrentUserSid();
         if (sid.empty()) return;
         const std::wstring sddl = L"O:" + sid + L"D:P(A;OICI;FA;;;" + sid + L")";
-        ::ConvertStringSecurityDescriptorToSecurityDescriptorW(sddl.c_str(), SDDL_REVISION_1, &m_descriptor,
-                                                               nullptr);
+        ::ConvertStringSecurityDescriptorToSecurityDescriptorW(sddl.c_str(), SDDL_REVISION_1, &m_descriptor, nullptr);
     }
     ~OwnerOnlySecurity() {
         if (m_descriptor != nullptr) ::LocalFree(m_descriptor);
@@ -296,9 +295,9 @@ namespace {
 // The system's text for an error code, without the trailing line break.
 std::string SystemMessage(DWORD code) {
     wchar_t* buffer = nullptr;
-    const DWORD length = ::FormatMessageW(
-        FORMAT_MESSAGE_ALLOCATE_BUFFER | FORMAT_MESSAGE_FROM_SYSTEM | FORMAT_MESSAGE_IGNORE_INSERTS, nullptr, code,
-        0, reinterpret_cast<wchar_t*>(&buffer), 0, nullptr);
+    const DWORD length =
+        ::FormatMessageW(FORMAT_MESSAGE_ALLOCATE_BUFFER | FORMAT_MESSAGE_FROM_SYSTEM | FORMAT_MESSAGE_IGNORE_INSERTS,
+                         nullptr, code, 0, reinterpret_cast<wchar_t*>(&buffer), 0, nullptr);
     std::wstring text = length > 0 && buffer != nullptr ? std::wstring(buffer, length) : std::wstring();
     if (buffer != nullptr) ::LocalFree(buffer);
     while (!text.empty() && (text.back() == L'\n' || text.back() == L'\r' || text.back() == L' ')) text.pop_back();
@@ -391,7 +390,8 @@ std::wstring FileErrorText(const char* what, const std::wstring& path, DWORD cod
 class WholeFileLock {
 public:
     WholeFileLock(HANDLE file, bool exclusive) : m_file(file) {
-        m_locked = ::LockFileEx(file, exclusive ? LOCKFILE_EXCLUSIVE_LOCK : 0, 0, MAXDWORD, MAXDWORD, &m_range) != FALSE;
+        m_locked =
+            ::LockFileEx(file, exclusive ? LOCKFILE_EXCLUSIVE_LOCK : 0, 0, MAXDWORD, MAXDWORD, &m_range) != FALSE;
     }
     ~WholeFileLock() {
         if (m_locked) ::UnlockFileEx(m_file, 0, MAXDWORD, MAXDWORD, &m_range);
@@ -489,7 +489,8 @@ bool AppendLocked(const std::wstring& path, std::string_view text, std::wstring&
     }
     buffer.append(text);
     LARGE_INTEGER zero{};
-    if (!::SetFilePointerEx(file.Get(), zero, nullptr, FILE_END) || !WriteAll(file.Get(), buffer.data(), buffer.size())) {
+    if (!::SetFilePointerEx(file.Get(), zero, nullptr, FILE_END) ||
+        !WriteAll(file.Get(), buffer.data(), buffer.size())) {
         error = FileErrorText("cannot write", path, ::GetLastError());
         return false;
     }

@@ -36,12 +36,12 @@ inline std::filesystem::path WriteInput(const char* name, const std::uint8_t* da
 }
 
 // A broken promise of the code under test: stop with a crash the fuzzer keeps.
-#define FUZZ_CHECK(condition)                                                  \
-    do {                                                                       \
-        if (!(condition)) {                                                    \
+#define FUZZ_CHECK(condition)                                                                   \
+    do {                                                                                        \
+        if (!(condition)) {                                                                     \
             std::fprintf(stderr, "check failed: %s (%s:%d)\n", #condition, __FILE__, __LINE__); \
-            std::abort();                                                      \
-        }                                                                      \
+            std::abort();                                                                       \
+        }                                                                                       \
     } while (0)
 
 }  // namespace fuzz

@@ -97,9 +97,7 @@ TEST_F(TempFilesTest, NamesWithCharactersWindowsReservesStayOneFileInTheFolder) 
 }
 
 TEST_F(TempFilesTest, FileInPlaceOfTheFolderIsRefused) {
-    {
-        std::ofstream(TempDir()) << "not a folder";
-    }
+    { std::ofstream(TempDir()) << "not a folder"; }
     CUserParamFile file(L"X148");
     const std::uint8_t byte = 1;
     EXPECT_FALSE(file.WriteData(&byte, 1));

@@ -87,8 +87,8 @@ TEST(PlatformWindows, TextUsesTheThreadCodePageAndUtf8) {
     // 8-bit text follows the thread's ANSI code page, as MultiByteToWideChar reads it.
     const std::string bytes = "Cam \xB5 \xE9";
     wchar_t expected[32] = {};
-    const int length = ::MultiByteToWideChar(CP_THREAD_ACP, 0, bytes.data(), static_cast<int>(bytes.size()),
-                                             expected, 32);
+    const int length =
+        ::MultiByteToWideChar(CP_THREAD_ACP, 0, bytes.data(), static_cast<int>(bytes.size()), expected, 32);
     EXPECT_EQ(platform::AnsiToWide(bytes), std::wstring(expected, static_cast<std::size_t>(length)));
     EXPECT_EQ(platform::AnsiToWide("ORV-2C"), L"ORV-2C");
     EXPECT_EQ(platform::WideToAnsi(L"ORV-2C"), "ORV-2C");
@@ -142,7 +142,8 @@ TEST(PlatformWindows, DynamicLibraryLoadsResolvesAndReportsFailure) {
 TEST(PlatformWindows, EntryPointsAreReachedByOrdinal) {
     EXPECT_EQ(platform::LibraryFileName(L"ZvIAPI"), L"ZvIAPI.dll");
     platform::DynamicLibrary library;
-    const std::wstring path = platform::GetExecutableDirectory() + L"\\" + platform::LibraryFileName(L"ordinal_library");
+    const std::wstring path =
+        platform::GetExecutableDirectory() + L"\\" + platform::LibraryFileName(L"ordinal_library");
     ASSERT_TRUE(library.Load(path)) << library.LoadError();
     auto* seven = reinterpret_cast<int (*)()>(library.Ordinal(7, "OrdinalSeven"));
     auto* twelve = reinterpret_cast<int (*)()>(library.Ordinal(412, "OrdinalTwelve"));
@@ -305,11 +306,12 @@ TEST(PlatformWindows, RecordAppendsStayWholeUnderConcurrentWriters) {
     for (auto& writer : writers) writer.join();
 
     ASSERT_TRUE(platform::ReadLocked(file, content, error)) << platform::WideToUtf8(error);
-    EXPECT_EQ(content, "half\n" + [&] {
-        std::string all;
-        for (int i = 0; i < 100; ++i) all += record + "\n";
-        return all;
-    }());
+    EXPECT_EQ(
+        content, "half\n" + [&] {
+            std::string all;
+            for (int i = 0; i < 100; ++i) all += record + "\n";
+            return all;
+        }());
 }
 
 TEST(PlatformWindows, InstanceLockRefusesASecondHolderAndNamesTheFirst) {
@@ -324,8 +326,8 @@ TEST(PlatformWindows, InstanceLockRefusesASecondHolderAndNamesTheFirst) {
     EXPECT_EQ(platform::InstanceLock::LockFilePath(), scratch.Path() + L"\\flashwright\\flashwright.lock");
     // Locks belong to a handle, so a second acquisition in this process is refused as another process's would be.
     EXPECT_EQ(platform::InstanceLock::Acquire(L"flashwright", refusal), nullptr);
-    EXPECT_EQ(refusal, L"another Flashwright process is running: process " +
-                           std::to_wstring(::GetCurrentProcessId()) + L" (flashwright-cli upgrade)");
+    EXPECT_EQ(refusal, L"another Flashwright process is running: process " + std::to_wstring(::GetCurrentProcessId()) +
+                           L" (flashwright-cli upgrade)");
     first.reset();
     EXPECT_NE(platform::InstanceLock::Acquire(L"flashwright", refusal), nullptr) << platform::WideToUtf8(refusal);
 

@@ -18,8 +18,7 @@ struct CXSystemColors {
     QColor crBtnShadow;      // dark side of the 3-D edges
     QColor crBtnText;
 
-    static CXSystemColors FromPalette(const QPalette& palette)
-    {
+    static CXSystemColors FromPalette(const QPalette& palette) {
         CXSystemColors colors;
         const auto active = QPalette::Active;
         colors.crWindow = palette.color(active, QPalette::Base);

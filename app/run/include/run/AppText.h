@@ -4,9 +4,9 @@
 
 namespace AppText {
 
-inline constexpr const wchar_t* kDialogCaption = L"Flashwright";                    // dialog 102
-inline constexpr const wchar_t* kAboutMenuItem = L"About Flashwright(&A)...";       // 101
-inline constexpr const wchar_t* kAboutCaption = L"About Flashwright";               // dialog 100
+inline constexpr const wchar_t* kDialogCaption = L"Flashwright";                   // dialog 102
+inline constexpr const wchar_t* kAboutMenuItem = L"About Flashwright(&A)...";      // 101
+inline constexpr const wchar_t* kAboutCaption = L"About Flashwright";              // dialog 100
 inline constexpr const wchar_t* kAboutVersion = L"Flashwright, 1, 0, 2106, 9211";  // dialog 100
 inline constexpr const wchar_t* kAboutOk = L"OK";
 
@@ -34,10 +34,10 @@ inline constexpr const wchar_t* kColumnTime = L"Time(s)";                      /
 
 inline constexpr const wchar_t* kProducerFileName = L"ZvU3VTL.cti";  // 116
 
-inline constexpr const wchar_t* kSelectDeviceFirst = L"Please select device first.";              // 121
-inline constexpr const wchar_t* kReenumerateDevices = L"Please reenumerate the devices";          // 133
-inline constexpr const wchar_t* kParseResourceFailed = L"Failed to parse resource file!";        // 1008
-inline constexpr const wchar_t* kCreateTempFileFailed = L"Failed to create temporary file!";     // 1009
+inline constexpr const wchar_t* kSelectDeviceFirst = L"Please select device first.";                   // 121
+inline constexpr const wchar_t* kReenumerateDevices = L"Please reenumerate the devices";               // 133
+inline constexpr const wchar_t* kParseResourceFailed = L"Failed to parse resource file!";              // 1008
+inline constexpr const wchar_t* kCreateTempFileFailed = L"Failed to create temporary file!";           // 1009
 inline constexpr const wchar_t* kUpgradeInProgress = L"Upgrading is proceeding, please close later!";  // 1010
 
 // The line under the list while a run goes on; the row texts of the wait.

@@ -93,9 +93,8 @@ std::wstring DescribeRunSummary(const RunSummary& summary, double totalSeconds);
 // hook is passed on to the front end's observer.
 class CHistoryRecorder : public IUpgradeRunObserver {
 public:
-    CHistoryRecorder(std::string frontEnd, const std::vector<CU3VDevice*>& cameras,
-                     std::vector<std::wstring> models, IUpgradeRunObserver& next,
-                     const CAPIDeviceManager* parameters = nullptr);
+    CHistoryRecorder(std::string frontEnd, const std::vector<CU3VDevice*>& cameras, std::vector<std::wstring> models,
+                     IUpgradeRunObserver& next, const CAPIDeviceManager* parameters = nullptr);
 
     void OnWorkersStarting() override;
     void OnWorkersFinished() override;

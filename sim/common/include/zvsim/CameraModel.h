@@ -28,7 +28,7 @@ constexpr uint64_t kFactoryVersionRegister = 0x80007C;   // 32 bytes of text
 constexpr uint64_t kCameraInfoRegister = 0xC00000;       // 304 bytes
 constexpr size_t kCameraInfoSize = 304;
 constexpr size_t kCameraInfoGuidOffset = 260;
-constexpr uint64_t kFlashSize = 0x2000000;               // 32 MiB of flash
+constexpr uint64_t kFlashSize = 0x2000000;  // 32 MiB of flash
 
 std::string DeviceXml(const CameraDescription& camera, const CameraState& state);
 std::string XmlFileName(const CameraDescription& camera);

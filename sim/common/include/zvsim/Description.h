@@ -29,18 +29,18 @@ struct Versions {
 };
 
 struct CameraFaults {
-    std::optional<int32_t> open;       // IFOpenDevice result; -10006 still opens
-    bool port = false;                 // DevGetPort fails
-    std::vector<uint64_t> readFails;   // register reads starting there fail
-    std::optional<int32_t> vendorRead; // result of the flash-vendor read
-    bool modelInfo = false;            // IFGetDeviceInfo(MODEL) fails
-    bool displayName = false;          // IFGetDeviceInfo(DISPLAYNAME) fails
-    bool urlInfo = false;              // GCGetPortURLInfo fails
+    std::optional<int32_t> open;        // IFOpenDevice result; -10006 still opens
+    bool port = false;                  // DevGetPort fails
+    std::vector<uint64_t> readFails;    // register reads starting there fail
+    std::optional<int32_t> vendorRead;  // result of the flash-vendor read
+    bool modelInfo = false;             // IFGetDeviceInfo(MODEL) fails
+    bool displayName = false;           // IFGetDeviceInfo(DISPLAYNAME) fails
+    bool urlInfo = false;               // GCGetPortURLInfo fails
     bool enter = false;
     std::optional<uint64_t> writeFailsAt;
     bool leave = false;
     bool close = false;
-    bool returns = true;               // false: never comes back after an upgrade
+    bool returns = true;  // false: never comes back after an upgrade
     bool sdkOpen = false;
     std::optional<int32_t> sdkExportFails;  // ordinal 412, 421 or 700
     std::optional<int32_t> sdkImportFails;  // ordinal 701, 412 or 421
@@ -76,15 +76,15 @@ struct ProducerFaults {
     std::optional<int32_t> init;
     std::optional<int32_t> tlOpen;
     std::optional<int32_t> updateInterfaces;
-    bool lastError = true;          // false: GCGetLastError fails
+    bool lastError = true;             // false: GCGetLastError fails
     double enumerationSeconds = 0.02;  // time one IFUpdateDeviceList takes
 };
 
 struct SdkFaults {
-    std::optional<int32_t> init;   // ordinal 100
-    std::optional<int32_t> list;   // ordinal 200
-    std::optional<int32_t> info;   // ordinal 201
-    bool describe = true;          // false: ordinal 204 fails
+    std::optional<int32_t> init;  // ordinal 100
+    std::optional<int32_t> list;  // ordinal 200
+    std::optional<int32_t> info;  // ordinal 201
+    bool describe = true;         // false: ordinal 204 fails
 };
 
 struct Description {

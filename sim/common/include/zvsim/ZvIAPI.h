@@ -13,15 +13,15 @@ struct ZvOpenRequest {
 };
 
 constexpr uint32_t kEntrySize = 672;
-constexpr uint32_t kEntryModelOffset = 0;         // 64 bytes
-constexpr uint32_t kEntryIdentityOffset = 64;     // 256 bytes, NUL-terminated
-constexpr uint32_t kEntrySerialOffset = 320;      // 48 bytes
-constexpr uint32_t kEntryClassCodeOffset = 368;   // int32
-constexpr uint32_t kEntryVendorOffset = 372;      // 64 bytes
-constexpr uint32_t kEntryDeviceVersionOffset = 436;   // 64 bytes
-constexpr uint32_t kEntryFirmwareVersionOffset = 500; // 32 bytes
-constexpr uint32_t kEntryGuidOffset = 532;        // 16 bytes
-constexpr uint32_t kEntryDeviceIdOffset = 548;    // 124 bytes, cut when longer
+constexpr uint32_t kEntryModelOffset = 0;              // 64 bytes
+constexpr uint32_t kEntryIdentityOffset = 64;          // 256 bytes, NUL-terminated
+constexpr uint32_t kEntrySerialOffset = 320;           // 48 bytes
+constexpr uint32_t kEntryClassCodeOffset = 368;        // int32
+constexpr uint32_t kEntryVendorOffset = 372;           // 64 bytes
+constexpr uint32_t kEntryDeviceVersionOffset = 436;    // 64 bytes
+constexpr uint32_t kEntryFirmwareVersionOffset = 500;  // 32 bytes
+constexpr uint32_t kEntryGuidOffset = 532;             // 16 bytes
+constexpr uint32_t kEntryDeviceIdOffset = 548;         // 124 bytes, cut when longer
 
 constexpr uint32_t kAccessExclusive = 4;
 

@@ -24,9 +24,9 @@ constexpr int kBusyRetries = 2000;
 
 std::string LastErrorText(DWORD error) {
     char* text = nullptr;
-    const DWORD length = ::FormatMessageA(
-        FORMAT_MESSAGE_ALLOCATE_BUFFER | FORMAT_MESSAGE_FROM_SYSTEM | FORMAT_MESSAGE_IGNORE_INSERTS, nullptr,
-        error, 0, reinterpret_cast<char*>(&text), 0, nullptr);
+    const DWORD length =
+        ::FormatMessageA(FORMAT_MESSAGE_ALLOCATE_BUFFER | FORMAT_MESSAGE_FROM_SYSTEM | FORMAT_MESSAGE_IGNORE_INSERTS,
+                         nullptr, error, 0, reinterpret_cast<char*>(&text), 0, nullptr);
     std::string message = length != 0 ? std::string(text, length) : "system error " + std::to_string(error);
     ::LocalFree(text);
     while (!message.empty() && (message.back() == '\n' || message.back() == '\r' || message.back() == ' ')) {
@@ -146,8 +146,8 @@ std::string ModulePathOf(const void* address) {
         path.resize(path.size() * 2);
     }
     // GenTL text is in the system's ANSI code page.
-    const int size = ::WideCharToMultiByte(CP_ACP, 0, path.data(), static_cast<int>(path.size()), nullptr, 0,
-                                           nullptr, nullptr);
+    const int size =
+        ::WideCharToMultiByte(CP_ACP, 0, path.data(), static_cast<int>(path.size()), nullptr, 0, nullptr, nullptr);
     std::string text(static_cast<size_t>(size), '\0');
     ::WideCharToMultiByte(CP_ACP, 0, path.data(), static_cast<int>(path.size()), text.data(), size, nullptr, nullptr);
     return text;
@@ -176,14 +176,14 @@ fs::path DefaultStateFolder() {
 
 bool AppendWhole(const fs::path& path, const std::string& text) {
     // With only the right to append, every write goes to the end in one piece.
-    Handle file(::CreateFileW(path.c_str(), FILE_APPEND_DATA, kShareAll, nullptr, OPEN_ALWAYS,
-                              FILE_ATTRIBUTE_NORMAL, nullptr));
+    Handle file(
+        ::CreateFileW(path.c_str(), FILE_APPEND_DATA, kShareAll, nullptr, OPEN_ALWAYS, FILE_ATTRIBUTE_NORMAL, nullptr));
     return file.Valid() && WriteAll(file.Get(), text.data(), text.size());
 }
 
 void WriteNewFile(const fs::path& path, const void* data, size_t size) {
-    Handle file(::CreateFileW(path.c_str(), GENERIC_WRITE, kShareAll, nullptr, CREATE_ALWAYS, FILE_ATTRIBUTE_NORMAL,
-                              nullptr));
+    Handle file(
+        ::CreateFileW(path.c_str(), GENERIC_WRITE, kShareAll, nullptr, CREATE_ALWAYS, FILE_ATTRIBUTE_NORMAL, nullptr));
     if (!file.Valid() || !WriteAll(file.Get(), data, size)) {
         throw StateError("cannot write \"" + path.string() + "\": " + LastErrorText());
     }
@@ -269,8 +269,8 @@ void LockFile::Lock() {
 bool LockFile::TryLock() {
     OVERLAPPED range{};
     range.OffsetHigh = kLockOffsetHigh;
-    if (!::LockFileEx(reinterpret_cast<HANDLE>(m_native), LOCKFILE_EXCLUSIVE_LOCK | LOCKFILE_FAIL_IMMEDIATELY, 0, 1,
-                      0, &range)) {
+    if (!::LockFileEx(reinterpret_cast<HANDLE>(m_native), LOCKFILE_EXCLUSIVE_LOCK | LOCKFILE_FAIL_IMMEDIATELY, 0, 1, 0,
+                      &range)) {
         const DWORD error = ::GetLastError();
         if (error == ERROR_LOCK_VIOLATION || error == ERROR_IO_PENDING) {
             return false;

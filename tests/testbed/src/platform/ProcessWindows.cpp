@@ -213,8 +213,7 @@ ChildProcess::ChildProcess(const std::filesystem::path& program, const std::vect
     // The pipe holds a megabyte, far more than any test writes, so one write never waits for the child.
     if (!s.pendingInput.empty()) {
         DWORD written = 0;
-        ::WriteFile(s.input.Get(), s.pendingInput.data(), static_cast<DWORD>(s.pendingInput.size()), &written,
-                    nullptr);
+        ::WriteFile(s.input.Get(), s.pendingInput.data(), static_cast<DWORD>(s.pendingInput.size()), &written, nullptr);
     }
     s.input.Close();
 }
@@ -274,8 +273,10 @@ const ProcessResult& ChildProcess::Wait() {
     }
     s.output.Close();
     s.error.Close();
-    const auto left = std::chrono::duration_cast<std::chrono::milliseconds>(s.deadline - std::chrono::steady_clock::now());
-    if (::WaitForSingleObject(s.process.Get(), left.count() > 0 ? static_cast<DWORD>(left.count()) : 0) != WAIT_OBJECT_0) {
+    const auto left =
+        std::chrono::duration_cast<std::chrono::milliseconds>(s.deadline - std::chrono::steady_clock::now());
+    if (::WaitForSingleObject(s.process.Get(), left.count() > 0 ? static_cast<DWORD>(left.count()) : 0) !=
+        WAIT_OBJECT_0) {
         ::TerminateProcess(s.process.Get(), 1);
         s.killed = true;
         timedOut = true;

@@ -23,16 +23,15 @@ std::string Narrow(const std::wstring& text) {
     const int size =
         ::WideCharToMultiByte(CP_ACP, 0, text.data(), static_cast<int>(text.size()), nullptr, 0, nullptr, nullptr);
     std::string narrow(static_cast<std::size_t>(size), '\0');
-    ::WideCharToMultiByte(CP_ACP, 0, text.data(), static_cast<int>(text.size()), narrow.data(), size, nullptr,
-                          nullptr);
+    ::WideCharToMultiByte(CP_ACP, 0, text.data(), static_cast<int>(text.size()), narrow.data(), size, nullptr, nullptr);
     return narrow;
 }
 
 std::string ErrorText(DWORD error) {
     wchar_t* text = nullptr;
-    const DWORD length = ::FormatMessageW(
-        FORMAT_MESSAGE_ALLOCATE_BUFFER | FORMAT_MESSAGE_FROM_SYSTEM | FORMAT_MESSAGE_IGNORE_INSERTS, nullptr, error,
-        0, reinterpret_cast<wchar_t*>(&text), 0, nullptr);
+    const DWORD length =
+        ::FormatMessageW(FORMAT_MESSAGE_ALLOCATE_BUFFER | FORMAT_MESSAGE_FROM_SYSTEM | FORMAT_MESSAGE_IGNORE_INSERTS,
+                         nullptr, error, 0, reinterpret_cast<wchar_t*>(&text), 0, nullptr);
     std::wstring message = length != 0 ? std::wstring(text, length) : L"error " + std::to_wstring(error);
     ::LocalFree(text);
     while (!message.empty() && (message.back() == L'\n' || message.back() == L'\r' || message.back() == L' '))
@@ -143,8 +142,7 @@ void* LibrarySymbol(void* handle, const char* name) {
 }
 
 void* LibraryOrdinal(void* handle, unsigned ordinal, const char*) {
-    return reinterpret_cast<void*>(
-        ::GetProcAddress(reinterpret_cast<HMODULE>(handle), MAKEINTRESOURCEA(ordinal)));
+    return reinterpret_cast<void*>(::GetProcAddress(reinterpret_cast<HMODULE>(handle), MAKEINTRESOURCEA(ordinal)));
 }
 
 }  // namespace testbed::system
