@@ -198,6 +198,14 @@ TEST_F(HistoryTest, RecordsKeepEveryFieldAndUnknownValuesStayUnknown) {
 
 TEST(HistoryFileTest, LivesInTheStateFolderOrUnderHome) {
     ScopedEnvironment environment;
+    if (platform::PathSeparator() == L'\\') {
+        // Windows keeps per-user state under the local application data folder.
+        environment.SetOnlySpelling("LOCALAPPDATA", "C:\\Users\\operator\\AppData\\Local");
+        EXPECT_EQ(HistoryFilePath(), L"C:\\Users\\operator\\AppData\\Local\\flashwright\\history.jsonl");
+        environment.Unset("LOCALAPPDATA");
+        EXPECT_EQ(HistoryFilePath(), L"");
+        return;
+    }
     environment.Set("XDG_STATE_HOME", "/somewhere/state");
     EXPECT_EQ(HistoryFilePath(), L"/somewhere/state/flashwright/history.jsonl");
     environment.Set("XDG_STATE_HOME", "relative/is/ignored");

@@ -254,10 +254,20 @@ TEST_F(UpgradeRunTest, FailedImportPassIsReportedAndTheRunStillCleansUp) {
 TEST_F(UpgradeRunTest, UnwritableConfigurationStartsNothing) {
     const std::vector<CU3VDevice*> cameras = Open(Description({Camera("B0001")}));
     // A temporary folder that is not a directory is refused.
-    const std::filesystem::path blocked = m_sim->Root() / "blocked";
-    std::filesystem::create_directories(blocked);
-    std::ofstream(blocked / "U3TempFileDirectory") << "x";
-    const ScopedEnvironment environment("XDG_RUNTIME_DIR", blocked.string());
+    ScopedEnvironment environment;
+    if (m_sim->ProgramTempFolder().parent_path() == m_sim->RuntimeFolder()) {
+        const std::filesystem::path blocked = m_sim->Root() / "blocked";
+        std::filesystem::create_directories(blocked);
+        std::ofstream(blocked / "U3TempFileDirectory") << "x";
+        environment.Set("XDG_RUNTIME_DIR", blocked.string());
+    } else {
+        // The folder has a fixed place (the root of the program's drive on
+        // Windows), which opening the cameras may have made: a file takes its
+        // place there; the test bed removes it afterwards.
+        std::filesystem::remove_all(m_sim->ProgramTempFolder());
+        std::ofstream(m_sim->ProgramTempFolder()) << "x";
+        ASSERT_TRUE(std::filesystem::is_regular_file(m_sim->ProgramTempFolder()));
+    }
     RecordingObserver observer(cameras, m_session->GetModels());
     CUpgradeRun run(*m_session);
     EXPECT_EQ(run.Run(cameras, observer), CUpgradeRun::EResult::kConfigWriteFailed);

@@ -117,7 +117,7 @@ bool AppendHistoryRecord(const std::wstring& path, const HistoryRecord& record, 
         error = L"no folder for the upgrade history: neither XDG_STATE_HOME nor HOME is set";
         return false;
     }
-    const std::size_t slash = path.find_last_of(L'/');
+    const std::size_t slash = path.find_last_of(platform::PathSeparator());
     if (slash != std::wstring::npos && slash > 0 && !platform::CreatePrivateDirectories(path.substr(0, slash), error))
         return false;
     return platform::AppendLocked(path, HistoryRecordToJson(record) + "\n", error);
