@@ -3,6 +3,8 @@
 // one pipe never blocks while the test waits on the other.
 #include "testbed/Process.h"
 
+#include "WindowsText.h"
+
 #include <windows.h>
 
 #include <csignal>
@@ -11,6 +13,8 @@
 #include <thread>
 
 namespace testbed {
+
+using system::Wide;
 
 namespace {
 
@@ -57,14 +61,6 @@ struct Pipe {
         return ::SetHandleInformation(childReads ? w : r, HANDLE_FLAG_INHERIT, 0) != 0;
     }
 };
-
-std::wstring Wide(const std::string& text) {
-    if (text.empty()) return std::wstring();
-    const int size = ::MultiByteToWideChar(CP_ACP, 0, text.data(), static_cast<int>(text.size()), nullptr, 0);
-    std::wstring wide(static_cast<std::size_t>(size), L'\0');
-    ::MultiByteToWideChar(CP_ACP, 0, text.data(), static_cast<int>(text.size()), wide.data(), size);
-    return wide;
-}
 
 // One argument as the C runtime's command-line parser reads it back.
 void AppendQuoted(std::wstring& line, const std::wstring& argument) {

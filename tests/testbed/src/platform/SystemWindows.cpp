@@ -1,4 +1,5 @@
 #include "System.h"
+#include "WindowsText.h"
 
 #include <windows.h>
 
@@ -8,15 +9,6 @@
 namespace testbed::system {
 
 namespace {
-
-// Test texts are in the ANSI code page, as std::filesystem::path takes them on Windows.
-std::wstring Wide(const std::string& text) {
-    if (text.empty()) return std::wstring();
-    const int size = ::MultiByteToWideChar(CP_ACP, 0, text.data(), static_cast<int>(text.size()), nullptr, 0);
-    std::wstring wide(static_cast<std::size_t>(size), L'\0');
-    ::MultiByteToWideChar(CP_ACP, 0, text.data(), static_cast<int>(text.size()), wide.data(), size);
-    return wide;
-}
 
 std::string Narrow(const std::wstring& text) {
     if (text.empty()) return std::string();
@@ -40,6 +32,14 @@ std::string ErrorText(DWORD error) {
 }
 
 }  // namespace
+
+std::wstring Wide(const std::string& text) {
+    if (text.empty()) return std::wstring();
+    const int size = ::MultiByteToWideChar(CP_ACP, 0, text.data(), static_cast<int>(text.size()), nullptr, 0);
+    std::wstring wide(static_cast<std::size_t>(size), L'\0');
+    ::MultiByteToWideChar(CP_ACP, 0, text.data(), static_cast<int>(text.size()), wide.data(), size);
+    return wide;
+}
 
 std::optional<std::string> GetEnv(const std::string& name) {
     const std::wstring wideName = Wide(name);
