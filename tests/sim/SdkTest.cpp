@@ -198,7 +198,7 @@ TEST(Sdk, SizesBuffersAndRequestsAsAgreed) {
     EXPECT_EQ(sdk.setInteger(handle + 100, kFeatureUserSetSelector, 1), ZV_ERR_INVALID_HANDLE);
     const std::string missing = (sim.Root() / "missing.ini").string();
     EXPECT_EQ(sdk.load(handle, missing.c_str(), 1), ZV_ERR_FILE);
-    EXPECT_EQ(sdk.save(handle, (sim.Root() / "no-folder" / "x.ini").c_str()), ZV_ERR_FILE);
+    EXPECT_EQ(sdk.save(handle, (sim.Root() / "no-folder" / "x.ini").string().c_str()), ZV_ERR_FILE);
 
     // A file of another model is refused; a value other than 1 too.
     const std::string other = (sim.Root() / "other.ini").string();

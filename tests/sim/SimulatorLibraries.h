@@ -69,19 +69,20 @@ struct Producer {
 #undef ZVSIM_MEMBER
 };
 
+// The SDK's entry points, reached by number as consumers reach them.
 struct Sdk {
-    explicit Sdk(const fs::path& file = BinDir() / "libZvIAPI.so") : library(file) {
-        open = library.Get<PZvIAPI_100>("ZvIAPI_100");
-        close = library.Get<PZvIAPI_101>("ZvIAPI_101");
-        count = library.Get<PZvIAPI_200>("ZvIAPI_200");
-        entries = library.Get<PZvIAPI_201>("ZvIAPI_201");
-        describe = library.Get<PZvIAPI_204>("ZvIAPI_204");
-        openCamera = library.Get<PZvIAPI_301>("ZvIAPI_301");
-        closeCamera = library.Get<PZvIAPI_302>("ZvIAPI_302");
-        setInteger = library.Get<PZvIAPI_412>("ZvIAPI_412");
-        execute = library.Get<PZvIAPI_421>("ZvIAPI_421");
-        save = library.Get<PZvIAPI_700>("ZvIAPI_700");
-        load = library.Get<PZvIAPI_701>("ZvIAPI_701");
+    explicit Sdk(const fs::path& file = BinDir() / LibraryFileName("ZvIAPI")) : library(file) {
+        open = library.GetOrdinal<PZvIAPI_100>(100, "ZvIAPI_100");
+        close = library.GetOrdinal<PZvIAPI_101>(101, "ZvIAPI_101");
+        count = library.GetOrdinal<PZvIAPI_200>(200, "ZvIAPI_200");
+        entries = library.GetOrdinal<PZvIAPI_201>(201, "ZvIAPI_201");
+        describe = library.GetOrdinal<PZvIAPI_204>(204, "ZvIAPI_204");
+        openCamera = library.GetOrdinal<PZvIAPI_301>(301, "ZvIAPI_301");
+        closeCamera = library.GetOrdinal<PZvIAPI_302>(302, "ZvIAPI_302");
+        setInteger = library.GetOrdinal<PZvIAPI_412>(412, "ZvIAPI_412");
+        execute = library.GetOrdinal<PZvIAPI_421>(421, "ZvIAPI_421");
+        save = library.GetOrdinal<PZvIAPI_700>(700, "ZvIAPI_700");
+        load = library.GetOrdinal<PZvIAPI_701>(701, "ZvIAPI_701");
     }
 
     std::string Describe(int32_t status) const {

@@ -43,6 +43,8 @@ json WithFaults(json camera, json faults) {
     return camera;
 }
 
+fs::path SimulatorDefaultStateFolder(const fs::path& tmp) { return tmp / system::SimulatorStateFolderName(); }
+
 std::string DeviceId(const json& camera) { return camera.at("device_id").get<std::string>(); }
 
 std::string Hex(std::uint64_t value) {

@@ -20,4 +20,14 @@ void* LoadedLibrary::Ordinal(unsigned ordinal, const char* name) const {
     return system::LibraryOrdinal(m_handle, ordinal, name);
 }
 
+std::string LibraryFileName(const std::string& baseName) { return system::LibraryFileName(baseName); }
+
+bool IsLibraryLoaded(const std::filesystem::path& file) { return system::IsLibraryLoaded(file); }
+
+std::set<std::string> ExportedEntryPoints(const std::filesystem::path& file) {
+    return system::ExportedEntryPoints(file);
+}
+
+std::string NumberedEntryPoint(unsigned ordinal, const char* name) { return system::NumberedEntryPoint(ordinal, name); }
+
 }  // namespace testbed

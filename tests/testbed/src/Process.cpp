@@ -1,5 +1,6 @@
 #include "testbed/Process.h"
 
+#include "platform/System.h"
 #include "testbed/Files.h"
 
 namespace testbed {
@@ -36,6 +37,8 @@ std::vector<std::string> SplitArguments(std::string_view commandLine) {
     if (inArgument) arguments.push_back(std::move(current));
     return arguments;
 }
+
+std::size_t OpenFileCount() { return system::OpenFileCount(); }
 
 ProcessResult RunCli(std::string_view commandLine, const ProcessOptions& options) {
     return RunProcess(BuiltProgram("flashwright-cli"), SplitArguments(commandLine), options);

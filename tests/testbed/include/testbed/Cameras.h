@@ -57,6 +57,10 @@ struct EventFilter {
     std::string source = {};  // "producer" or "sdk"
 };
 
+// Where the simulator keeps its state when FLASHWRIGHT_SIM_STATE names no
+// folder: a folder of the user's own under the temporary folder tmp.
+std::filesystem::path SimulatorDefaultStateFolder(const std::filesystem::path& tmp);
+
 // The simulator's event record of a state folder, one json object per call.
 std::vector<json> ReadEvents(const std::filesystem::path& stateFolder, const EventFilter& filter = {});
 

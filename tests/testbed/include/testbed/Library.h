@@ -3,6 +3,7 @@
 #pragma once
 
 #include <filesystem>
+#include <set>
 #include <string>
 
 namespace testbed {
@@ -32,5 +33,19 @@ public:
 private:
     void* m_handle = nullptr;
 };
+
+// The library file name of a base name: "libZvIAPI.so", "ZvIAPI.dll".
+std::string LibraryFileName(const std::string& baseName);
+
+// Whether the file is loaded into this process now; asks only, loads nothing.
+bool IsLibraryLoaded(const std::filesystem::path& file);
+
+// The entry points the library file exports, read from the file itself: each
+// by its name, and one exported by number alone as NumberedEntryPoint names it.
+// Throws when the file is not a library of this system.
+std::set<std::string> ExportedEntryPoints(const std::filesystem::path& file);
+// How ExportedEntryPoints lists an entry point consumers reach by number:
+// "#<ordinal>" on Windows, where it has no name, and its name on Linux.
+std::string NumberedEntryPoint(unsigned ordinal, const char* name);
 
 }  // namespace testbed

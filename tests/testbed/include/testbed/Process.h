@@ -4,6 +4,7 @@
 #pragma once
 
 #include <chrono>
+#include <cstddef>
 #include <filesystem>
 #include <memory>
 #include <optional>
@@ -89,6 +90,11 @@ private:
 // True where the program's debugger output is its standard error (Linux), so
 // a test can read it; a Windows program hands it to the debugger instead.
 bool DebuggerOutputGoesToStandardError();
+
+// The files, folders and pipes this process holds open now, to find what a
+// library leaks: its descriptors on Linux, its handles of file objects on
+// Windows (threads, events and the like are no descriptors on Linux either).
+std::size_t OpenFileCount();
 
 // Runs a program to its end.
 ProcessResult RunProcess(const std::filesystem::path& program, const std::vector<std::string>& arguments,

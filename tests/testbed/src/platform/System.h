@@ -3,7 +3,9 @@
 #pragma once
 
 #include <filesystem>
+#include <cstddef>
 #include <optional>
+#include <set>
 #include <string>
 #include <utility>
 #include <vector>
@@ -36,5 +38,14 @@ void CloseLibrary(void* handle);
 void* LibrarySymbol(void* handle, const char* name);
 // An entry point exported by number (Windows); on Linux the library names it.
 void* LibraryOrdinal(void* handle, unsigned ordinal, const char* name);
+// Whether the file is loaded into this process; loads nothing.
+bool IsLibraryLoaded(const std::filesystem::path& file);
+// Read from the file's export table (ExportsLinux.cpp, ExportsWindows.cpp).
+std::set<std::string> ExportedEntryPoints(const std::filesystem::path& file);
+std::string NumberedEntryPoint(unsigned ordinal, const char* name);
+
+std::size_t OpenFileCount();
+// The simulator's state folder under the temporary folder when none is named.
+std::string SimulatorStateFolderName();
 
 }  // namespace testbed::system

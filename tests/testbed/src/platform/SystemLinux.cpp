@@ -71,4 +71,21 @@ void* LibrarySymbol(void* handle, const char* name) { return ::dlsym(handle, nam
 
 void* LibraryOrdinal(void* handle, unsigned, const char* name) { return ::dlsym(handle, name); }
 
+bool IsLibraryLoaded(const std::filesystem::path& file) {
+    void* handle = ::dlopen(file.c_str(), RTLD_NOW | RTLD_NOLOAD);  // only asks, loads nothing
+    if (handle == nullptr) return false;
+    ::dlclose(handle);  // gives back the reference the question took
+    return true;
+}
+
+std::size_t OpenFileCount() {
+    std::size_t count = 0;
+    for (auto it = std::filesystem::directory_iterator("/proc/self/fd"); it != std::filesystem::directory_iterator();
+         ++it)
+        ++count;
+    return count;  // the listing's own descriptor included, every time alike
+}
+
+std::string SimulatorStateFolderName() { return "flashwright-sim-" + std::to_string(::getuid()); }
+
 }  // namespace testbed::system

@@ -2,9 +2,14 @@
 #include "WindowsText.h"
 
 #include <windows.h>
+#include <winternl.h>
 
+#include <algorithm>
 #include <cstdlib>
+#include <stdexcept>
 #include <cwchar>
+#include <string_view>
+#include <vector>
 
 namespace testbed::system {
 
@@ -144,5 +149,70 @@ void* LibrarySymbol(void* handle, const char* name) {
 void* LibraryOrdinal(void* handle, unsigned ordinal, const char*) {
     return reinterpret_cast<void*>(::GetProcAddress(reinterpret_cast<HMODULE>(handle), MAKEINTRESOURCEA(ordinal)));
 }
+
+bool IsLibraryLoaded(const std::filesystem::path& file) {
+    // The loader matches a full path against the paths of the loaded modules.
+    const std::filesystem::path full = std::filesystem::absolute(file).make_preferred();
+    HMODULE module = nullptr;
+    return ::GetModuleHandleExW(GET_MODULE_HANDLE_EX_FLAG_UNCHANGED_REFCOUNT, full.c_str(), &module) != 0;
+}
+
+namespace {
+
+// The system's handle table, as NtQuerySystemInformation(SystemExtendedHandleInformation) gives it.
+constexpr ULONG kSystemExtendedHandleInformation = 64;
+constexpr NTSTATUS kInfoLengthMismatch = static_cast<NTSTATUS>(0xC0000004L);
+struct HandleEntry {
+    void* object;
+    ULONG_PTR processId;
+    ULONG_PTR handle;
+    ULONG access;
+    USHORT backTraceIndex;
+    USHORT typeIndex;
+    ULONG attributes;
+    ULONG reserved;
+};
+struct HandleTable {
+    ULONG_PTR count;
+    ULONG_PTR reserved;
+    HandleEntry entries[1];
+};
+
+bool IsFileObject(HANDLE handle) {
+    alignas(PUBLIC_OBJECT_TYPE_INFORMATION) unsigned char buffer[512];
+    ULONG size = 0;
+    if (::NtQueryObject(handle, ObjectTypeInformation, buffer, sizeof buffer, &size) != 0) return false;
+    const UNICODE_STRING& name = reinterpret_cast<const PUBLIC_OBJECT_TYPE_INFORMATION*>(buffer)->TypeName;
+    return std::wstring_view(name.Buffer, name.Length / sizeof(wchar_t)) == L"File";
+}
+
+}  // namespace
+
+// GetProcessHandleCount would count every kind of handle, and Wine answers it
+// with 0; the system's handle table is read right by both.
+std::size_t OpenFileCount() {
+    std::vector<unsigned char> buffer(1 << 16);
+    for (;;) {
+        ULONG needed = 0;
+        const NTSTATUS status =
+            ::NtQuerySystemInformation(static_cast<SYSTEM_INFORMATION_CLASS>(kSystemExtendedHandleInformation),
+                                       buffer.data(), static_cast<ULONG>(buffer.size()), &needed);
+        if (status == kInfoLengthMismatch) {  // the table grew meanwhile
+            buffer.resize(std::max<std::size_t>(buffer.size() * 2, needed + 4096));
+            continue;
+        }
+        if (status != 0) throw std::runtime_error("cannot read the handle table: status " + std::to_string(status));
+        const auto* table = reinterpret_cast<const HandleTable*>(buffer.data());
+        const ULONG_PTR self = ::GetCurrentProcessId();
+        std::size_t count = 0;
+        for (ULONG_PTR i = 0; i < table->count; ++i) {
+            const HandleEntry& entry = table->entries[i];
+            if (entry.processId == self && IsFileObject(reinterpret_cast<HANDLE>(entry.handle))) ++count;
+        }
+        return count;
+    }
+}
+
+std::string SimulatorStateFolderName() { return "flashwright-sim"; }
 
 }  // namespace testbed::system
