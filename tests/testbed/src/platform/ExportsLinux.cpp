@@ -38,8 +38,9 @@ std::set<std::string> ExportedEntryPoints(const std::filesystem::path& file) {
             if (symbol.st_shndx == SHN_UNDEF || (binding != STB_GLOBAL && binding != STB_WEAK)) continue;
             const std::size_t name = strings.sh_offset + symbol.st_name;
             if (name >= image.size()) throw std::runtime_error("symbol name outside the file");
-            names.insert(std::string(reinterpret_cast<const char*>(image.data() + name),
-                                     ::strnlen(reinterpret_cast<const char*>(image.data() + name), image.size() - name)));
+            names.insert(
+                std::string(reinterpret_cast<const char*>(image.data() + name),
+                            ::strnlen(reinterpret_cast<const char*>(image.data() + name), image.size() - name)));
         }
     }
     return names;

@@ -23,8 +23,8 @@ public:
         if (nt.Signature != IMAGE_NT_SIGNATURE || nt.OptionalHeader.Magic != IMAGE_NT_OPTIONAL_HDR64_MAGIC)
             Fail("not a 64-bit PE file");
         m_exports = nt.OptionalHeader.DataDirectory[IMAGE_DIRECTORY_ENTRY_EXPORT];
-        const std::size_t first = static_cast<std::size_t>(dos.e_lfanew) + offsetof(IMAGE_NT_HEADERS64, OptionalHeader) +
-                                  nt.FileHeader.SizeOfOptionalHeader;
+        const std::size_t first = static_cast<std::size_t>(dos.e_lfanew) +
+                                  offsetof(IMAGE_NT_HEADERS64, OptionalHeader) + nt.FileHeader.SizeOfOptionalHeader;
         for (std::size_t i = 0; i < nt.FileHeader.NumberOfSections; ++i)
             m_sections.push_back(Read<IMAGE_SECTION_HEADER>(first + i * sizeof(IMAGE_SECTION_HEADER)));
     }
