@@ -52,7 +52,7 @@ void OneRun(const SaveFn& save, const FailFn& fail, bool maximised) {
         dialog.showMaximized();
         // Without a window manager nobody maximises: the screen's size then.
         if (!QTest::qWaitForWindowExposed(&dialog)) return fail("the window was never shown");
-        if (dialog.size() == dialog.GetDefaultSize() && dialog.screen() != nullptr)
+        if (dialog.size() == dialog.minimumSize() && dialog.screen() != nullptr)
             dialog.resize(dialog.screen()->availableGeometry().size());
     } else {
         dialog.show();

@@ -6,9 +6,7 @@
 #include <QString>
 
 #include <chrono>
-#include <cstdint>
 #include <functional>
-#include <map>
 #include <memory>
 #include <string>
 #include <vector>
@@ -63,7 +61,7 @@ public:
     enum class RunPhase { kIdle, kWriting, kRestarting, kRestoring, kSummary };
     Q_ENUM(RunPhase)
 
-    static constexpr int kRefreshTimerId = 1;
+    // The rows of a run are refreshed this often while the workers write.
     static constexpr int kRefreshIntervalMs = 20;
 
     // Receives every message box instead of a modal QMessageBox; tests install
@@ -99,8 +97,6 @@ public:
     // Where the window size and the column widths are remembered between starts.
     static constexpr const char* kSettingsOrganization = "flashwright";
     static constexpr const char* kSettingsApplication = "flashwright";
-    // The size the dialog template gives the window: its first and smallest size.
-    QSize GetDefaultSize() const;
 
 protected:
     bool eventFilter(QObject* watched, QEvent* event) override;
@@ -111,6 +107,9 @@ protected:
     void contextMenuEvent(QContextMenuEvent* event) override;
 
 private:
+    // The size the dialog template gives the window: its first and smallest size.
+    QSize GetDefaultSize() const;
+
     // Command handlers, as the buttons, the list and the keyboard filter call them.
     void OnUpdateDevices();
     void OnSelectAll();
