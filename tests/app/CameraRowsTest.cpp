@@ -55,7 +55,8 @@ protected:
     void OpenFiveCameras() {
         Open(Description({Camera("A0001", "ORV-2C"), Camera("A0002", "orv-2c"),
                           testbed::WithFaults(Camera("A0003", "ORV-2C"), {{"open", -1005}}),
-                          testbed::WithFaults(Camera("A0004", "ORV-2C"), {{"open", -1004}}), Camera("A0005", "ORV-2M")}));
+                          testbed::WithFaults(Camera("A0004", "ORV-2C"), {{"open", -1004}}),
+                          Camera("A0005", "ORV-2M")}));
         StartFailure failure;
         ASSERT_TRUE(m_session->Start(EStartScope::kListing, {}, failure)) << platform::WideToAnsi(failure.text);
         rows.Fill(m_session->GetCameras(), m_session->GetModels());
@@ -197,9 +198,8 @@ TEST_F(CameraRowsTest, RowsOfAFinishedRunRefuseEveryCommandAndNeverStartARelease
 TEST_F(CameraRowsTest, NamedCamerasAreMatchedBySerialOrDeviceIdInTheOrderFirstNamed) {
     ASSERT_NO_FATAL_FAILURE(OpenFiveCameras());
     std::vector<CCameraRows::NameRefusal> refusals;
-    const std::vector<CU3VDevice*> selected =
-        rows.SelectNamed({"A0005", "SIM-A0001", "A0005", "nothing", "A0002", "A0003", "SIM-A0003", "SIM-A0004"},
-                         refusals);
+    const std::vector<CU3VDevice*> selected = rows.SelectNamed(
+        {"A0005", "SIM-A0001", "A0005", "nothing", "A0002", "A0003", "SIM-A0003", "SIM-A0004"}, refusals);
     EXPECT_EQ(selected, Cameras({4, 0}));
     EXPECT_EQ(rows.TickedRows(), (std::vector<int>{0, 4}));
     const struct {
@@ -239,7 +239,8 @@ TEST_F(CameraRowsTest, StartUpMirrorsTheRuntimeVariablesAndRunsItsStepsInOrder) 
 
     std::optional<std::size_t> eventsAtStep;
     StartFailure failure;
-    ASSERT_TRUE(m_session->Start(EStartScope::kListing, [&] { eventsAtStep = m_sim->Events().size(); }, failure));
+    ASSERT_TRUE(m_session->Start(
+        EStartScope::kListing, [&] { eventsAtStep = m_sim->Events().size(); }, failure));
     EXPECT_EQ(failure.step, StartFailure::EStep::kNone);
     EXPECT_EQ(testbed::GetEnv("GENICAM_ROOT_V2_3"), "/opt/genicam");
     EXPECT_EQ(testbed::GetEnv("GENICAM_LOG_CONFIG_V2_3"), "kept");
@@ -270,7 +271,8 @@ TEST_F(CameraRowsTest, RefusedTemporaryFolderStopsTheStartUpBeforeTheFrontEndSte
     std::ofstream(m_sim->RuntimeFolder() / "U3TempFileDirectory") << "not a folder";
     bool stepRan = false;
     StartFailure failure;
-    EXPECT_FALSE(m_session->Start(EStartScope::kUpgrade, [&] { stepRan = true; }, failure));
+    EXPECT_FALSE(m_session->Start(
+        EStartScope::kUpgrade, [&] { stepRan = true; }, failure));
     EXPECT_EQ(failure.step, StartFailure::EStep::kTemporaryFolder);
     EXPECT_EQ(failure.text, L"it is not a folder");
     EXPECT_FALSE(stepRan);

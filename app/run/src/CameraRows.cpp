@@ -30,8 +30,7 @@ void CCameraRows::Fill(const std::vector<CU3VDevice*>& cameras, const std::vecto
 void CCameraRows::FillAfterRun(const std::vector<CU3VDevice*>& cameras, const std::vector<std::wstring>& models) {
     Fill(cameras, models);
     for (std::size_t i = 0; i < m_rows.size(); ++i)
-        if (CUpgradeRun::HasReturned(*m_rows[i].camera, m_models))
-            m_ticked.insert(static_cast<int>(i));
+        if (CUpgradeRun::HasReturned(*m_rows[i].camera, m_models)) m_ticked.insert(static_cast<int>(i));
     m_needsReenumeration = true;
 }
 
