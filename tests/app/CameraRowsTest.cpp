@@ -268,7 +268,11 @@ TEST_F(CameraRowsTest, StartUpMirrorsTheRuntimeVariablesAndRunsItsStepsInOrder) 
 
 TEST_F(CameraRowsTest, RefusedTemporaryFolderStopsTheStartUpBeforeTheFrontEndStep) {
     Open(Description({Camera("C0001")}));
-    std::ofstream(m_sim->RuntimeFolder() / "U3TempFileDirectory") << "not a folder";
+    // A file where the folder goes (under the runtime folder, or at its fixed
+    // place on Windows, which the test bed clears afterwards).
+    std::filesystem::remove_all(m_sim->ProgramTempFolder());
+    std::ofstream(m_sim->ProgramTempFolder()) << "not a folder";
+    ASSERT_TRUE(std::filesystem::is_regular_file(m_sim->ProgramTempFolder()));
     bool stepRan = false;
     StartFailure failure;
     EXPECT_FALSE(m_session->Start(
