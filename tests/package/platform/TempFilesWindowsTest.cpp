@@ -6,6 +6,7 @@
 #include <aclapi.h>
 #include <sddl.h>
 
+#include <fstream>
 #include <thread>
 #include <vector>
 
