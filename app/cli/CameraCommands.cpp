@@ -78,6 +78,8 @@ public:
     // Before a run, as "Update Devices" does: the producer let go, the
     // parameter export pass, then the producer and the cameras again.
     void RefreshForUpgrade() {
+        // The producer's release takes every camera record with it.
+        m_rows.Release();
         std::wstring error;
         if (!m_session.Refresh(error)) Fail(ExitStatus::kFailure, Narrow(error));
         m_rows.Fill(m_session.GetCameras(), m_session.GetModels());
