@@ -23,6 +23,7 @@
 #include "camera/GenTLTypes.h"
 #include "package/BurnPlans.h"
 #include "package/Release.h"
+#include "run/CameraRows.h"
 #include "run/CameraSession.h"
 #include "run/CameraState.h"
 #include "run/History.h"
@@ -42,20 +43,15 @@ std::string Clean(const char (&field)[N]) {
     return Narrow(platform::AnsiToWide(FieldText(field)));
 }
 
-// The process-wide device manager and the parameter manager, brought up as
-// the dialog does; the producer and the instance are released when it goes.
+// The process-wide device manager and the parameter manager, brought up by
+// the same start-up as the dialog's; the producer and the instance are
+// released when it goes.
 class CameraSession {
 public:
-    // Takes the per-user lock and checks the temporary folder before anything
-    // else: no SDK or producer call happens in a refused folder.
+    // Takes the per-user lock before anything else.
     explicit CameraSession(const char* command)
         : m_devices(CDeviceManager::GetInstance()), m_session(*m_devices, m_parameters) {
         HoldInstanceLock(command);
-        NoticeUnfinishedRun();
-        std::wstring reason;
-        if (!package::CheckTempDirectory(reason))
-            Fail(1, "the temporary folder " + Narrow(package::GetTempDirectoryPath()) +
-                        " cannot be used: " + Narrow(reason));
     }
     ~CameraSession() {
         m_session.ReleaseProducer();
@@ -64,21 +60,29 @@ public:
     CameraSession(const CameraSession&) = delete;
     CameraSession& operator=(const CameraSession&) = delete;
 
-    // Producer, package models and enumeration; the cameras' parameters are
-    // left alone, as listing changes nothing.
+    // The session's start-up without the export pass, as listing changes
+    // nothing: temporary folder (no SDK or producer call happens in a refused
+    // one), the notice of an unfinished run, producer, package models and
+    // enumeration. The rows hold the cameras found.
     void OpenForListing() {
-        std::wstring error;
-        if (!m_session.LoadProducer(error) || !m_session.LoadModelList(error))
-            Fail(ExitStatus::kFailure, Narrow(error));
-        StopIfRequested();
-        m_session.Enumerate();
+        StartFailure failure;
+        if (!m_session.Start(EStartScope::kListing, &NoticeUnfinishedRun, failure)) {
+            if (failure.step == StartFailure::EStep::kTemporaryFolder)
+                Fail(ExitStatus::kFailure, "the temporary folder " + Narrow(package::GetTempDirectoryPath()) +
+                                               " cannot be used: " + Narrow(failure.text));
+            Fail(ExitStatus::kFailure, Narrow(failure.text));
+        }
+        m_rows.Fill(m_session.GetCameras(), m_session.GetModels());
         StopIfRequested();
     }
     // Before a run, as "Update Devices" does: the producer let go, the
     // parameter export pass, then the producer and the cameras again.
     void RefreshForUpgrade() {
+        // The producer's release takes every camera record with it.
+        m_rows.Release();
         std::wstring error;
         if (!m_session.Refresh(error)) Fail(ExitStatus::kFailure, Narrow(error));
+        m_rows.Fill(m_session.GetCameras(), m_session.GetModels());
         StopIfRequested();
     }
     EParameterBackup BackupOf(CU3VDevice& camera) const { return m_session.BackupOf(camera); }
@@ -87,8 +91,10 @@ public:
     const std::vector<std::wstring>& Models() const { return m_session.GetModels(); }
     // Opened and of a package model; an unsupported model gets its status 28,
     // as the dialog's row does.
-    bool IsEligible(CU3VDevice& camera) const { return CCameraSession::IsEligible(camera, Models()); }
+    bool IsEligible(CU3VDevice& camera) const { return CCameraRows::IsEligible(camera, Models()); }
 
+    // A row per camera of the last enumeration, as the dialog's list has them.
+    CCameraRows& Rows() { return m_rows; }
     CCameraSession& Session() { return m_session; }
     CAPIDeviceManager& Parameters() { return m_parameters; }
 
@@ -96,6 +102,7 @@ private:
     CDeviceManager* m_devices;
     CAPIDeviceManager m_parameters;
     CCameraSession m_session;
+    CCameraRows m_rows;
 };
 
 // The serial number, or the device id when the serial cannot be read (a
@@ -230,36 +237,31 @@ HistoryCamera DescribeCamera(const CU3VDevice& camera) {
 // reported with the reason; then nothing at all may be written.
 std::vector<CU3VDevice*> SelectCameras(CameraSession& session, const UpgradeOptions& options,
                                        std::vector<std::string>& problems) {
-    std::vector<CU3VDevice*> selected;
-    const auto add = [&selected](CU3VDevice* camera) {
-        if (std::find(selected.begin(), selected.end(), camera) == selected.end()) selected.push_back(camera);
-    };
+    CCameraRows& rows = session.Rows();
     if (options.all) {
-        for (CU3VDevice* camera : session.Cameras())
-            if (session.IsEligible(*camera)) add(camera);
+        std::vector<CU3VDevice*> selected;
+        rows.SelectAll();
+        rows.CamerasToStart(selected);
         return selected;
     }
-    for (const std::string& name : options.serials) {
-        CU3VDevice* found = nullptr;
-        for (CU3VDevice* camera : session.Cameras()) {
-            const bool serialMatches = camera->IsOpened() && FieldText(camera->GetDeviceInfo().serialNumber) == name;
-            if (serialMatches || camera->GetDeviceID() == name) {
-                found = camera;
+    std::vector<CCameraRows::NameRefusal> refusals;
+    std::vector<CU3VDevice*> selected = rows.SelectNamed(options.serials, refusals);
+    for (const CCameraRows::NameRefusal& refusal : refusals) {
+        switch (refusal.problem) {
+            case CCameraRows::ENameProblem::kNoCamera:
+                problems.push_back(refusal.name + ": no attached camera has this serial number or device id");
                 break;
-            }
-        }
-        if (found == nullptr) {
-            problems.push_back(name + ": no attached camera has this serial number or device id");
-        } else if (!found->IsOpened()) {
-            problems.push_back(name +
-                               (found->GetOpenResult() == gentl::GC_ERR_RESOURCE_IN_USE
-                                    ? ": the camera is in use by another process"
-                                    : ": the camera could not be opened (" + Narrow(found->GetStatusText()) + ")"));
-        } else if (!session.IsEligible(*found)) {
-            problems.push_back(name + ": the package does not serve the model " +
-                               Clean(found->GetDeviceInfo().modelName));
-        } else {
-            add(found);
+            case CCameraRows::ENameProblem::kInUse:
+                problems.push_back(refusal.name + ": the camera is in use by another process");
+                break;
+            case CCameraRows::ENameProblem::kNotOpened:
+                problems.push_back(refusal.name + ": the camera could not be opened (" +
+                                   Narrow(refusal.camera->GetStatusText()) + ")");
+                break;
+            case CCameraRows::ENameProblem::kUnsupported:
+                problems.push_back(refusal.name + ": the package does not serve the model " +
+                                   Clean(refusal.camera->GetDeviceInfo().modelName));
+                break;
         }
     }
     return selected;
@@ -395,11 +397,10 @@ void UpgradeCameras(const UpgradeOptions& options) {
     session.RefreshForUpgrade();
     std::vector<CU3VDevice*> cameras;
     for (const std::string& deviceId : wanted) {
-        CU3VDevice* found = nullptr;
-        for (CU3VDevice* camera : session.Cameras())
-            if (camera->GetDeviceID() == deviceId && session.IsEligible(*camera)) found = camera;
-        if (found == nullptr) problems.push_back(deviceId + ": the camera went away before the upgrade began");
-        cameras.push_back(found);
+        const int row = session.Rows().FindDeviceId(deviceId);
+        if (!session.Rows().IsEligible(row))
+            problems.push_back(deviceId + ": the camera went away before the upgrade began");
+        cameras.push_back(session.Rows().CameraAt(row));
     }
     if (!problems.empty()) {
         for (const std::string& problem : problems) std::cerr << "flashwright-cli: " << EscapeControls(problem) << '\n';

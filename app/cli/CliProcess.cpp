@@ -10,6 +10,7 @@
 
 #include "package/TempFiles.h"
 #include "run/AppText.h"
+#include "run/CameraSession.h"
 #include "sdk/UnfinishedRun.h"
 #include "support/Platform.h"
 
@@ -41,6 +42,8 @@ void HoldInstanceLock(const char* command) {
         throw CLI::RuntimeError(1);
     }
     g_stopHandler = std::make_unique<platform::StopRequestHandler>(&OnStopRequest);
+    // The parameter commands load the camera SDK without a session.
+    MirrorRuntimeVariables();
 }
 
 void StopIfRequested() {

@@ -9,7 +9,8 @@
 // touched; a second Flashwright is refused with exit status 1 and a message
 // naming the running one. Also turns stop requests (SIGINT, SIGTERM, SIGHUP,
 // SIGQUIT) into requests the command honours at its next safe point, and makes
-// the temporary folder go when the process ends.
+// the temporary folder go when the process ends. The runtime's older variable
+// names are mirrored (MirrorRuntimeVariables) before any camera library loads.
 void HoldInstanceLock(const char* command);
 
 // Ends the command (exit status 1) when a stop was requested, at a point where

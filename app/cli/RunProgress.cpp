@@ -9,6 +9,7 @@
 
 #include "CliProcess.h"
 #include "camera/U3VDevice.h"
+#include "run/RunRefresh.h"
 #include "support/Platform.h"
 
 namespace {
@@ -18,10 +19,6 @@ constexpr auto kRedrawInterval = std::chrono::milliseconds(100);
 constexpr auto kLapInterval = std::chrono::milliseconds(20);
 // Wider lines wrap on a standard terminal and break the redraw.
 constexpr std::size_t kLiveLineWidth = 79;
-
-bool IsWriting(std::int32_t code) {
-    return code == StatusCode::kNone || code == StatusCode::kStarting || code == StatusCode::kBurning;
-}
 
 std::string Megabytes(std::uint64_t bytes) {
     char text[32];
@@ -166,23 +163,18 @@ void CCliRunProgress::__Poll(bool force) {
         Camera& camera = m_cameras[i];
         if (camera.phase != EPhase::kWriting) continue;
         // The burn time counts the laps measured here, as the window's timer does.
-        if (device.IsRunning()) device.GetBurnTime().AddElapsedSeconds(device.GetBurnTime().Lap());
-        std::int32_t code = StatusCode::kNone;
-        std::wstring text;
-        device.GetStatus(code, text);
-        camera.status = platform::WideToUtf8(text);
-        const CBurnProgress::Snapshot progress = device.GetBurnProgress().Read();
-        const bool moved = progress.percent != camera.percent;
-        camera.percent = progress.percent;
-        camera.bytes = progress.bytes;
-        camera.total = progress.total;
-        if (IsWriting(code) && device.IsRunning()) {
-            if (moved && m_style == EProgressStyle::kJsonl) __EmitJson(camera);
+        const CameraRefresh refresh = RefreshCamera(device);
+        camera.status = platform::WideToUtf8(refresh.statusText);
+        const bool moved = refresh.progress.percent != camera.percent;
+        camera.percent = refresh.progress.percent;
+        camera.bytes = refresh.progress.bytes;
+        camera.total = refresh.progress.total;
+        if (!refresh.finished) {
+            if (moved && refresh.running && m_style == EProgressStyle::kJsonl) __EmitJson(camera);
             continue;
         }
-        if (IsWriting(code)) continue;  // the worker sets its status before it ends
         camera.writingSeconds = __Elapsed();
-        camera.failed = code != StatusCode::kSuccess;
+        camera.failed = refresh.failed;
         if (moved && m_style == EProgressStyle::kJsonl) __EmitJson(camera);
         __Enter(camera, EPhase::kWritten);
         // A camera whose flash was written restarts when it leaves upgrade mode.

@@ -25,6 +25,7 @@
 #include "package/BurnPlans.h"
 #include "package/PackageConfig.h"
 #include "package/UpgradeFile.h"
+#include "run/CameraRows.h"
 #include "run/CameraSession.h"
 #include "run/UpgradeRun.h"
 #include "sdk/APIDeviceManager.h"
@@ -113,12 +114,13 @@ void UpgradeRun(benchmark::State& state) {
         {
             CAPIDeviceManager parameters;
             CCameraSession session(*devices, parameters);
-            std::wstring error;
-            if (!session.Start(error)) throw std::runtime_error(platform::WideToAnsi(error));
+            StartFailure failure;
+            if (!session.Start(EStartScope::kUpgrade, {}, failure))
+                throw std::runtime_error(platform::WideToAnsi(failure.text));
             std::vector<CU3VDevice*> selected;
             std::vector<std::string> serials;
             for (CU3VDevice* camera : session.GetCameras()) {
-                if (!CCameraSession::IsEligible(*camera, session.GetModels())) continue;
+                if (!CCameraRows::IsEligible(*camera, session.GetModels())) continue;
                 selected.push_back(camera);
                 serials.push_back(FieldText(camera->GetDeviceInfo().serialNumber));
             }

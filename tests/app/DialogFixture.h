@@ -14,8 +14,8 @@
 #include <string>
 #include <vector>
 
+#include "DialogWidgets.h"
 #include "dialog/FlashwrightDlg.h"
-#include "run/CameraSession.h"
 #include "package/TempFiles.h"
 #include "support/Platform.h"
 #include "testbed/Cameras.h"
@@ -32,15 +32,6 @@ using testbed::ScopedEnvironment;
 using testbed::SetLiveParameter;
 using testbed::SimulatedCameras;
 
-// The test cameras reboot in a fraction of a second and a run ends when they
-// are back; the bound is shortened for the camera that never returns.
-inline RunTiming FastRunTiming() {
-    RunTiming timing;
-    timing.rebootAllowance = std::chrono::milliseconds(2000);
-    timing.rebootTimeout = std::chrono::milliseconds(3000);
-    return timing;
-}
-
 class DialogFixture : public ::testing::Test {
 protected:
     void SetUp() override {
@@ -53,25 +44,58 @@ protected:
     void TearDown() override {
         dialog.reset();
         CFlashwrightDlg::SetMessageBoxHandler({});
+        timing.reset();
         sim.reset();
     }
 
-    void Start(const json& description, RunTiming timing = FastRunTiming()) {
+    void Start(const json& description) {
         sim = std::make_unique<SimulatedCameras>(description);
-        OpenDialog(timing);
+        OpenDialog();
     }
 
     // For a test that prepares the simulated cameras before the program starts.
-    void OpenDialog(RunTiming timing = FastRunTiming()) {
+    // The test cameras reboot in a fraction of a second and a run ends when
+    // they are back; the bound is shortened for the camera that never returns.
+    // The window's session takes the timing from the environment, as the
+    // program does.
+    void OpenDialog() {
+        timing = std::make_unique<ScopedEnvironment>();
+        timing->Set("FLASHWRIGHT_REBOOT_ALLOWANCE", "2");
+        timing->Set("FLASHWRIGHT_REBOOT_TIMEOUT", "3");
         dialog = std::make_unique<CFlashwrightDlg>();
-        dialog->GetSession().SetRunTiming(timing);
         dialog->OnInitDialog();
         dialog->show();
         ASSERT_TRUE(QTest::qWaitForWindowExposed(dialog.get()));
     }
 
-    CXListCtrl* List() const { return dialog->GetDeviceList(); }
-    QPushButton* Button(int id) const { return qobject_cast<QPushButton*>(dialog->GetControl(id)); }
+    CXListCtrl* List() const { return dialogwidgets::DeviceList(*dialog); }
+    QPushButton* Button(int id) const { return dialogwidgets::Button(*dialog, id); }
+    QLabel* PhaseLabel() const { return dialogwidgets::PhaseLabel(*dialog); }
+    bool IsRefreshTimerActive() const { return dialogwidgets::RefreshTimer(*dialog)->isActive(); }
+    // Every command button is disabled while the workers write.
+    bool IsUpgrading() const {
+        for (const int id : {CFlashwrightDlg::IDC_UPDATE_DEVICES, CFlashwrightDlg::IDC_SELECT_ALL,
+                             CFlashwrightDlg::IDC_SELECT_NONE, CFlashwrightDlg::IDC_BEGIN_UPGRADE})
+            if (Button(id)->isEnabled()) return false;
+        return true;
+    }
+    // The rows of a finished run refuse "Select None" until "Update Devices".
+    // The probe leaves no trace: the refusal's message is taken back out of
+    // the captured ones, and rows the command did untick are ticked again.
+    bool NeedsReenumeration() {
+        const std::vector<int> ticked = TickedRows();
+        const std::size_t before = messages.size();
+        Button(CFlashwrightDlg::IDC_SELECT_NONE)->click();
+        const bool refused = messages.size() == before + 1 && messages.back() == "Please reenumerate the devices";
+        if (refused) {
+            messages.pop_back();
+            captions.pop_back();
+            EXPECT_EQ(TickedRows(), ticked) << "a refused command changed the ticks";
+        } else {
+            for (const int row : ticked) ClickCheckbox(row);
+        }
+        return refused;
+    }
     QString Cell(int row, int column) const { return List()->GetItemText(row, column); }
 
     void ClickCheckbox(int row) {
@@ -86,21 +110,12 @@ protected:
         QTest::keyClick(List(), Qt::Key_Return);
     }
 
-    std::vector<int> TickedRows() const {
-        std::vector<int> rows;
-        for (int row = 0; row < List()->GetItemCount(); ++row)
-            if (List()->GetCheckbox(row, 0) == 1) rows.push_back(row);
-        return rows;
-    }
-    std::vector<int> SelectedRows() const {
-        std::vector<int> rows;
-        for (const auto& entry : dialog->GetSelection()) rows.push_back(entry.first);
-        return rows;
-    }
+    std::vector<int> TickedRows() const { return dialogwidgets::TickedRows(*List()); }
 
     static std::filesystem::path TempFolder() { return platform::ToNativePath(package::GetTempDirectoryPath()); }
 
     std::unique_ptr<SimulatedCameras> sim;
+    std::unique_ptr<ScopedEnvironment> timing;
     std::unique_ptr<CFlashwrightDlg> dialog;
     std::vector<QString> captions;
     std::vector<QString> messages;

@@ -40,7 +40,7 @@ TEST_F(DialogHistoryTest, RunIsRecordedAndShownBesideAboutAndSavedAsCsv) {
     ClickCheckbox(0);
     ClickCheckbox(1);
     Button(CFlashwrightDlg::IDC_BEGIN_UPGRADE)->click();
-    ASSERT_TRUE(dialog->NeedsReenumeration());
+    ASSERT_TRUE(NeedsReenumeration());
     EXPECT_TRUE(messages.empty()) << messages.front().toStdString();
 
     std::vector<HistoryRecord> records;

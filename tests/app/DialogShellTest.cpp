@@ -12,6 +12,7 @@
 #include <csignal>
 #include <memory>
 
+#include "DialogWidgets.h"
 #include "dialog/AboutDlg.h"
 #include "dialog/DialogUnits.h"
 #include "dialog/FlashwrightDlg.h"
@@ -49,7 +50,7 @@ protected:
         ASSERT_TRUE(QTest::qWaitForWindowExposed(dialog.get()));
     }
 
-    QPushButton* Button(int id) const { return qobject_cast<QPushButton*>(dialog->GetControl(id)); }
+    QPushButton* Button(int id) const { return dialogwidgets::Button(*dialog, id); }
 
     std::unique_ptr<CFlashwrightDlg> dialog;
 };
@@ -86,19 +87,19 @@ TEST_F(DialogShellTest, LaysOutTheTemplateInDialogUnitsOfItsFont) {
         EXPECT_FALSE(button->autoDefault()) << b.text;
         EXPECT_FALSE(button->isDefault()) << b.text;
     }
-    EXPECT_EQ(dialog->GetDeviceList()->geometry(), units.Rect(14, 45, 525, 178));
+    EXPECT_EQ(dialogwidgets::DeviceList(*dialog)->geometry(), units.Rect(14, 45, 525, 178));
     auto* group = dialog->findChild<QGroupBox*>();
     ASSERT_NE(group, nullptr);
     EXPECT_EQ(group->title(), "Select  Devices");
     EXPECT_EQ(group->geometry(), units.Rect(7, 7, 541, 222));
-    EXPECT_EQ(dialog->GetPhaseLabel()->geometry(), units.Rect(9, 232, 537, 10));
-    EXPECT_TRUE(dialog->GetPhaseLabel()->text().isEmpty());
+    EXPECT_EQ(dialogwidgets::PhaseLabel(*dialog)->geometry(), units.Rect(9, 232, 537, 10));
+    EXPECT_TRUE(dialogwidgets::PhaseLabel(*dialog)->text().isEmpty());
 
     // Tab order: the four buttons in template order, then the list; the first
     // takes the focus when the dialog opens.
     EXPECT_EQ(QApplication::focusWidget(), Button(CFlashwrightDlg::IDC_UPDATE_DEVICES));
     QWidget* expected[] = {Button(CFlashwrightDlg::IDC_SELECT_ALL), Button(CFlashwrightDlg::IDC_SELECT_NONE),
-                           Button(CFlashwrightDlg::IDC_BEGIN_UPGRADE), dialog->GetDeviceList()};
+                           Button(CFlashwrightDlg::IDC_BEGIN_UPGRADE), dialogwidgets::DeviceList(*dialog)};
     QWidget* current = Button(CFlashwrightDlg::IDC_UPDATE_DEVICES);
     for (QWidget* next : expected) {
         current = current->nextInFocusChain();
@@ -108,7 +109,7 @@ TEST_F(DialogShellTest, LaysOutTheTemplateInDialogUnitsOfItsFont) {
 }
 
 TEST_F(DialogShellTest, HasTheNineColumnsWithGridLinesAndFullRowSelection) {
-    CXListCtrl* list = dialog->GetDeviceList();
+    CXListCtrl* list = dialogwidgets::DeviceList(*dialog);
     EXPECT_EQ(list->GetExtendedStyle(), 0x21u);
     const char* headings[] = {"Device Model",    "SN",          "GUID",   "Device Version", "Firmware Version",
                               "Factory Version", "XML Version", "Status", "Time(s)"};
@@ -135,7 +136,7 @@ TEST_F(DialogShellTest, AboutBoxFromTheContextMenuAndFromF1) {
     }
     {
         ModalCloser closer;
-        QTest::keyClick(dialog->GetDeviceList(), Qt::Key_F1);
+        QTest::keyClick(dialogwidgets::DeviceList(*dialog), Qt::Key_F1);
         EXPECT_EQ(closer.title, "About Flashwright");
     }
     EXPECT_TRUE(dialog->isVisible());
@@ -158,8 +159,8 @@ TEST_F(DialogShellTest, EscapeAndSpaceAreSwallowedEnterPressesTheFocusedButton) 
 
     // Enter on the list presses no button.
     QSignalSpy updates(Button(CFlashwrightDlg::IDC_UPDATE_DEVICES), &QPushButton::clicked);
-    dialog->GetDeviceList()->setFocus();
-    QTest::keyClick(dialog->GetDeviceList(), Qt::Key_Return);
+    dialogwidgets::DeviceList(*dialog)->setFocus();
+    QTest::keyClick(dialogwidgets::DeviceList(*dialog), Qt::Key_Return);
     EXPECT_EQ(clicks.count(), 2);
     EXPECT_EQ(updates.count(), 0);
     EXPECT_TRUE(dialog->isVisible());

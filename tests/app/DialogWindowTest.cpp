@@ -43,7 +43,7 @@ TEST_F(DialogWindowTest, GrowsWithItsListAndRemembersSizeAndColumnWidthsOnTheNex
     dialog->resize(first + QSize(400, 300));
     QApplication::processEvents();
     EXPECT_EQ(List()->geometry(), units.Rect(14, 45, 525, 178).adjusted(0, 0, 400, 300));
-    EXPECT_EQ(dialog->GetPhaseLabel()->geometry(), units.Rect(9, 232, 537, 10).adjusted(0, 300, 400, 300));
+    EXPECT_EQ(PhaseLabel()->geometry(), units.Rect(9, 232, 537, 10).adjusted(0, 300, 400, 300));
     EXPECT_EQ(Button(CFlashwrightDlg::IDC_BEGIN_UPGRADE)->geometry(), beginBefore);
     // Smaller than the template is refused.
     dialog->resize(first - QSize(100, 100));

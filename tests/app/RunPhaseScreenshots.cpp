@@ -8,9 +8,10 @@
 
 #include <vector>
 
+#include "DialogWidgets.h"
 #include "dialog/FlashwrightDlg.h"
-#include "run/CameraSession.h"
 #include "testbed/Cameras.h"
+#include "testbed/Environment.h"
 #include "widgets/XListCtrl.h"
 
 namespace screenshots {
@@ -41,31 +42,36 @@ void OneRun(const SaveFn& save, const FailFn& fail, bool maximised) {
     const QString suffix = maximised ? "-maximised" : "";
     const testbed::SimulatedCameras sim(ThirtyTwoCameras());
     CFlashwrightDlg::SetMessageBoxHandler([](const QString&, const QString&) {});
+    // The program's own timing, with the bound on the wait shortened.
+    testbed::ScopedEnvironment timing;
+    timing.Unset("FLASHWRIGHT_REBOOT_ALLOWANCE");
+    timing.Set("FLASHWRIGHT_REBOOT_TIMEOUT", "12");
     CFlashwrightDlg dialog;
-    RunTiming timing;
-    timing.rebootTimeout = std::chrono::milliseconds(12000);
-    dialog.GetSession().SetRunTiming(timing);
     dialog.OnInitDialog();
     if (maximised) {
         dialog.showMaximized();
         // Without a window manager nobody maximises: the screen's size then.
         if (!QTest::qWaitForWindowExposed(&dialog)) return fail("the window was never shown");
-        if (dialog.size() == dialog.GetDefaultSize() && dialog.screen() != nullptr)
+        if (dialog.size() == dialog.minimumSize() && dialog.screen() != nullptr)
             dialog.resize(dialog.screen()->availableGeometry().size());
     } else {
         dialog.show();
     }
     if (!QTest::qWaitForWindowExposed(&dialog)) return fail("the window was never shown");
     dialog.activateWindow();
-    CXListCtrl* list = dialog.GetDeviceList();
-    qobject_cast<QPushButton*>(dialog.GetControl(CFlashwrightDlg::IDC_SELECT_ALL))->click();
-    if (dialog.GetSelection().size() != 32) return fail("not every camera could be ticked");
+    CXListCtrl* list = dialogwidgets::DeviceList(dialog);
+    dialogwidgets::Button(dialog, CFlashwrightDlg::IDC_SELECT_ALL)->click();
+    if (dialogwidgets::TickedRows(*list).size() != 32) return fail("not every camera could be ticked");
 
+    using Phase = CFlashwrightDlg::RunPhase;
+    Phase phase = Phase::kIdle;
+    QObject::connect(&dialog, &CFlashwrightDlg::RunPhaseChanged,
+                     [&](Phase entered, const QString&) { phase = entered; });
     bool writing = false, waiting = false;
     QTimer sampler;
     sampler.setInterval(10);
     QObject::connect(&sampler, &QTimer::timeout, [&] {
-        if (!writing && dialog.GetRunPhase() == CFlashwrightDlg::RunPhase::kWriting) {
+        if (!writing && phase == Phase::kWriting) {
             // Once most of the bars are part way and a few cameras are done.
             int partWay = 0;
             for (int row = 0; row < list->GetItemCount(); ++row) {
@@ -78,19 +84,20 @@ void OneRun(const SaveFn& save, const FailFn& fail, bool maximised) {
             }
         }
         // Once a few cameras are back and most still restart.
-        const std::size_t awaited =
-            dialog.GetLastRun() != nullptr ? dialog.GetLastRun()->GetWatchState().awaited.size() : 0;
-        if (!waiting && dialog.GetRunPhase() == CFlashwrightDlg::RunPhase::kRestarting && awaited < 26 && awaited > 3) {
+        std::size_t awaited = 0;
+        for (int row = 0; row < list->GetItemCount(); ++row)
+            awaited += list->GetItemText(row, CFlashwrightDlg::kColumnStatus) == "Restarting..." ? 1 : 0;
+        if (!waiting && phase == Phase::kRestarting && awaited < 26 && awaited > 3) {
             waiting = true;
             save("flashwright-restart-wait" + suffix + ".png", &dialog);
         }
     });
     sampler.start();
-    qobject_cast<QPushButton*>(dialog.GetControl(CFlashwrightDlg::IDC_BEGIN_UPGRADE))->click();
+    dialogwidgets::Button(dialog, CFlashwrightDlg::IDC_BEGIN_UPGRADE)->click();
     sampler.stop();
     if (!writing) fail("the run never showed most bars part way" + suffix.toStdString());
     if (!waiting) fail("the run never showed the wait for restarting cameras" + suffix.toStdString());
-    if (dialog.GetRunPhase() != CFlashwrightDlg::RunPhase::kSummary) return fail("the run ended without a summary");
+    if (phase != Phase::kSummary) return fail("the run ended without a summary");
     save("flashwright-summary" + suffix + ".png", &dialog);
     CFlashwrightDlg::SetMessageBoxHandler({});
 }

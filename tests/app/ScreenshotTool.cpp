@@ -22,6 +22,7 @@
 #include <string>
 #include <vector>
 
+#include "DialogWidgets.h"
 #include "dialog/FlashwrightApp.h"
 #include "dialog/FlashwrightDlg.h"
 #include "dialog/HistoryDlg.h"
@@ -111,17 +112,19 @@ void RunScene(Shots& shots) {
     CFlashwrightDlg::SetMessageBoxHandler([&](const QString& caption, const QString& text) {
         messages.push_back((caption + ": " + text).toStdString());
     });
-    CFlashwrightDlg dialog;
     // The program's own run timing: the demo cameras reboot in 4 to 6 s.
-    dialog.GetSession().SetRunTiming(RunTiming{});
+    testbed::ScopedEnvironment timing;
+    timing.Unset("FLASHWRIGHT_REBOOT_ALLOWANCE");
+    timing.Unset("FLASHWRIGHT_REBOOT_TIMEOUT");
+    CFlashwrightDlg dialog;
     dialog.OnInitDialog();
     dialog.show();
     if (!QTest::qWaitForWindowExposed(&dialog)) return shots.Fail("the window was never shown");
     dialog.activateWindow();
-    CXListCtrl* list = dialog.GetDeviceList();
-    const auto button = [&](int id) { return qobject_cast<QPushButton*>(dialog.GetControl(id)); };
+    CXListCtrl* list = dialogwidgets::DeviceList(dialog);
+    const auto button = [&](int id) { return dialogwidgets::Button(dialog, id); };
     button(CFlashwrightDlg::IDC_SELECT_ALL)->click();
-    if (dialog.GetSelection().empty()) return shots.Fail("no demo camera could be ticked");
+    if (dialogwidgets::TickedRows(*list).empty()) return shots.Fail("no demo camera could be ticked");
     shots.Save("flashwright-start.png", &dialog);
 
     // During the run: once two cameras are burning with their time running.
@@ -129,9 +132,9 @@ void RunScene(Shots& shots) {
     QTimer sampler;
     sampler.setInterval(5);
     QObject::connect(&sampler, &QTimer::timeout, [&] {
-        if (during || !dialog.IsRefreshTimerActive()) return;
+        if (during || !dialogwidgets::RefreshTimer(dialog)->isActive()) return;
         int burning = 0;
-        for (const auto& [row, camera] : dialog.GetSelection())
+        for (const int row : dialogwidgets::TickedRows(*list))
             if (list->GetItemText(row, CFlashwrightDlg::kColumnStatus) == "Burning" &&
                 list->GetItemText(row, CFlashwrightDlg::kColumnTime) != "0.000 S")
                 ++burning;

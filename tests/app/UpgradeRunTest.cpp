@@ -277,31 +277,47 @@ TEST_F(UpgradeRunTest, UnwritableConfigurationStartsNothing) {
 }
 
 // Both front ends build their session the same way, so the environment's
-// allowance reaches the dialog and the command-line tool alike.
-TEST(RunTimingTest, RebootAllowanceComesFromTheEnvironmentWhenItIsASensibleNumber) {
-    const std::chrono::milliseconds builtIn = RunTiming{}.rebootAllowance;
+// allowance and timeout reach the dialog and the command-line tool alike.
+TEST(RunTimingTest, RebootAllowanceAndTimeoutComeFromTheEnvironmentWhenTheyAreSensibleNumbers) {
+    using std::chrono::milliseconds;
+    const milliseconds allowance = RunTiming{}.rebootAllowance;
+    const milliseconds timeout = RunTiming{}.rebootTimeout;
     const struct {
+        const char* variable;
         std::optional<std::string> value;
-        std::chrono::milliseconds allowance;
+        milliseconds allowance;
+        milliseconds timeout;
     } cases[] = {
-        {std::nullopt, builtIn},
-        {"", builtIn},
-        {"1.5", std::chrono::milliseconds(1500)},
-        {"0", std::chrono::milliseconds(0)},
-        {"600", std::chrono::milliseconds(600000)},
-        {"601", builtIn},
-        {"-1", builtIn},
-        {"2s", builtIn},
-        {"nan", builtIn},
-        {"inf", builtIn},
+        {"FLASHWRIGHT_REBOOT_ALLOWANCE", std::nullopt, allowance, timeout},
+        {"FLASHWRIGHT_REBOOT_ALLOWANCE", "", allowance, timeout},
+        {"FLASHWRIGHT_REBOOT_ALLOWANCE", "1.5", milliseconds(1500), timeout},
+        {"FLASHWRIGHT_REBOOT_ALLOWANCE", "0", milliseconds(0), timeout},
+        {"FLASHWRIGHT_REBOOT_ALLOWANCE", "600", milliseconds(600000), timeout},
+        {"FLASHWRIGHT_REBOOT_ALLOWANCE", "601", allowance, timeout},
+        {"FLASHWRIGHT_REBOOT_ALLOWANCE", "-1", allowance, timeout},
+        {"FLASHWRIGHT_REBOOT_ALLOWANCE", "2s", allowance, timeout},
+        {"FLASHWRIGHT_REBOOT_ALLOWANCE", "nan", allowance, timeout},
+        {"FLASHWRIGHT_REBOOT_ALLOWANCE", "inf", allowance, timeout},
+        {"FLASHWRIGHT_REBOOT_TIMEOUT", "3", allowance, milliseconds(3000)},
+        {"FLASHWRIGHT_REBOOT_TIMEOUT", "86400", allowance, milliseconds(86400000)},
+        {"FLASHWRIGHT_REBOOT_TIMEOUT", "0.001", allowance, milliseconds(1)},
+        {"FLASHWRIGHT_REBOOT_TIMEOUT", "0", allowance, timeout},
+        {"FLASHWRIGHT_REBOOT_TIMEOUT", "86401", allowance, timeout},
+        {"FLASHWRIGHT_REBOOT_TIMEOUT", "3 ", allowance, timeout},
     };
     for (const auto& c : cases) {
-        const ScopedEnvironment environment("FLASHWRIGHT_REBOOT_ALLOWANCE", c.value);
-        SCOPED_TRACE(c.value.value_or("(unset)"));
+        ScopedEnvironment environment;
+        environment.Unset("FLASHWRIGHT_REBOOT_ALLOWANCE");
+        environment.Unset("FLASHWRIGHT_REBOOT_TIMEOUT");
+        if (c.value) environment.Set(c.variable, *c.value);
+        SCOPED_TRACE(std::string(c.variable) + "=" + c.value.value_or("(unset)"));
         EXPECT_EQ(RunTimingFromEnvironment().rebootAllowance, c.allowance);
+        EXPECT_EQ(RunTimingFromEnvironment().rebootTimeout, c.timeout);
         CDeviceManager devices;
         CAPIDeviceManager parameters;
-        EXPECT_EQ(CCameraSession(devices, parameters).GetRunTiming().rebootAllowance, c.allowance);
+        const RunTiming session = CCameraSession(devices, parameters).GetRunTiming();
+        EXPECT_EQ(session.rebootAllowance, c.allowance);
+        EXPECT_EQ(session.rebootTimeout, c.timeout);
     }
 }
 

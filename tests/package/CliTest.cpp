@@ -5,7 +5,7 @@
 #include <cstdio>
 #include <nlohmann/json.hpp>
 
-#include "TestFolder.h"
+#include "PackageEnvironment.h"
 #include "package/PackageConfig.h"
 #include "package/Sha1.h"
 #include "package/UpgradeFile.h"

@@ -6,7 +6,7 @@
 #include <filesystem>
 #include <limits>
 
-#include "TestFolder.h"
+#include "PackageEnvironment.h"
 #include "package/CsvToData.h"
 #include "support/Platform.h"
 
@@ -54,7 +54,7 @@ protected:
             EXPECT_NE(entry.path().extension(), ".bin") << entry.path();
     }
 
-    TestFolder m_folder;
+    testbed::TempFolder m_folder;
 };
 
 std::vector<std::uint8_t> CheckValue(const std::vector<std::uint8_t>& bytes) {

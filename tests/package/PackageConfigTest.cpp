@@ -3,7 +3,7 @@
 #include <limits>
 
 #include "CodePage936.h"
-#include "TestFolder.h"
+#include "PackageEnvironment.h"
 #include "package/IniFile.h"
 #include "package/PackageConfig.h"
 #include "package/Resources.h"

@@ -7,7 +7,7 @@
 #include <set>
 #include <sstream>
 
-#include "TestFolder.h"
+#include "PackageEnvironment.h"
 #include "package/CsvToData.h"
 #include "package/PackageConfig.h"
 #include "package/Release.h"

@@ -1,6 +1,6 @@
 #include <gtest/gtest.h>
 
-#include "TestFolder.h"
+#include "PackageEnvironment.h"
 #include "package/Resources.h"
 
 namespace fs = std::filesystem;

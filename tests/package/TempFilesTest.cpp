@@ -7,7 +7,7 @@
 #include <thread>
 #include <vector>
 
-#include "TestFolder.h"
+#include "PackageEnvironment.h"
 #include "package/Resources.h"
 #include "package/TempFiles.h"
 #include "support/Platform.h"

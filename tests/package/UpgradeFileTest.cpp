@@ -5,7 +5,7 @@
 #include <memory>
 #include <thread>
 
-#include "TestFolder.h"
+#include "PackageEnvironment.h"
 #include "package/BurnPlans.h"
 #include "package/CsvToData.h"
 #include "package/PackageConfig.h"

@@ -30,8 +30,10 @@
 #include "camera/U3VDevice.h"
 #include "package/TempFiles.h"
 #include "run/AppText.h"
+#include "run/CameraRows.h"
 #include "run/CameraSession.h"
 #include "run/History.h"
+#include "run/RunRefresh.h"
 #include "sdk/APIDeviceManager.h"
 #include "sdk/UnfinishedRun.h"
 #include "support/FormatString.h"
@@ -82,6 +84,7 @@ CFlashwrightDlg::CFlashwrightDlg(QWidget* parent) : QDialog(parent) {
     __RestoreWindowState();
 
     m_refreshTimer = new QTimer(this);
+    m_refreshTimer->setObjectName(QStringLiteral("refreshTimer"));
     m_refreshTimer->setInterval(kRefreshIntervalMs);
     connect(m_refreshTimer, &QTimer::timeout, this, &CFlashwrightDlg::OnTimer);
 
@@ -109,9 +112,8 @@ CFlashwrightDlg::CFlashwrightDlg(QWidget* parent) : QDialog(parent) {
 CFlashwrightDlg::~CFlashwrightDlg() {
     qApp->removeEventFilter(this);
     m_lastRun.reset();
+    m_rows.Release();
     m_session.reset();
-    m_rowList.clear();
-    m_selection.clear();
     // The SDK closes every camera it still holds before the producer goes.
     m_parameterManager.reset();
     if (m_deviceManager->IsProducerLoaded()) m_deviceManager->ReleaseEnvironment();
@@ -263,44 +265,19 @@ QPushButton* CFlashwrightDlg::__Button(int id) const {
     }
 }
 
-QWidget* CFlashwrightDlg::GetControl(int id) const {
-    if (id == IDC_DEVICE_LIST) return m_deviceList;
-    return __Button(id);
-}
-
 // ---- Start-up -------------------------------------------------------------
 
 void CFlashwrightDlg::OnInitDialog() {
-    // Older installations of the camera maker's runtime set their own names;
-    // the GenICam libraries read the versioned ones.
-    static const struct {
-        const wchar_t* from;
-        const wchar_t* to;
-    } kMirroredVariables[] = {
-        {L"ZORVAN_GENICAM_ROOT", L"GENICAM_ROOT_V2_3"},
-        {L"ZORVAN_GENICAM_LOG_CONFIG", L"GENICAM_LOG_CONFIG_V2_3"},
-        {L"ZORVAN_GENICAM_CACHE", L"GENICAM_CACHE_V2_3"},
-    };
-    for (const auto& pair : kMirroredVariables) {
-        if (const auto value = platform::GetEnvironmentVariable(pair.from))
-            platform::SetEnvironmentVariable(pair.to, *value);
+    StartFailure failure;
+    if (!m_session->Start(
+            EStartScope::kUpgrade, [this] { __OfferUnfinishedRestore(); }, failure)) {
+        if (failure.step == StartFailure::EStep::kTemporaryFolder)
+            __FailAndExit(std::wstring(AppText::kCreateTempFileFailed) + L"\n\n" + package::GetTempDirectoryPath() +
+                          L": " + failure.text);
+        __FailAndExit(failure.text);
     }
-
-    std::wstring errorText;
-    // No SDK or producer call happens before the temporary folder is known good.
-    std::wstring reason;
-    if (!package::CheckTempDirectory(reason))
-        __FailAndExit(std::wstring(AppText::kCreateTempFileFailed) + L"\n\n" + package::GetTempDirectoryPath() + L": " +
-                      reason);
-    __OfferUnfinishedRestore();
-    // The SDK's pass ends, and closes the SDK, before the producer is loaded.
-    if (!m_session->RunExportPass(errorText)) __FailAndExit(errorText);
-    if (!m_session->LoadProducer(errorText)) __FailAndExit(errorText);
-    if (!m_session->LoadModelList(errorText)) __FailAndExit(errorText);
-    m_models = m_session->GetModels();
-    m_session->Enumerate();
     __FillRows();
-    RefreshControlStates();
+    __RefreshControlStates();
 }
 
 void CFlashwrightDlg::__OfferUnfinishedRestore() {
@@ -365,18 +342,31 @@ void CFlashwrightDlg::__SetCell(int nItem, int nSubItem, const std::wstring& tex
 }
 
 void CFlashwrightDlg::__FillRows() {
-    m_rowList = m_deviceManager->GetDeviceList();
-    for (std::size_t i = 0; i < m_rowList.size(); ++i) FillDeviceRow(static_cast<int>(i), m_rowList[i]);
+    m_rows.Fill(m_session->GetCameras(), m_session->GetModels());
+    __ShowRows();
 }
 
-void CFlashwrightDlg::FillDeviceRow(int nItem, CU3VDevice* camera) {
-    const DeviceInfo info = camera->GetDeviceInfo();
+void CFlashwrightDlg::__ShowRows() {
+    for (std::size_t i = 0; i < m_rows.Count(); ++i)
+        if (CU3VDevice* camera = m_rows.CameraAt(static_cast<int>(i))) __FillDeviceRow(static_cast<int>(i), *camera);
+    __ShowTicks();
+}
+
+void CFlashwrightDlg::__ShowTicks() {
+    for (int row = 0; row < m_deviceList->GetItemCount(); ++row) {
+        const int state = m_rows.IsTicked(row) ? 1 : 0;
+        if (m_deviceList->GetCheckbox(row, 0) != state) m_deviceList->SetCheckbox(row, state);
+    }
+}
+
+void CFlashwrightDlg::__FillDeviceRow(int nItem, CU3VDevice& camera) {
+    const DeviceInfo info = camera.GetDeviceInfo();
     m_deviceList->InsertItem(nItem, QString::fromStdWString(FieldWide(info.modelName)),
                              m_deviceList->GetDefaultTextColor(), m_deviceList->GetDefaultBackgroundColor());
     m_deviceList->SetCheckbox(nItem, 0);
-    if (!camera->IsOpened()) {
+    if (!camera.IsOpened()) {
         m_deviceList->SetEnabled(nItem, false);
-        __SetCell(nItem, kColumnStatus, camera->GetStatusText());
+        __SetCell(nItem, kColumnStatus, camera.GetStatusText());
         return;
     }
     __SetCell(nItem, kColumnSerialNumber, FieldWide(info.serialNumber));
@@ -388,129 +378,93 @@ void CFlashwrightDlg::FillDeviceRow(int nItem, CU3VDevice* camera) {
     __SetCell(nItem, kColumnStatus, L"  ");
     __SetCell(nItem, kColumnTime, L" ");
     m_deviceList->SetEnabled(nItem, true);
-    if (!IsModelSupported(m_models, *camera)) {
+    // An unsupported camera's status now says so.
+    if (!CCameraRows::IsEligible(camera, m_session->GetModels())) {
         m_deviceList->SetEnabled(nItem, false);
-        __SetCell(nItem, kColumnStatus, camera->GetStatusText());
+        __SetCell(nItem, kColumnStatus, camera.GetStatusText());
     }
 }
 
-bool CFlashwrightDlg::__IsEligible(int nItem) {
-    if (nItem < 0 || static_cast<std::size_t>(nItem) >= m_rowList.size()) return false;
-    return CCameraSession::IsEligible(*m_rowList[static_cast<std::size_t>(nItem)], m_models);
-}
-
-void CFlashwrightDlg::RefreshControlStates() {
+void CFlashwrightDlg::__RefreshControlStates() {
     // No window manager offers a system menu to grey; the close guard refuses
     // every close request during a run instead.
     for (QPushButton* button : {m_updateButton, m_selectAllButton, m_selectNoneButton, m_beginButton})
         button->setEnabled(!m_upgrading);
-    for (std::size_t i = 0; i < m_rowList.size(); ++i) {
+    for (std::size_t i = 0; i < m_rows.Count(); ++i) {
         const int row = static_cast<int>(i);
-        m_deviceList->SetEnabled(row, !m_upgrading && __IsEligible(row));
+        m_deviceList->SetEnabled(row, !m_upgrading && m_rows.IsEligible(row));
         m_deviceList->UpdateSubItem(row, -1);
     }
 }
 
-void CFlashwrightDlg::OnSelectAll() {
-    if (m_needsReenumeration) {
-        __MessageBox(AppText::kReenumerateDevices);
-        return;
-    }
-    m_selection.clear();
-    for (std::size_t i = 0; i < m_rowList.size(); ++i) {
-        const int row = static_cast<int>(i);
-        if (!__IsEligible(row)) continue;
-        m_deviceList->SetCheckbox(row, 1);
-        m_selection.emplace(row, m_rowList[i]);
-    }
+// A refused command shows why; either way the ticks show what the rows hold.
+void CFlashwrightDlg::__Answer(CCameraRows::EAnswer answer) {
+    if (const wchar_t* refusal = CCameraRows::RefusalText(answer)) __MessageBox(refusal);
+    __ShowTicks();
 }
 
-void CFlashwrightDlg::OnSelectNone() {
-    if (m_needsReenumeration) {
-        __MessageBox(AppText::kReenumerateDevices);
-        return;
-    }
-    m_selection.clear();
-    for (int row = 0; row < m_deviceList->GetItemCount(); ++row) m_deviceList->SetCheckbox(row, 0);
-}
+void CFlashwrightDlg::OnSelectAll() { __Answer(m_rows.SelectAll()); }
+
+void CFlashwrightDlg::OnSelectNone() { __Answer(m_rows.SelectNone()); }
 
 void CFlashwrightDlg::OnCheckboxClicked(int nItem, int nSubItem) {
+    // The list has already flipped the box; the rows decide whether it stays.
     const int state = m_deviceList->GetCheckbox(nItem, nSubItem);
-    if (m_needsReenumeration) {
-        // The rows of a finished run show released cameras: they stay as the
-        // run left them until "Update Devices".
-        if (state >= 0) m_deviceList->SetCheckbox(nItem, nSubItem, state == 0 ? 1 : 0);
-        return;
-    }
-    if (state != 0) {
-        if (nItem >= 0 && static_cast<std::size_t>(nItem) < m_rowList.size())
-            m_selection.emplace(nItem, m_rowList[static_cast<std::size_t>(nItem)]);
-    } else {
-        m_selection.erase(nItem);
-    }
+    if (state < 0) return;
+    const bool ticked = m_rows.Click(nItem, state != 0);
+    if (state != (ticked ? 1 : 0)) m_deviceList->SetCheckbox(nItem, nSubItem, ticked ? 1 : 0);
 }
 
 void CFlashwrightDlg::OnEnterToggle() {
     const int row = m_deviceList->GetFirstSelectedItem();
-    if (row < 0 || m_needsReenumeration) return;
-    if (m_deviceList->GetCheckbox(row, 0) == 1) {
-        m_deviceList->SetCheckbox(row, 0);
-        m_selection.erase(row);
-    } else if (__IsEligible(row)) {
-        m_deviceList->SetCheckbox(row, 1);
-        m_selection.emplace(row, m_rowList[static_cast<std::size_t>(row)]);
-    }
+    if (row < 0) return;
+    // The rows of a finished run ignore Enter without a message.
+    m_rows.Toggle(row);
+    __ShowTicks();
 }
 
 void CFlashwrightDlg::OnUpdateDevices() {
     const QPointer<QWidget> focus = QApplication::focusWidget();
     __SetPhase(RunPhase::kIdle, std::wstring());
     m_deviceList->DeleteAllItems();
-    m_rowList.clear();
-    m_selection.clear();
+    // The refresh releases the producer: no row may keep a camera record.
+    m_rows.Fill({}, m_session->GetModels());
     m_upgrading = false;
-    RefreshControlStates();
+    __RefreshControlStates();
 
     std::wstring errorText;
     if (!m_session->Refresh(errorText)) __FailAndExit(errorText);
     __FillRows();
-    m_needsReenumeration = false;
     m_upgrading = false;
-    RefreshControlStates();
+    __RefreshControlStates();
     RestoreFocus(focus);
 }
 
 // ---- The 20 ms refresh -----------------------------------------------------
-
-bool CFlashwrightDlg::IsRefreshTimerActive() const { return m_refreshTimer->isActive(); }
 
 void CFlashwrightDlg::OnTimer() {
     if (m_phase == RunPhase::kRestarting) {
         __RefreshRestartPhase();
         return;
     }
-    RefreshStatusColumn();
-    RefreshTimeColumn();
+    __RefreshRunRows();
     if (m_phase == RunPhase::kWriting) __RefreshWritingPhase();
 }
 
-void CFlashwrightDlg::RefreshStatusColumn() {
-    for (const auto& [row, camera] : m_selection) __SetStatusCell(row, *camera);
+void CFlashwrightDlg::__RefreshRunRows() {
+    for (const int row : m_rows.TickedRows())
+        if (CU3VDevice* camera = m_rows.CameraAt(row)) __ShowRefresh(row, RefreshCamera(*camera));
 }
 
 // Failures stand out in red among the rows of a run; the text is the worker's own.
-void CFlashwrightDlg::__SetStatusCell(int nItem, const CU3VDevice& camera) {
-    std::int32_t code = StatusCode::kNone;
-    std::wstring text;
-    camera.GetStatus(code, text);  // code and text from one read
-    const bool failed = code != StatusCode::kNone && code != StatusCode::kSuccess && code != StatusCode::kStarting &&
-                        code != StatusCode::kBurning;
-    const QColor crText = failed ? QColor(Qt::red) : m_deviceList->GetDefaultTextColor();
+void CFlashwrightDlg::__ShowRefresh(int nItem, const CameraRefresh& refresh) {
+    const QColor crText = refresh.failed ? QColor(Qt::red) : m_deviceList->GetDefaultTextColor();
     m_deviceList->SetItemColors(nItem, kColumnStatus, crText, m_deviceList->GetDefaultBackgroundColor());
     // The bar behind the text while the camera writes.
     m_deviceList->SetItemProgress(nItem, kColumnStatus,
-                                  code == StatusCode::kBurning ? camera.GetBurnProgress().Read().percent : -1);
-    __SetCell(nItem, kColumnStatus, text);
+                                  refresh.statusCode == StatusCode::kBurning ? refresh.progress.percent : -1);
+    __SetCell(nItem, kColumnStatus, refresh.statusText);
+    __SetCell(nItem, kColumnTime, FormatString(AppText::kBurnTimeFormat, refresh.burnSeconds));
 }
 
 void CFlashwrightDlg::__SetPhase(RunPhase phase, const std::wstring& text) {
@@ -525,13 +479,13 @@ void CFlashwrightDlg::__SetPhase(RunPhase phase, const std::wstring& text) {
 }
 
 void CFlashwrightDlg::__RefreshWritingPhase() {
+    const std::vector<int> rows = m_rows.TickedRows();
     int done = 0;
-    for (const auto& [row, camera] : m_selection) {
-        const std::int32_t code = camera->GetStatusCode();
-        // Not started yet (no status), starting or writing: not done.
-        if (code != StatusCode::kNone && code != StatusCode::kStarting && code != StatusCode::kBurning) ++done;
+    for (const int row : rows) {
+        const CU3VDevice* camera = m_rows.CameraAt(row);
+        if (camera != nullptr && !IsStillWriting(camera->GetStatusCode())) ++done;
     }
-    __SetPhase(RunPhase::kWriting, FormatString(AppText::kPhaseWriting, done, static_cast<int>(m_selection.size())));
+    __SetPhase(RunPhase::kWriting, FormatString(AppText::kPhaseWriting, done, static_cast<int>(rows.size())));
 }
 
 // The rows of the cameras that restart say so; their Time cells keep the burn time.
@@ -540,12 +494,12 @@ void CFlashwrightDlg::__RefreshRestartPhase() {
     const CUpgradeRun::WatchState watch = m_lastRun->GetWatchState();
     for (const auto& [row, deviceId] : m_runRows) {
         const bool awaited = std::find(watch.awaited.begin(), watch.awaited.end(), deviceId) != watch.awaited.end();
-        const auto it = m_selection.find(row);
+        CU3VDevice* camera = m_rows.IsTicked(row) ? m_rows.CameraAt(row) : nullptr;
         if (awaited) {
             m_deviceList->SetItemProgress(row, kColumnStatus, -1);
             __SetCell(row, kColumnStatus, AppText::kRowRestarting);
-        } else if (it != m_selection.end()) {
-            __SetStatusCell(row, *it->second);
+        } else if (camera != nullptr) {
+            __ShowRefresh(row, RefreshCamera(*camera));
         }
     }
     const int waiting = static_cast<int>(watch.awaited.size());
@@ -556,38 +510,22 @@ void CFlashwrightDlg::__RefreshRestartPhase() {
                FormatString(AppText::kPhaseRestarting, waiting, waiting == 1 ? L"" : L"s", secondsLeft));
 }
 
-void CFlashwrightDlg::RefreshTimeColumn() {
-    for (const auto& [row, camera] : m_selection) {
-        CBurnTime& burnTime = camera->GetBurnTime();
-        // Only the laps measured here count: the last part of a run, after the
-        // final tick, is not added.
-        if (camera->IsRunning()) burnTime.AddElapsedSeconds(burnTime.Lap());
-        __SetCell(row, kColumnTime, FormatString(AppText::kBurnTimeFormat, burnTime.GetElapsedSeconds()));
-    }
-}
-
 // ---- The upgrade run ------------------------------------------------------
 
 void CFlashwrightDlg::OnBeginUpgrade() {
     const QPointer<QWidget> focus = QApplication::focusWidget();
-    if (m_needsReenumeration) {
-        __MessageBox(AppText::kReenumerateDevices);
-        return;
-    }
-    if (m_selection.empty()) {
-        __MessageBox(AppText::kSelectDeviceFirst);
-        return;
-    }
     std::vector<CU3VDevice*> cameras;
+    if (const wchar_t* refusal = CCameraRows::RefusalText(m_rows.CamerasToStart(cameras))) {
+        __MessageBox(refusal);
+        return;
+    }
     std::vector<CU3VDevice*> unsaved;
     std::wstring unsavedList;
-    cameras.reserve(m_selection.size());
-    for (const auto& entry : m_selection) {
-        if (m_session->BackupOf(*entry.second) == EParameterBackup::kNotSaved) {
-            unsaved.push_back(entry.second);
-            unsavedList += L"\n" + FieldWide(entry.second->GetDeviceInfo().serialNumber);
+    for (CU3VDevice* camera : cameras) {
+        if (m_session->BackupOf(*camera) == EParameterBackup::kNotSaved) {
+            unsaved.push_back(camera);
+            unsavedList += L"\n" + FieldWide(camera->GetDeviceInfo().serialNumber);
         }
-        cameras.push_back(entry.second);
     }
     // No camera loses its parameters without the user's consent.
     if (!unsaved.empty() &&
@@ -601,11 +539,13 @@ void CFlashwrightDlg::OnBeginUpgrade() {
 
     m_lastRun = std::make_unique<CUpgradeRun>(*m_session);
     // The run's record for the upgrade history, taken around the window's own hooks.
-    CHistoryRecorder recorder("dialog", cameras, m_models, *this, m_parameterManager.get());
+    CHistoryRecorder recorder("dialog", cameras, m_session->GetModels(), *this, m_parameterManager.get());
     m_runRows.clear();
-    for (const auto& [row, camera] : m_selection)
+    for (const int row : m_rows.TickedRows()) {
+        CU3VDevice* camera = m_rows.CameraAt(row);
         if (std::find(cameras.begin(), cameras.end(), camera) != cameras.end())
             m_runRows.emplace_back(row, camera->GetDeviceID());
+    }
     m_recorder = &recorder;
     m_runStart = std::chrono::steady_clock::now();
     m_runActive = true;
@@ -633,14 +573,13 @@ void CFlashwrightDlg::OnBeginUpgrade() {
 
 void CFlashwrightDlg::OnWorkersStarting() {
     m_upgrading = true;
-    RefreshControlStates();
+    __RefreshControlStates();
     __RefreshWritingPhase();
     m_refreshTimer->start();
 }
 
 void CFlashwrightDlg::OnWorkersFinished() {
-    RefreshStatusColumn();
-    RefreshTimeColumn();
+    __RefreshRunRows();
     // The timer goes on through the wait for the restarting cameras: the
     // watcher's join lets the window run.
     __RefreshRestartPhase();
@@ -648,19 +587,20 @@ void CFlashwrightDlg::OnWorkersFinished() {
 
 void CFlashwrightDlg::OnCamerasReturned() {
     m_refreshTimer->stop();
-    RefillAfterUpgrade();
-    RefreshStatusColumn();
-    RefreshTimeColumn();
+    // The cameras as found again, those that came back ticked; every command
+    // but "Update Devices" is refused from now on.
+    m_deviceList->DeleteAllItems();
+    m_rows.FillAfterRun(m_session->GetCameras(), m_session->GetModels());
+    __ShowRows();
+    __RefreshRunRows();
     __MarkRunResults();
-    m_needsReenumeration = true;
     m_upgrading = false;
-    RefreshControlStates();
+    __RefreshControlStates();
 }
 
 void CFlashwrightDlg::OnProducerReleased() {
     // The rows stay on screen, but the records they showed are gone.
-    m_rowList.clear();
-    m_selection.clear();
+    m_rows.Release();
     __SetPhase(RunPhase::kRestoring, AppText::kPhaseRestoring);
     // The import pass runs on this thread: the line is painted before it.
     m_phaseLabel->repaint();
@@ -670,9 +610,7 @@ void CFlashwrightDlg::__MarkRunResults() {
     if (m_recorder == nullptr) return;
     for (const auto& [runRow, deviceId] : m_runRows) {
         // The refill may have put the camera on another row.
-        int row = -1;
-        for (std::size_t i = 0; i < m_rowList.size(); ++i)
-            if (m_rowList[i]->GetDeviceID() == deviceId) row = static_cast<int>(i);
+        const int row = m_rows.FindDeviceId(deviceId);
         if (row < 0) continue;
         const HistoryCamera* result = nullptr;
         for (const HistoryCamera& camera : m_recorder->Record().cameras)
@@ -711,20 +649,6 @@ void CFlashwrightDlg::OnParametersRestored() {
 
 void CFlashwrightDlg::OnRecordFailed(const std::wstring& text) {
     platform::OutputDebugText(L"The unfinished-run record cannot be kept: " + text);
-}
-
-void CFlashwrightDlg::RefillAfterUpgrade() {
-    m_deviceList->DeleteAllItems();
-    m_rowList.clear();
-    m_selection.clear();
-    __FillRows();
-    m_selection.clear();
-    for (std::size_t i = 0; i < m_rowList.size(); ++i) {
-        if (!CUpgradeRun::HasReturned(*m_rowList[i], m_models)) continue;
-        const int row = static_cast<int>(i);
-        m_deviceList->SetCheckbox(row, 1);
-        m_selection.emplace(row, m_rowList[i]);
-    }
 }
 
 // ---- Window-level behaviour ---------------------------------------------

@@ -2,24 +2,55 @@
 
 #include <cmath>
 #include <cwchar>
+#include <optional>
 
 #include "camera/DeviceManager.h"
 #include "camera/U3VDevice.h"
 #include "package/PackageConfig.h"
+#include "package/TempFiles.h"
 #include "run/AppText.h"
 #include "sdk/APIDeviceManager.h"
 #include "support/Platform.h"
 
-RunTiming RunTimingFromEnvironment() {
-    RunTiming timing;
-    const auto text = platform::GetEnvironmentVariable(L"FLASHWRIGHT_REBOOT_ALLOWANCE");
-    if (!text || text->empty()) return timing;
+namespace {
+
+// A plain number of seconds from the environment, within the bounds; nothing
+// for an unset variable or any other text.
+std::optional<std::chrono::milliseconds> SecondsFromEnvironment(const wchar_t* name, double least, double most) {
+    const auto text = platform::GetEnvironmentVariable(name);
+    if (!text || text->empty()) return std::nullopt;
     wchar_t* end = nullptr;
     const double seconds = std::wcstod(text->c_str(), &end);
-    // Not a plain number of seconds within reason: the built-in allowance stays.
-    if (end == nullptr || *end != L'\0' || !std::isfinite(seconds) || seconds < 0.0 || seconds > 600.0) return timing;
-    timing.rebootAllowance = std::chrono::milliseconds(std::llround(seconds * 1000.0));
+    if (end == nullptr || *end != L'\0' || !std::isfinite(seconds) || seconds < least || seconds > most)
+        return std::nullopt;
+    return std::chrono::milliseconds(std::llround(seconds * 1000.0));
+}
+
+}  // namespace
+
+RunTiming RunTimingFromEnvironment() {
+    RunTiming timing;
+    if (const auto allowance = SecondsFromEnvironment(L"FLASHWRIGHT_REBOOT_ALLOWANCE", 0.0, 600.0))
+        timing.rebootAllowance = *allowance;
+    // The same bounds as flashwright-cli's --reboot-timeout.
+    if (const auto timeout = SecondsFromEnvironment(L"FLASHWRIGHT_REBOOT_TIMEOUT", 0.001, 86400.0))
+        timing.rebootTimeout = *timeout;
     return timing;
+}
+
+void MirrorRuntimeVariables() {
+    static const struct {
+        const wchar_t* from;
+        const wchar_t* to;
+    } kMirroredVariables[] = {
+        {L"ZORVAN_GENICAM_ROOT", L"GENICAM_ROOT_V2_3"},
+        {L"ZORVAN_GENICAM_LOG_CONFIG", L"GENICAM_LOG_CONFIG_V2_3"},
+        {L"ZORVAN_GENICAM_CACHE", L"GENICAM_CACHE_V2_3"},
+    };
+    for (const auto& pair : kMirroredVariables) {
+        if (const auto value = platform::GetEnvironmentVariable(pair.from))
+            platform::SetEnvironmentVariable(pair.to, *value);
+    }
 }
 
 CCameraSession::CCameraSession(CDeviceManager& devices, CAPIDeviceManager& parameters)
@@ -52,8 +83,19 @@ void CCameraSession::ReleaseProducer() {
     if (m_devices.IsProducerLoaded()) m_devices.ReleaseEnvironment();
 }
 
-bool CCameraSession::Start(std::wstring& errorText) {
-    if (!RunExportPass(errorText) || !LoadProducer(errorText) || !LoadModelList(errorText)) return false;
+bool CCameraSession::Start(EStartScope scope, const std::function<void()>& frontEndStep, StartFailure& failure) {
+    using EStep = StartFailure::EStep;
+    failure = StartFailure{};
+    const auto fail = [&failure](EStep step) {
+        failure.step = step;
+        return false;
+    };
+    MirrorRuntimeVariables();
+    if (!package::CheckTempDirectory(failure.text)) return fail(EStep::kTemporaryFolder);
+    if (frontEndStep) frontEndStep();
+    if (scope == EStartScope::kUpgrade && !RunExportPass(failure.text)) return fail(EStep::kExportPass);
+    if (!LoadProducer(failure.text)) return fail(EStep::kProducer);
+    if (!LoadModelList(failure.text)) return fail(EStep::kModelList);
     Enumerate();
     return true;
 }
@@ -66,10 +108,6 @@ bool CCameraSession::Refresh(std::wstring& errorText) {
 }
 
 std::vector<CU3VDevice*> CCameraSession::GetCameras() const { return m_devices.GetDeviceList(); }
-
-bool CCameraSession::IsEligible(CU3VDevice& camera, const std::vector<std::wstring>& models) {
-    return camera.IsOpened() && IsModelSupported(models, camera);
-}
 
 EParameterBackup CCameraSession::BackupOf(CU3VDevice& camera) const { return BackupOf(m_parameters, camera); }
 

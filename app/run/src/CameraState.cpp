@@ -4,6 +4,7 @@
 #include "camera/U3VDevice.h"
 #include "package/Resources.h"
 #include "package/TempFiles.h"
+#include "run/CameraRows.h"
 #include "run/CameraSession.h"
 #include "support/Platform.h"
 
@@ -42,7 +43,7 @@ ECameraState AssessCamera(CU3VDevice& camera, const std::vector<std::wstring>& m
     if (!camera.IsOpened())
         return camera.GetOpenResult() == gentl::GC_ERR_RESOURCE_IN_USE ? ECameraState::kInUse
                                                                        : ECameraState::kNotOpened;
-    if (!CCameraSession::IsEligible(camera, models)) return ECameraState::kUnsupported;
+    if (!CCameraRows::IsEligible(camera, models)) return ECameraState::kUnsupported;
     const std::string target = TargetVersion(camera, models, release);
     if (!target.empty() && FieldText(camera.GetDeviceInfo().firmwareVersion) == target) return ECameraState::kUpToDate;
     return camera.CheckWithoutWriting(preparePlan) ? ECameraState::kUpgradable : ECameraState::kIncompatible;

@@ -9,6 +9,7 @@
 #include "package/BurnPlans.h"
 #include "package/PackageConfig.h"
 #include "package/TempFiles.h"
+#include "run/CameraRows.h"
 #include "sdk/APIDeviceManager.h"
 #include "sdk/UnfinishedRun.h"
 #include "support/Platform.h"
@@ -285,7 +286,7 @@ std::optional<std::chrono::milliseconds> CUpgradeRun::GetBackAfter(const std::st
 }
 
 bool CUpgradeRun::HasReturned(CU3VDevice& camera, const std::vector<std::wstring>& models) {
-    return camera.IsUpgradeStarted() && CCameraSession::IsEligible(camera, models);
+    return camera.IsUpgradeStarted() && CCameraRows::IsEligible(camera, models);
 }
 
 std::vector<const CameraParameters*> UnrestoredCameras(const CAPIDeviceManager& parameters) {

@@ -6,10 +6,11 @@
 #include <aclapi.h>
 #include <sddl.h>
 
+#include <fstream>
 #include <thread>
 #include <vector>
 
-#include "../TestFolder.h"
+#include "../PackageEnvironment.h"
 #include "package/TempFiles.h"
 #include "support/Platform.h"
 

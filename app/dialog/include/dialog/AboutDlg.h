@@ -14,7 +14,6 @@ public:
     explicit CAboutDlg(const QIcon& icon, QWidget* parent = nullptr);
 
     QLabel* GetVersionLabel() const { return m_versionLabel; }
-    QPushButton* GetOkButton() const { return m_okButton; }
 
 private:
     QLabel* m_iconLabel = nullptr;

@@ -6,13 +6,12 @@
 #include <QString>
 
 #include <chrono>
-#include <cstdint>
 #include <functional>
-#include <map>
 #include <memory>
 #include <string>
 #include <vector>
 
+#include "run/CameraRows.h"
 #include "run/UpgradeRun.h"
 
 class CAPIDeviceManager;
@@ -22,6 +21,7 @@ class CCloseSignalBridge;
 class CDeviceManager;
 class CU3VDevice;
 class CXListCtrl;
+struct CameraRefresh;
 class QGroupBox;
 class QKeyEvent;
 class QLabel;
@@ -61,7 +61,7 @@ public:
     enum class RunPhase { kIdle, kWriting, kRestarting, kRestoring, kSummary };
     Q_ENUM(RunPhase)
 
-    static constexpr int kRefreshTimerId = 1;
+    // The rows of a run are refreshed this often while the workers write.
     static constexpr int kRefreshIntervalMs = 20;
 
     // Receives every message box instead of a modal QMessageBox; tests install
@@ -78,41 +78,10 @@ public:
     CFlashwrightDlg(const CFlashwrightDlg&) = delete;
     CFlashwrightDlg& operator=(const CFlashwrightDlg&) = delete;
 
-    // Everything before the window is first shown: environment, export pass,
-    // producer, package models, cameras, rows. A failure shows its message and
-    // ends the process with status 0.
+    // Everything before the window is first shown: the session's start-up
+    // (with the offer to restore an earlier run's parameters), then the rows.
+    // A failure shows its message and ends the process with status 0.
     void OnInitDialog();
-
-    // Command handlers, as the buttons and the list call them.
-    void OnUpdateDevices();
-    void OnSelectAll();
-    void OnSelectNone();
-    void OnBeginUpgrade();
-    void OnCheckboxClicked(int nItem, int nSubItem);
-    void OnEnterToggle();
-    void OnTimer();
-
-    void FillDeviceRow(int nItem, CU3VDevice* camera);
-    void RefreshControlStates();
-    void RefreshStatusColumn();
-    void RefreshTimeColumn();
-    void RefillAfterUpgrade();
-
-    QWidget* GetControl(int id) const;
-    CXListCtrl* GetDeviceList() const { return m_deviceList; }
-    QLabel* GetPhaseLabel() const { return m_phaseLabel; }
-    RunPhase GetRunPhase() const { return m_phase; }
-    QIcon GetApplicationIcon() const { return m_icon; }
-    bool IsUpgrading() const { return m_upgrading; }
-    bool NeedsReenumeration() const { return m_needsReenumeration; }
-    bool IsRefreshTimerActive() const;
-    const std::map<std::int32_t, CU3VDevice*>& GetSelection() const { return m_selection; }
-    const std::vector<CU3VDevice*>& GetRowList() const { return m_rowList; }
-    const std::vector<std::wstring>& GetModelList() const { return m_models; }
-    // The cameras' session; its run timing is the one the upgrade runs use.
-    CCameraSession& GetSession() const { return *m_session; }
-    // The watcher of the last run, for tests.
-    const CUpgradeRun* GetLastRun() const { return m_lastRun.get(); }
 
     // The context menu that stands in for the window's system menu.
     QMenu* CreateSystemMenu(QWidget* parent);
@@ -128,8 +97,6 @@ public:
     // Where the window size and the column widths are remembered between starts.
     static constexpr const char* kSettingsOrganization = "flashwright";
     static constexpr const char* kSettingsApplication = "flashwright";
-    // The size the dialog template gives the window: its first and smallest size.
-    QSize GetDefaultSize() const;
 
 protected:
     bool eventFilter(QObject* watched, QEvent* event) override;
@@ -140,6 +107,18 @@ protected:
     void contextMenuEvent(QContextMenuEvent* event) override;
 
 private:
+    // The size the dialog template gives the window: its first and smallest size.
+    QSize GetDefaultSize() const;
+
+    // Command handlers, as the buttons, the list and the keyboard filter call them.
+    void OnUpdateDevices();
+    void OnSelectAll();
+    void OnSelectNone();
+    void OnBeginUpgrade();
+    void OnCheckboxClicked(int nItem, int nSubItem);
+    void OnEnterToggle();
+    void OnTimer();
+
     // IUpgradeRunObserver: the window's part of the run.
     void OnWorkersStarting() override;
     void OnWorkersFinished() override;
@@ -162,10 +141,18 @@ private:
     void __FillStatusColumn();
     void __RestoreWindowState();
     void __SaveWindowState() const;
+    // The rows from the session's cameras, nothing ticked.
     void __FillRows();
-    bool __IsEligible(int nItem);
+    // The list's rows and ticks as m_rows holds them.
+    void __ShowRows();
+    void __ShowTicks();
+    void __FillDeviceRow(int nItem, CU3VDevice& camera);
+    void __RefreshControlStates();
+    void __Answer(CCameraRows::EAnswer answer);
     void __SetCell(int nItem, int nSubItem, const std::wstring& text);
-    void __SetStatusCell(int nItem, const CU3VDevice& camera);
+    // The Status and Time cells of the ticked rows, from a refresh of their cameras.
+    void __RefreshRunRows();
+    void __ShowRefresh(int nItem, const CameraRefresh& refresh);
     void __SetPhase(RunPhase phase, const std::wstring& text);
     void __RefreshWritingPhase();
     void __RefreshRestartPhase();
@@ -194,16 +181,13 @@ private:
     QTimer* m_refreshTimer = nullptr;
     CCloseSignalBridge* m_signalBridge = nullptr;
 
-    // Row i shows m_rowList[i]; the records belong to the device manager.
-    std::vector<CU3VDevice*> m_rowList;
-    // The ticked rows, walked in ascending row order.
-    std::map<std::int32_t, CU3VDevice*> m_selection;
+    // What the list shows: a camera per row and the ticks; the records belong
+    // to the device manager.
+    CCameraRows m_rows;
     CDeviceManager* m_deviceManager = nullptr;
     std::unique_ptr<CAPIDeviceManager> m_parameterManager;
     std::unique_ptr<CCameraSession> m_session;
-    bool m_needsReenumeration = false;
     bool m_upgrading = false;
-    std::vector<std::wstring> m_models;
     std::unique_ptr<CUpgradeRun> m_lastRun;
     RunPhase m_phase = RunPhase::kIdle;
     // The Status column's own width (the template's or the user's), before it fills the room.

@@ -33,8 +33,6 @@ public:
 
     QTableWidget* GetTable() const { return m_table; }
     QPushButton* GetSaveButton() const { return m_saveButton; }
-    QLabel* GetStatusLabel() const { return m_status; }
-    const std::vector<HistoryRecord>& GetRecords() const { return m_records; }
 
 private:
     QTableWidget* m_table = nullptr;

@@ -25,8 +25,6 @@ public:
     CCloseSignalBridge(const CCloseSignalBridge&) = delete;
     CCloseSignalBridge& operator=(const CCloseSignalBridge&) = delete;
 
-    bool IsInstalled() const { return m_installed; }
-
 signals:
     // Delivered by the event loop; signals that arrive together come as one.
     void CloseRequested(int signalNumber);

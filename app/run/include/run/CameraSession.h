@@ -4,6 +4,7 @@
 #pragma once
 
 #include <chrono>
+#include <functional>
 #include <string>
 #include <vector>
 
@@ -30,28 +31,54 @@ struct RunTiming {
     // for cameras whose reboots are known to be quicker (simulated cameras,
     // test rigs).
     std::chrono::milliseconds rebootAllowance{10000};
-    // The wait ends this long after the workers ended at the latest.
+    // The wait ends this long after the workers ended at the latest; the
+    // environment variable FLASHWRIGHT_REBOOT_TIMEOUT (seconds) sets it for
+    // every session, as flashwright-cli's --reboot-timeout does for one run.
     std::chrono::milliseconds rebootTimeout{21000};
 };
 
-// The default timing with the environment's reboot allowance, when it names a
-// number of seconds from 0 to 600; any other value is ignored.
+// The default timing with the environment's reboot allowance (seconds from 0
+// to 600) and reboot timeout (more than 0 up to 86400 s); a value that is not
+// a plain number within those bounds is ignored.
 RunTiming RunTimingFromEnvironment();
+
+// Older installations of the camera maker's runtime set their own variable
+// names; the GenICam libraries read the versioned ones. Copies each older
+// variable that is set to its versioned name, before any camera library loads.
+void MirrorRuntimeVariables();
+
+// What a session's start-up brings up.
+enum class EStartScope {
+    kListing,  // producer, package model list, enumeration: the cameras' parameters are left alone
+    kUpgrade,  // the parameter export pass first, then as kListing
+};
+
+// The step a start-up failed in, with the text to show; for the temporary
+// folder, the reason only (each front end words that failure its own way).
+struct StartFailure {
+    enum class EStep { kNone, kTemporaryFolder, kExportPass, kProducer, kModelList };
+    EStep step = EStep::kNone;
+    std::wstring text;
+};
 
 class CCameraSession {
 public:
     // The run timing starts as RunTimingFromEnvironment().
     CCameraSession(CDeviceManager& devices, CAPIDeviceManager& parameters);
 
-    // Start-up: export pass, producer, package model list, enumeration. False
-    // with the text to show when one of the first three fails; the result of
-    // the enumeration itself is not examined.
-    bool Start(std::wstring& errorText);
+    // Start-up, the same for both front ends: the runtime's variables mirrored,
+    // the temporary folder checked (no SDK or producer call happens in a folder
+    // that cannot be used), the front end's own step (it may use the SDK, never
+    // the producer), then for kUpgrade the export pass, which ends and closes
+    // the SDK before the producer is loaded, then producer, package model list
+    // and enumeration. False with the failing step; the result of the
+    // enumeration itself is not examined.
+    bool Start(EStartScope scope, const std::function<void()>& frontEndStep, StartFailure& failure);
     // "Update Devices": the producer released (every camera record goes), then
     // export pass, producer and enumeration again. The model list stays.
     bool Refresh(std::wstring& errorText);
 
-    // The steps one at a time, for a front end that does window work between them.
+    // The steps one at a time.
     bool RunExportPass(std::wstring& errorText);
     bool LoadProducer(std::wstring& errorText);
     bool LoadModelList(std::wstring& errorText);
@@ -67,10 +94,6 @@ public:
 
     CDeviceManager& Devices() const { return m_devices; }
     CAPIDeviceManager& Parameters() const { return m_parameters; }
-
-    // A camera that may be ticked: opened, and its model is one of the package's.
-    // An unsupported camera's status becomes "Don't support upgrade".
-    static bool IsEligible(CU3VDevice& camera, const std::vector<std::wstring>& models);
 
     // The export pass's result for the camera.
     EParameterBackup BackupOf(CU3VDevice& camera) const;

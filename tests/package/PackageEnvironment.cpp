@@ -1,4 +1,4 @@
-#include "TestFolder.h"
+#include "PackageEnvironment.h"
 
 #include "package/PackageConfig.h"
 #include "package/TempFiles.h"
@@ -9,10 +9,7 @@ std::filesystem::path PackageEnvironment::TempDir() const {
 }
 
 void PackageEnvironment::SetUp() {
-    const auto saved = platform::GetEnvironmentVariable(L"XDG_RUNTIME_DIR");
-    m_hadRuntimeDir = saved.has_value();
-    if (saved) m_savedRuntimeDir = *saved;
-    platform::SetEnvironmentVariable(L"XDG_RUNTIME_DIR", m_runtime.Path().wstring());
+    m_environment.Set("XDG_RUNTIME_DIR", m_runtime.Path().string());
     package::SetPackageConfigPath(L"");
     // Where the folder's place is fixed (Windows), an earlier test's folder goes first.
     package::RemoveTempDirectory();
@@ -21,8 +18,4 @@ void PackageEnvironment::SetUp() {
 void PackageEnvironment::TearDown() {
     package::SetPackageConfigPath(L"");
     package::RemoveTempDirectory();
-    if (m_hadRuntimeDir)
-        platform::SetEnvironmentVariable(L"XDG_RUNTIME_DIR", m_savedRuntimeDir);
-    else
-        platform::UnsetEnvironmentVariable(L"XDG_RUNTIME_DIR");
 }
