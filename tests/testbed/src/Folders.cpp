@@ -3,6 +3,7 @@
 #include <fstream>
 #include <random>
 #include <stdexcept>
+#include <vector>
 
 #include "platform/System.h"
 #include "testbed/Files.h"
@@ -10,6 +11,29 @@
 namespace fs = std::filesystem;
 
 namespace testbed {
+
+namespace {
+
+// Removes what it can, trying each entry once. The Windows C++ library's
+// fs::remove_all tries a file again and again while an open handle keeps it
+// from going, so a test whose library leaked a handle would never end instead
+// of failing.
+void RemoveTree(const fs::path& folder) {
+    std::vector<fs::path> entries;
+    std::error_code listing;
+    for (fs::directory_iterator it(folder, listing), end; !listing && it != end; it.increment(listing))
+        entries.push_back(it->path());
+    std::error_code ignored;
+    for (const fs::path& entry : entries) {
+        if (fs::is_directory(fs::symlink_status(entry, ignored)))
+            RemoveTree(entry);
+        else
+            fs::remove(entry, ignored);
+    }
+    fs::remove(folder, ignored);
+}
+
+}  // namespace
 
 TempFolder::TempFolder(const std::string& prefix) : m_owner(system::CurrentProcessId()) {
     // Creating the folder is the test for a free name, so two tests never share one.
@@ -33,7 +57,7 @@ TempFolder::~TempFolder() {
             fs::permissions(it->path(), fs::perms::owner_all, fs::perm_options::add, ignored);
     }
     fs::permissions(m_path, fs::perms::owner_all, fs::perm_options::add, ignored);
-    fs::remove_all(m_path, ignored);
+    RemoveTree(m_path);
 }
 
 fs::path TempFolder::Write(const std::string& name, const std::string& bytes) const {
@@ -64,8 +88,7 @@ void IsolatedFolders::RemoveFixedProgramTempFolder() const {
     const fs::path folder = ProgramTempFolder();
     const fs::path relative = folder.lexically_relative(Root());
     if (!relative.empty() && *relative.begin() != "..") return;  // inside the private folders
-    std::error_code ignored;
-    fs::remove_all(folder, ignored);
+    RemoveTree(folder);
 }
 
 fs::path IsolatedFolders::ProgramTempFolder() const { return system::ProgramTempFolder(RuntimeFolder(), BinDir()); }
