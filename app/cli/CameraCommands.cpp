@@ -26,7 +26,7 @@
 #include "run/CameraRows.h"
 #include "run/CameraSession.h"
 #include "run/CameraState.h"
-#include "run/History.h"
+#include "run/RunReport.h"
 #include "run/UpgradeRun.h"
 #include "package/TempFiles.h"
 #include "sdk/APIDeviceManager.h"
@@ -67,6 +67,7 @@ public:
     void OpenForListing() {
         StartFailure failure;
         if (!m_session.Start(EStartScope::kListing, &NoticeUnfinishedRun, failure)) {
+            if (failure.step == StartFailure::EStep::kEnvironment) Fail(ExitStatus::kUsage, Narrow(failure.text));
             if (failure.step == StartFailure::EStep::kTemporaryFolder)
                 Fail(ExitStatus::kFailure, "the temporary folder " + Narrow(package::GetTempDirectoryPath()) +
                                                " cannot be used: " + Narrow(failure.text));
@@ -77,11 +78,11 @@ public:
     }
     // Before a run, as "Update Devices" does: the producer let go, the
     // parameter export pass, then the producer and the cameras again.
-    void RefreshForUpgrade() {
+    void RefreshForUpgrade(const ParameterScope& scope) {
         // The producer's release takes every camera record with it.
         m_rows.Release();
         std::wstring error;
-        if (!m_session.Refresh(error)) Fail(ExitStatus::kFailure, Narrow(error));
+        if (!m_session.Refresh(error, scope)) Fail(ExitStatus::kFailure, Narrow(error));
         m_rows.Fill(m_session.GetCameras(), m_session.GetModels());
         StopIfRequested();
     }
@@ -104,15 +105,6 @@ private:
     CCameraSession m_session;
     CCameraRows m_rows;
 };
-
-// The serial number, or the device id when the serial cannot be read (a
-// camera that did not open, or whose register read failed).
-std::string DisplayName(const CU3VDevice& camera) {
-    const std::string serial = FieldText(camera.GetDeviceInfo().serialNumber);
-    if (camera.IsOpened() && !serial.empty() && serial != Narrow(CameraText::kInvalid))
-        return Clean(camera.GetDeviceInfo().serialNumber);
-    return Narrow(platform::AnsiToWide(camera.GetDeviceID()));
-}
 
 package::ReleaseInfo LoadRelease() {
     package::ReleaseInfo release;
@@ -152,7 +144,7 @@ void ListCameras(bool asJson) {
         const std::string status = Narrow(statusText);
         const std::string target = TargetVersion(*camera, session.Models(), release);
         if (state == ECameraState::kNotOpened || state == ECameraState::kInUse || state == ECameraState::kIncompatible)
-            failures.emplace_back(DisplayName(*camera), Narrow(camera->GetErrorText()));
+            failures.emplace_back(CameraDisplayName(*camera), Narrow(camera->GetErrorText()));
         if (asJson) {
             list.push_back({{"device_id", Narrow(platform::AnsiToWide(camera->GetDeviceID()))},
                             {"model", Clean(info.modelName)},
@@ -169,7 +161,7 @@ void ListCameras(bool asJson) {
                             {"target_version", target},
                             {"state", CameraStateName(state)}});
         } else {
-            rows.push_back({Clean(info.modelName), DisplayName(*camera), Clean(info.guid), Clean(info.deviceVersion),
+            rows.push_back({Clean(info.modelName), CameraDisplayName(*camera), Clean(info.guid), Clean(info.deviceVersion),
                             Clean(info.firmwareVersion), Clean(info.factoryVersion), Clean(info.xmlVersion), target,
                             CameraStateName(state), status});
         }
@@ -186,50 +178,93 @@ struct UpgradeOptions {
     std::vector<std::string> serials;
     bool json = false;
     bool allowParameterLoss = false;
-    // How long to wait at most for the upgraded cameras to come back.
-    double rebootTimeoutSeconds = std::chrono::duration<double>(RunTiming{}.rebootTimeout).count();
+    // How long to wait at most for the upgraded cameras to come back; unset:
+    // the session's own bound (21 s, or the environment's).
+    std::optional<double> rebootTimeoutSeconds;
     bool dryRun = false;
     bool reinstall = false;
     // What is shown on standard error while the run goes on.
     std::string progress = "auto";
 };
 
-// One row of the upgrade table and JSON, for a camera that ran, was checked
-// (dry run), was skipped as up to date or was held back because its user
-// parameters could not be saved.
-struct UpgradeRow {
-    HistoryCamera camera;
-    std::string targetVersion;
-    bool skipped = false;
-    bool heldBack = false;
-    // Seconds from the start of the writing until the camera was found again;
-    // unset when it was not.
-    std::optional<double> totalSeconds{};
-};
-
-constexpr const char* kParametersNotSaved = "User parameters not saved";
-
-// The PARAMETERS cell of a camera that took part in the run.
-std::string ParameterText(const UpgradeRow& row) {
-    const HistoryCamera& camera = row.camera;
+// The PARAMETERS cell: what the passes did for a camera that took part.
+std::string ParameterText(const CameraReport& camera) {
     if (!camera.parametersSaved) return "no backup: the SDK does not list the camera";
-    if (!*camera.parametersSaved) return row.heldBack ? "not saved" : "not saved: reset to factory values";
+    if (!*camera.parametersSaved)
+        return camera.outcome == ECameraOutcome::kHeldBack ? "not saved" : "not saved: reset to factory values";
     if (!camera.parametersRestored) return "saved, not restored";
     return *camera.parametersRestored ? "restored" : "NOT restored";
 }
 
-nlohmann::json Optional(const std::optional<bool>& value) { return value ? nlohmann::json(*value) : nlohmann::json(); }
+std::string Seconds(double seconds, const char* format) {
+    char text[32];
+    std::snprintf(text, sizeof text, format, seconds);
+    return text;
+}
 
-std::string DeviceIdOf(const CU3VDevice& camera) { return Narrow(platform::AnsiToWide(camera.GetDeviceID())); }
+// The cameras the table shows: those within the request, and with --all the
+// cameras of the models the package does not serve, so none goes unnamed.
+bool IsShown(const CameraReport& camera, bool all) {
+    return camera.selected || (all && camera.outcome == ECameraOutcome::kUnsupported);
+}
 
-HistoryCamera DescribeCamera(const CU3VDevice& camera) {
-    const DeviceInfo info = camera.GetDeviceInfo();
-    HistoryCamera entry;
-    entry.serial = DisplayName(camera);
-    entry.model = Clean(info.modelName);
-    entry.deviceId = DeviceIdOf(camera);
-    entry.versionBefore = Clean(info.firmwareVersion);
-    return entry;
+// The report as the table (or JSON) on standard output; with -v, the failure
+// texts of the cameras that failed on standard error.
+void PrintUpgradeRows(const RunReport& report, bool all, bool asJson) {
+    nlohmann::json results = nlohmann::json::array();
+    std::vector<std::vector<std::string>> table = {
+        {"SN", "STATUS", "SECONDS", "BACK", "FIRMWARE", "VERIFIED", "TOTAL", "PARAMETERS"}};
+    std::vector<std::pair<std::string, std::string>> failures;
+    for (const CameraReport& camera : report.cameras) {
+        if (!IsShown(camera, all)) continue;
+        if (camera.CountsAsFailure() && !camera.failureText.empty())
+            failures.emplace_back(camera.name, camera.failureText);
+        if (asJson) {
+            results.push_back(CameraReportToJson(camera, report.dryRun));
+            continue;
+        }
+        const bool ran = camera.ran && !report.dryRun;
+        const bool touched = ran || camera.outcome == ECameraOutcome::kHeldBack;
+        const std::string firmware = camera.FirmwareVersion();
+        table.push_back({camera.name, camera.ResultText(), ran ? Seconds(camera.seconds, "%.3f") : "-",
+                         camera.back ? (*camera.back ? "yes" : "no") : "-", firmware.empty() ? "-" : firmware,
+                         camera.verified ? (*camera.verified ? "yes" : "NO") : "-",
+                         camera.totalSeconds ? Seconds(*camera.totalSeconds, "%.1f") : "-",
+                         touched ? ParameterText(camera) : "-"});
+    }
+    if (asJson)
+        std::cout << results.dump(2) << '\n';
+    else
+        PrintTable(table);
+    std::cout.flush();
+    PrintFailureTexts(failures);
+}
+
+// What standard error says of the cameras whose parameters are at stake.
+void ReportParameterProblems(const RunReport& report) {
+    for (const CameraReport& camera : report.cameras) {
+        const std::string name = EscapeControls(camera.name);
+        if (camera.outcome == ECameraOutcome::kHeldBack) {
+            std::cerr << "flashwright-cli: " << name << ": the user parameters could not be saved ("
+                      << (camera.parametersText.empty() ? std::string("unknown") : camera.parametersText)
+                      << "); not upgraded (--allow-parameter-loss upgrades it anyway, resetting them to factory "
+                         "values)\n";
+        } else if (camera.parametersSaved == true && camera.parametersRestored == false) {
+            std::cerr << "flashwright-cli: the user parameters of " << name << " were saved but not restored ("
+                      << camera.parametersText << ")";
+            if (camera.parameterCopy.empty())
+                std::cerr << "; no persistent copy could be kept\n";
+            else
+                std::cerr << "; restore them with: flashwright-cli params restore " << name << " --from "
+                          << camera.parameterCopy << '\n';
+        }
+    }
+}
+
+[[noreturn]] void EndWith(const RunReport& report) {
+    std::cout.flush();
+    const int status = report.ExitStatus();
+    throw CLI::RuntimeError(status);
 }
 
 // Every camera named on the command line, by serial number or device id, or
@@ -267,134 +302,61 @@ std::vector<CU3VDevice*> SelectCameras(CameraSession& session, const UpgradeOpti
     return selected;
 }
 
-void PrintUpgradeRows(const std::vector<UpgradeRow>& rows, bool asJson, bool dryRun) {
-    nlohmann::json results = nlohmann::json::array();
-    std::vector<std::vector<std::string>> table = {
-        {"SN", "STATUS", "SECONDS", "BACK", "FIRMWARE", "VERIFIED", "TOTAL", "PARAMETERS"}};
-    std::vector<std::pair<std::string, std::string>> failures;
-    for (const UpgradeRow& row : rows) {
-        const HistoryCamera& camera = row.camera;
-        const bool ran = !row.skipped && !row.heldBack && !dryRun;
-        const bool touched = ran || row.heldBack;  // its parameters went through the passes
-        if (camera.statusCode != StatusCode::kSuccess && camera.statusCode != StatusCode::kNone)
-            failures.emplace_back(camera.serial, camera.failureText);
-        if (asJson) {
-            results.push_back(
-                {{"device_id", camera.deviceId},
-                 {"serial", camera.serial},
-                 {"model", camera.model},
-                 {"status_code", row.heldBack ? nlohmann::json() : nlohmann::json(camera.statusCode)},
-                 {"status", camera.status},
-                 {"seconds", std::round(camera.burnSeconds * 1000.0) / 1000.0},
-                 {"returned", camera.back},
-                 {"back", ran ? nlohmann::json(camera.back) : nlohmann::json()},
-                 {"verified", ran ? Optional(camera.verified) : nlohmann::json()},
-                 {"total_seconds", row.totalSeconds ? nlohmann::json(std::round(*row.totalSeconds * 1000.0) / 1000.0)
-                                                    : nlohmann::json()},
-                 {"firmware_version", camera.versionAfter},
-                 {"version_before", camera.versionBefore},
-                 {"target_version", row.targetVersion},
-                 {"skipped", row.skipped},
-                 {"dry_run", dryRun},
-                 {"parameters_saved", touched ? Optional(camera.parametersSaved) : nlohmann::json()},
-                 {"parameters_restored", ran ? Optional(camera.parametersRestored) : nlohmann::json()}});
-        } else {
-            char seconds[32];
-            std::snprintf(seconds, sizeof seconds, "%.3f", camera.burnSeconds);
-            char total[32] = "-";
-            if (row.totalSeconds) std::snprintf(total, sizeof total, "%.1f", *row.totalSeconds);
-            const std::string verified = !ran || !camera.verified ? "-" : *camera.verified ? "yes" : "NO";
-            table.push_back({camera.serial, camera.status, ran ? seconds : "-",
-                             ran ? (camera.back ? "yes" : "no") : "-", ran ? camera.versionAfter : camera.versionBefore,
-                             verified, ran ? total : "-", touched ? ParameterText(row) : "-"});
-        }
-    }
-    if (asJson)
-        std::cout << results.dump(2) << '\n';
-    else
-        PrintTable(table);
-    PrintFailureTexts(failures);
-}
-
-// The checks of a run that need no writing, on every camera: no upgrade
-// mode, no flash, no parameter pass.
-int DryRun(CameraSession& session, const std::vector<CU3VDevice*>& cameras, std::vector<UpgradeRow> rows,
-           const package::ReleaseInfo& release, bool asJson) {
-    CRunPackageConfig config;
-    switch (config.Result()) {
-        case package::ERunConfigResult::kResourceMissing:
-            Fail(ExitStatus::kFailure, Narrow(AppText::kParseResourceFailed));
-        case package::ERunConfigResult::kWriteFailed:
-            Fail(ExitStatus::kFailure, Narrow(AppText::kCreateTempFileFailed));
-        case package::ERunConfigResult::kWritten: break;
-    }
-    bool allPass = true;
-    CBurnPlanSet plans;  // one plan per model, as a run builds them
-    for (CU3VDevice* camera : cameras) {
-        UpgradeRow row{DescribeCamera(*camera), TargetVersion(*camera, session.Models(), release), false};
-        // Up to date cameras reach here only with --reinstall: check them as any other.
-        if (camera->CheckWithoutWriting(true, &plans)) {
-            row.camera.status = "Ready to upgrade";
-        } else {
-            allPass = false;
-            std::wstring text;
-            camera->GetStatus(row.camera.statusCode, text);
-            row.camera.status = Narrow(text);
-            row.camera.failureText = Narrow(camera->GetErrorText());
-        }
-        rows.push_back(std::move(row));
-    }
-    PrintUpgradeRows(rows, asJson, true);
-    return allPass ? ExitStatus::kSuccess : ExitStatus::kFailure;
-}
-
 void UpgradeCameras(const UpgradeOptions& options) {
     if (!options.all && options.serials.empty()) throw CLI::RequiredError("--all or at least one SERIAL");
 
     // Which cameras, before anything is exported or written.
     CameraSession session("upgrade");
-    RunTiming timing = session.Session().GetRunTiming();
-    timing.rebootTimeout = std::chrono::milliseconds(std::llround(options.rebootTimeoutSeconds * 1000.0));
-    session.Session().SetRunTiming(timing);
+    if (options.rebootTimeoutSeconds) {
+        RunTiming timing = session.Session().GetRunTiming();
+        timing.rebootTimeout = std::chrono::milliseconds(std::llround(*options.rebootTimeoutSeconds * 1000.0));
+        session.Session().SetRunTiming(timing);
+    }
     session.OpenForListing();
     const package::ReleaseInfo release = LoadRelease();
     std::vector<std::string> problems;
-    std::vector<CU3VDevice*> selected = SelectCameras(session, options, problems);
+    const std::vector<CU3VDevice*> selected = SelectCameras(session, options, problems);
     if (!problems.empty()) {
         for (const std::string& problem : problems) std::cerr << "flashwright-cli: " << EscapeControls(problem) << '\n';
         Fail(ExitStatus::kNothingToDo, "nothing was written: every camera named must be attached and eligible");
     }
-    if (selected.empty()) Fail(ExitStatus::kNothingToDo, "no eligible camera is attached");
+    RunReport report = BeginRunReport("cli", session.Cameras(), selected, session.Models(), release,
+                                      RunRequest{options.all, options.reinstall, options.dryRun});
+    const std::vector<CU3VDevice*> pending = PendingCameras(report, session.Cameras());
+    if (pending.empty()) {
+        // Nothing to upgrade: cameras up to date, or none that can be used.
+        if (report.Summary().cameras == 0) Fail(ExitStatus::kNothingToDo, "no eligible camera is attached");
+        PrintUpgradeRows(report, options.all, options.json);
+        if (report.ExitStatus() == ExitStatus::kNothingToDo)
+            Fail(ExitStatus::kNothingToDo, "every selected camera is up to date; --reinstall upgrades them again");
+        std::cerr << Narrow(DescribeRunSummary(report)) << '\n';
+        EndWith(report);
+    }
 
-    // Cameras already on the release version are left alone unless asked.
-    std::vector<UpgradeRow> rows;
-    std::vector<CU3VDevice*> toUpgrade;
-    for (CU3VDevice* camera : selected) {
-        const std::string target = TargetVersion(*camera, session.Models(), release);
-        const bool upToDate = !target.empty() && FieldText(camera->GetDeviceInfo().firmwareVersion) == target;
-        if (upToDate && !options.reinstall) {
-            UpgradeRow row{DescribeCamera(*camera), target, true};
-            row.camera.status = "Up to date";
-            rows.push_back(std::move(row));
-        } else {
-            toUpgrade.push_back(camera);
-        }
-    }
-    if (toUpgrade.empty()) {
-        PrintUpgradeRows(rows, options.json, options.dryRun);
-        Fail(ExitStatus::kNothingToDo, "every selected camera is up to date; --reinstall upgrades them again");
-    }
     if (options.dryRun) {
-        const int status = DryRun(session, toUpgrade, std::move(rows), release, options.json);
-        if (status != ExitStatus::kSuccess) throw CLI::RuntimeError(status);
+        CRunPackageConfig config;
+        switch (config.Result()) {
+            case package::ERunConfigResult::kResourceMissing:
+                Fail(ExitStatus::kFailure, Narrow(AppText::kParseResourceFailed));
+            case package::ERunConfigResult::kWriteFailed:
+                Fail(ExitStatus::kFailure, Narrow(AppText::kCreateTempFileFailed));
+            case package::ERunConfigResult::kWritten: break;
+        }
+        CheckWithoutWriting(report, pending);
+        PrintUpgradeRows(report, options.all, options.json);
+        if (report.ExitStatus() != ExitStatus::kSuccess) EndWith(report);
         return;
     }
 
-    // The run proper starts as the dialog does: parameter export pass, then the
-    // producer and the cameras again.
+    // The run proper starts as the dialog's does: the parameter export pass
+    // (of these cameras only), then the producer and the cameras again.
+    ParameterScope scope;
     std::vector<std::string> wanted;
-    for (CU3VDevice* camera : toUpgrade) wanted.push_back(camera->GetDeviceID());
-    session.RefreshForUpgrade();
+    for (CU3VDevice* camera : pending) {
+        wanted.push_back(camera->GetDeviceID());
+        scope.serials.push_back(FieldText(camera->GetDeviceInfo().serialNumber));
+    }
+    session.RefreshForUpgrade(scope);
     std::vector<CU3VDevice*> cameras;
     for (const std::string& deviceId : wanted) {
         const int row = session.Rows().FindDeviceId(deviceId);
@@ -408,100 +370,39 @@ void UpgradeCameras(const UpgradeOptions& options) {
     }
 
     // A camera whose parameters could not be saved is not flashed unless the
-    // user accepts losing them: its row says so and the exit status is 1.
-    std::vector<CU3VDevice*> toRun;
-    std::vector<UpgradeRow> heldBack;
-    for (CU3VDevice* camera : cameras) {
-        if (session.BackupOf(*camera) != EParameterBackup::kNotSaved || options.allowParameterLoss) {
-            toRun.push_back(camera);
-            continue;
-        }
-        UpgradeRow row{DescribeCamera(*camera), TargetVersion(*camera, session.Models(), release)};
-        row.heldBack = true;
-        row.camera.status = kParametersNotSaved;
-        row.camera.parametersSaved = false;
-        const CameraParameters* record =
-            session.Parameters().FindBySerial(FieldText(camera->GetDeviceInfo().serialNumber));
-        std::cerr << "flashwright-cli: " << EscapeControls(row.camera.serial)
-                  << ": the user parameters could not be saved ("
-                  << (record && record->exported ? Narrow(record->exported->Describe()) : std::string("unknown"))
-                  << "); not upgraded (--allow-parameter-loss upgrades it anyway, resetting them to factory values)\n";
-        heldBack.push_back(std::move(row));
-    }
+    // user accepts losing them.
+    const std::vector<CU3VDevice*> withoutBackup = NoteParameterBackups(report, session.Session(), cameras);
+    const std::vector<CU3VDevice*> toRun =
+        ApplyParameterConsent(report, cameras, withoutBackup, options.allowParameterLoss);
+    StopIfRequested();
 
-    bool allSucceeded = heldBack.empty();
-    if (!toRun.empty()) {
-        StopIfRequested();
-        std::vector<std::string> names;
-        for (CU3VDevice* camera : toRun) names.push_back(DisplayName(*camera));
-        EProgressStyle style = EProgressStyle::kAuto;
-        ParseProgressStyle(options.progress, style);
-        // --json alone keeps standard error for messages, as before.
-        if (options.json && options.progress == "auto") style = EProgressStyle::kNone;
-        CCliRunProgress progress(toRun, std::move(names), style);
-        const auto runStart = std::chrono::steady_clock::now();
-        CHistoryRecorder recorder("cli", toRun, session.Models(), progress, &session.Parameters());
-        CUpgradeRun::EResult outcome;
-        std::vector<std::optional<double>> totals;
-        {
-            // From the first worker to the restored parameters, as the dialog's
-            // close guard does.
-            CRefuseStops refuseStops;
-            CUpgradeRun run(session.Session());
-            progress.SetRun(&run);
-            std::vector<std::string> runIds;
-            for (CU3VDevice* camera : toRun) runIds.push_back(camera->GetDeviceID());
-            outcome = run.Run(toRun, recorder);
-            progress.SetRun(nullptr);
-            for (const std::string& deviceId : runIds) {
-                const auto after = run.GetBackAfter(deviceId);
-                totals.push_back(after ? std::optional<double>(std::chrono::duration<double>(*after).count())
-                                       : std::nullopt);
-            }
-        }
-        switch (outcome) {
-            case CUpgradeRun::EResult::kConfigMissing:
-                Fail(ExitStatus::kFailure, Narrow(AppText::kParseResourceFailed));
-            case CUpgradeRun::EResult::kConfigWriteFailed:
-                Fail(ExitStatus::kFailure, Narrow(AppText::kCreateTempFileFailed));
-            case CUpgradeRun::EResult::kCompleted: break;
-        }
-        progress.Finish(Narrow(
-            DescribeRunSummary(SummarizeRun(recorder.Record()),
-                               std::chrono::duration<double>(std::chrono::steady_clock::now() - runStart).count())));
-        std::wstring historyError;
-        if (!recorder.Append(historyError))
-            std::cerr << "flashwright-cli: the run was not added to the upgrade history: " << Narrow(historyError)
-                      << '\n';
-        allSucceeded = allSucceeded && !progress.ImportFailed();
-        const std::vector<HistoryCamera>& results = recorder.Record().cameras;
-        for (std::size_t i = 0; i < results.size(); ++i) {
-            const HistoryCamera& camera = results[i];
-            // A camera that came back with other firmware than the release's is not upgraded.
-            allSucceeded = allSucceeded && camera.statusCode == StatusCode::kSuccess && camera.back &&
-                           camera.verified != false && camera.parametersRestored != false;
-            UpgradeRow row{camera, release.FirmwareVersionOf(camera.model), false};
-            if (camera.back && i < totals.size()) row.totalSeconds = totals[i];
-            rows.push_back(std::move(row));
-        }
+    std::vector<std::string> names;
+    for (CU3VDevice* camera : toRun) names.push_back(CameraDisplayName(*camera));
+    EProgressStyle style = EProgressStyle::kAuto;
+    ParseProgressStyle(options.progress, style);
+    // --json alone keeps standard error for messages, as before.
+    if (options.json && options.progress == "auto") style = EProgressStyle::kNone;
+    CCliRunProgress progress(toRun, std::move(names), style, report);
+    CUpgradeRun::EResult outcome;
+    {
+        // From the first worker to the restored parameters, as the dialog's
+        // close guard does.
+        CRefuseStops refuseStops;
+        CUpgradeRun run(session.Session());
+        progress.SetRun(&run);
+        outcome = run.Run(toRun, report, progress);
+        progress.SetRun(nullptr);
     }
-    rows.insert(rows.end(), heldBack.begin(), heldBack.end());
-    PrintUpgradeRows(rows, options.json, false);
-
-    const std::vector<const CameraParameters*> unrestored = UnrestoredCameras(session.Parameters());
-    for (const CameraParameters* camera : unrestored) {
-        const std::string serial = EscapeControls(camera->serial);
-        std::cerr << "flashwright-cli: the user parameters of " << serial << " were saved but not restored ("
-                  << Narrow(camera->imported ? camera->imported->Describe() : std::wstring(L"not attempted")) << ")";
-        if (camera->persistentCopy.empty())
-            std::cerr << "; no persistent copy could be kept\n";
-        else
-            std::cerr << "; restore them with: flashwright-cli params restore " << serial << " --from "
-                      << Narrow(camera->persistentCopy) << '\n';
+    switch (outcome) {
+        case CUpgradeRun::EResult::kConfigMissing: Fail(ExitStatus::kFailure, Narrow(AppText::kParseResourceFailed));
+        case CUpgradeRun::EResult::kConfigWriteFailed:
+            Fail(ExitStatus::kFailure, Narrow(AppText::kCreateTempFileFailed));
+        case CUpgradeRun::EResult::kCompleted: break;
     }
-    if (!unrestored.empty()) allSucceeded = false;
-    std::cout.flush();
-    if (!allSucceeded) throw CLI::RuntimeError(ExitStatus::kFailure);
+    progress.Finish(Narrow(DescribeRunSummary(report)));
+    PrintUpgradeRows(report, options.all, options.json);
+    ReportParameterProblems(report);
+    if (report.ExitStatus() != ExitStatus::kSuccess) EndWith(report);
 }
 
 }  // namespace
@@ -556,7 +457,12 @@ void AddCameraCommands(CLI::App& app) {
         ->add_option("--reboot-timeout", options->rebootTimeoutSeconds,
                      "Seconds after the last camera's writing to wait at most for the upgraded cameras to come "
                      "back (default 21); the wait ends as soon as every one is back")
-        ->check(CLI::Range(0.001, 86400.0))
+        ->check(CLI::Validator(
+            [](std::string& text) {
+                std::string reason;
+                return ParseSeconds(text, kRebootTimeoutBounds, reason) ? std::string() : reason;
+            },
+            "SECONDS"))
         ->type_name("SECONDS");
     upgrade->callback([options] { UpgradeCameras(*options); });
 }

@@ -87,7 +87,7 @@ void ShowHistory(const HistoryOptions& options) {
     }
     const std::wstring path = HistoryFilePath();
     if (path.empty()) Fail(ExitStatus::kFailure, "no upgrade history: neither XDG_STATE_HOME nor HOME is set");
-    std::vector<HistoryRecord> records;
+    std::vector<RunReport> records;
     std::size_t skipped = 0;
     std::wstring error;
     if (!ReadHistory(path, query, records, skipped, error)) Fail(ExitStatus::kFailure, platform::WideToAnsi(error));
@@ -97,24 +97,25 @@ void ShowHistory(const HistoryOptions& options) {
 
     if (options.json) {
         nlohmann::json list = nlohmann::json::array();
-        for (const HistoryRecord& record : records) list.push_back(nlohmann::json::parse(HistoryRecordToJson(record)));
+        for (const RunReport& record : records) list.push_back(nlohmann::json::parse(RunReportToJson(record)));
         std::cout << list.dump(2) << '\n';
     } else if (!records.empty()) {
-        std::vector<std::vector<std::string>> rows = {{"STARTED", "FROM", "SN", "MODEL", "BEFORE", "AFTER", "STATUS",
-                                                       "SECONDS", "BACK", "VERIFIED", "PARAMETERS"}};
-        for (const HistoryRecord& record : records) {
-            for (const HistoryCamera& camera : record.cameras) {
+        std::vector<std::vector<std::string>> rows = {{"STARTED", "FROM", "RUN", "SN", "MODEL", "BEFORE", "AFTER",
+                                                       "STATUS", "SECONDS", "BACK", "VERIFIED", "PARAMETERS"}};
+        for (const RunReport& record : records) {
+            for (const CameraReport& camera : record.cameras) {
                 char seconds[32];
-                std::snprintf(seconds, sizeof seconds, "%.3f", camera.burnSeconds);
+                std::snprintf(seconds, sizeof seconds, "%.3f", camera.seconds);
                 std::string parameters = "-";
                 if (camera.parametersSaved)
                     parameters =
                         std::string(*camera.parametersSaved ? "saved" : "not saved") +
                         (camera.parametersRestored ? (*camera.parametersRestored ? ", restored" : ", not restored")
                                                    : "");
-                rows.push_back({LocalTime(record.started), record.frontEnd, camera.serial, camera.model,
-                                camera.versionBefore, camera.versionAfter, camera.status, seconds,
-                                camera.back ? "yes" : "no", YesNo(camera.verified), parameters});
+                const std::string after = camera.FirmwareVersion();
+                rows.push_back({LocalTime(record.started), record.frontEnd, RunStateName(record.state), camera.name,
+                                camera.model, camera.versionBefore, after.empty() ? "-" : after, camera.ResultText(),
+                                seconds, YesNo(camera.back), YesNo(camera.verified), parameters});
             }
         }
         PrintTable(rows);

@@ -26,6 +26,9 @@ std::string Megabytes(std::uint64_t bytes) {
     return text;
 }
 
+// The report names cameras by their device id in UTF-8.
+std::string ReportId(const std::string& deviceId) { return platform::WideToUtf8(platform::AnsiToWide(deviceId)); }
+
 bool Contains(const std::vector<std::string>& ids, const std::string& id) {
     return std::find(ids.begin(), ids.end(), id) != ids.end();
 }
@@ -65,8 +68,9 @@ const char* CCliRunProgress::PhaseName(EPhase phase) {
 
 CCliRunProgress* CCliRunProgress::s_active = nullptr;
 
-CCliRunProgress::CCliRunProgress(std::vector<CU3VDevice*> cameras, std::vector<std::string> names, EProgressStyle style)
-    : m_devices(std::move(cameras)), m_style(style) {
+CCliRunProgress::CCliRunProgress(std::vector<CU3VDevice*> cameras, std::vector<std::string> names, EProgressStyle style,
+                                 const RunReport& report)
+    : m_devices(std::move(cameras)), m_style(style), m_report(report) {
     if (m_style == EProgressStyle::kAuto)
         m_style = platform::IsStandardErrorTerminal() ? EProgressStyle::kLive : EProgressStyle::kLines;
     for (std::size_t i = 0; i < m_devices.size(); ++i) {
@@ -118,8 +122,10 @@ void CCliRunProgress::OnCamerasReturned() {
     platform::SetMessagePumpHook(nullptr);
     s_active = nullptr;
     m_watching = false;
-    for (Camera& camera : m_cameras)
-        if (camera.phase == EPhase::kRestarting) __Enter(camera, EPhase::kNotBack);
+    for (Camera& camera : m_cameras) {
+        const CameraReport* entry = m_report.Find(ReportId(camera.deviceId));
+        if (entry != nullptr && entry->back == false) __Enter(camera, EPhase::kNotBack);
+    }
     __Draw(true);
 }
 
@@ -131,12 +137,19 @@ void CCliRunProgress::OnProducerReleased() {
 }
 
 void CCliRunProgress::OnImportFailed(const std::wstring& text) {
-    m_importError = platform::WideToUtf8(text);
-    __Message("flashwright-cli: " + m_importError);
+    __Message("flashwright-cli: " + platform::WideToUtf8(text));
 }
 
 void CCliRunProgress::OnParametersRestored() {
-    for (Camera& camera : m_cameras) __Enter(camera, EPhase::kDone);
+    // The report is final: each done line tells the camera's outcome.
+    for (Camera& camera : m_cameras) {
+        if (const CameraReport* entry = m_report.Find(ReportId(camera.deviceId))) camera.status = entry->ResultText();
+        __Enter(camera, EPhase::kDone);
+    }
+}
+
+void CCliRunProgress::OnHistoryFailed(const std::wstring& text) {
+    __Message("flashwright-cli: the run was not added to the upgrade history: " + platform::WideToUtf8(text));
 }
 
 void CCliRunProgress::Finish(const std::string& summary) {
@@ -192,7 +205,6 @@ void CCliRunProgress::__Poll(bool force) {
 void CCliRunProgress::__Enter(Camera& camera, EPhase phase) {
     if (camera.phase == phase) return;
     camera.phase = phase;
-    if (phase == EPhase::kNotBack) camera.notBack = true;
     switch (m_style) {
         case EProgressStyle::kJsonl:
             if (phase != EPhase::kWritten) __EmitJson(camera);
@@ -203,7 +215,7 @@ void CCliRunProgress::__Enter(Camera& camera, EPhase phase) {
                 case EPhase::kWritten: line += (camera.failed ? "failed: " : "written: ") + camera.status; break;
                 case EPhase::kRestoring: line += "restoring user parameters"; break;
                 case EPhase::kNotBack: line += "not back"; break;
-                case EPhase::kDone: line += "done: " + camera.status + (camera.notBack ? ", not back" : ""); break;
+                case EPhase::kDone: line += "done: " + camera.status; break;
                 default: line += PhaseName(phase); break;
             }
             std::cerr << line << '\n';
@@ -218,8 +230,10 @@ void CCliRunProgress::__EmitJson(const Camera& camera) const {
                             {"percent", camera.percent}, {"bytes", camera.bytes},
                             {"total", camera.total},     {"elapsed", std::round(__Elapsed() * 1000.0) / 1000.0}};
     if (camera.phase == EPhase::kDone) {
+        const CameraReport* entry = m_report.Find(ReportId(camera.deviceId));
         event["status"] = camera.status;
-        event["back"] = !camera.notBack && camera.phase != EPhase::kWaiting;
+        event["outcome"] = entry != nullptr ? OutcomeName(entry->outcome) : "";
+        event["back"] = entry != nullptr && entry->back ? nlohmann::json(*entry->back) : nlohmann::json();
     }
     // One whole line per write, so a reader never sees half an event.
     const std::string line = event.dump(-1, ' ', false, nlohmann::json::error_handler_t::replace) + "\n";
@@ -243,9 +257,8 @@ std::string CCliRunProgress::__CameraLine(const Camera& camera) const {
         }
         default: {
             const char* phase = camera.phase == EPhase::kNotBack ? "NOT BACK" : PhaseName(camera.phase);
-            const std::string status = camera.status + (camera.notBack ? ", not back" : "");
             std::snprintf(text, sizeof text, "%-16.16s %-10s %3d%%  %s", camera.name.c_str(), phase, camera.percent,
-                          status.c_str());
+                          camera.status.c_str());
             break;
         }
     }

@@ -8,6 +8,7 @@
 #include <string>
 #include <vector>
 
+#include "run/RunReport.h"
 #include "run/UpgradeRun.h"
 
 class CU3VDevice;
@@ -25,8 +26,10 @@ bool ParseProgressStyle(const std::string& text, EProgressStyle& style);
 
 class CCliRunProgress : public IUpgradeRunObserver {
 public:
-    // names: how each camera is shown (its serial, or its device id).
-    CCliRunProgress(std::vector<CU3VDevice*> cameras, std::vector<std::string> names, EProgressStyle style);
+    // names: how each camera is shown (its serial, or its device id); report:
+    // the run's report, whose outcomes the done lines tell.
+    CCliRunProgress(std::vector<CU3VDevice*> cameras, std::vector<std::string> names, EProgressStyle style,
+                    const RunReport& report);
     ~CCliRunProgress() override;
     CCliRunProgress(const CCliRunProgress&) = delete;
     CCliRunProgress& operator=(const CCliRunProgress&) = delete;
@@ -41,8 +44,8 @@ public:
     void OnImportFailed(const std::wstring& text) override;
     void OnParametersRestored() override;
     void OnRecordFailed(const std::wstring& text) override;
+    void OnHistoryFailed(const std::wstring& text) override;
 
-    bool ImportFailed() const { return !m_importError.empty(); }
     // After the run: the live block's last line, or a line of its own, says what it came to.
     void Finish(const std::string& summary);
 
@@ -59,9 +62,8 @@ private:
         std::uint64_t bytes = 0;
         std::uint64_t total = 0;
         double writingSeconds = 0;  // from the start of the run to the worker's end
-        std::string status;         // the worker's status text
+        std::string status;         // the worker's status text, then the report's result
         bool failed = false;
-        bool notBack = false;
     };
 
     static void Tick();
@@ -81,12 +83,12 @@ private:
     std::vector<Camera> m_cameras;
     EProgressStyle m_style;
     const CUpgradeRun* m_run = nullptr;
+    const RunReport& m_report;
     std::chrono::steady_clock::time_point m_start{};
     std::chrono::steady_clock::time_point m_lastLap{};
     std::chrono::steady_clock::time_point m_lastDraw{};
     int m_drawnLines = 0;
     bool m_watching = false;
     bool m_restoring = false;
-    std::string m_importError;
     std::string m_summary;
 };

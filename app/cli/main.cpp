@@ -58,8 +58,15 @@ int main(int argc, char** argv) {
             return text;
         },
         "Print the program version and the firmware versions of the package's models, and exit");
+    // The failure records are for -v only, the debugger output's among them.
+    platform::SetDebugOutputToStandardError(false);
     app.add_flag_callback(
-        "-v,--verbose", [] { SetVerbose(true); }, "Also print the failure texts of the cameras' error records");
+        "-v,--verbose",
+        [] {
+            SetVerbose(true);
+            platform::SetDebugOutputToStandardError(true);
+        },
+        "Also print the failure texts of the cameras' error records");
     AddPackageCommands(app);
     AddParamsCommands(app);
     AddCameraCommands(app);

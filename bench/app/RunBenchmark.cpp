@@ -27,6 +27,7 @@
 #include "package/UpgradeFile.h"
 #include "run/CameraRows.h"
 #include "run/CameraSession.h"
+#include "run/RunReport.h"
 #include "run/UpgradeRun.h"
 #include "sdk/APIDeviceManager.h"
 #include "support/Platform.h"
@@ -86,21 +87,10 @@ double PhysicalLimitSeconds(const json& description, const std::vector<std::stri
     return slowestWrite + slowestReboot;
 }
 
-class ResultObserver : public IUpgradeRunObserver {
+class ImportObserver : public IUpgradeRunObserver {
 public:
-    ResultObserver(std::vector<CU3VDevice*> cameras, std::vector<std::wstring> models)
-        : m_cameras(std::move(cameras)), m_models(std::move(models)) {}
-    void OnCamerasReturned() override {
-        for (CU3VDevice* camera : m_cameras)
-            allBack = allBack && camera->GetStatusCode() == 0 && CUpgradeRun::HasReturned(*camera, m_models);
-    }
     void OnImportFailed(const std::wstring&) override { importFailed = true; }
-    bool allBack = true;
     bool importFailed = false;
-
-private:
-    std::vector<CU3VDevice*> m_cameras;
-    std::vector<std::wstring> m_models;
 };
 
 void UpgradeRun(benchmark::State& state) {
@@ -126,13 +116,15 @@ void UpgradeRun(benchmark::State& state) {
             }
             limit = PhysicalLimitSeconds(description, serials);
 
-            ResultObserver observer(selected, session.GetModels());
+            ImportObserver observer;
+            RunReport report;
             CUpgradeRun run(session);
             const auto start = std::chrono::steady_clock::now();
-            run.Run(selected, observer);
+            run.Run(selected, report, observer);
             const double seconds = std::chrono::duration<double>(std::chrono::steady_clock::now() - start).count();
             state.SetIterationTime(seconds);
-            if (!observer.allBack) state.SkipWithError("a camera did not upgrade or did not come back");
+            if (report.Summary().upgraded != static_cast<int>(selected.size()))
+                state.SkipWithError("a camera did not upgrade, come back or get its parameters back");
             if (observer.importFailed) state.SkipWithError("the import pass failed");
             ratio = seconds / limit;
             watch = std::chrono::duration<double>(run.GetWatchDuration()).count();

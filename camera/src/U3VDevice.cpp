@@ -83,6 +83,15 @@ bool CU3VDevice::__GetUpdateInfo() {
         return false;
     }
 
+    // The serial number as the producer lists it, which needs no open: it names
+    // a camera that cannot be opened. Optional, so a failure is not recorded.
+    char serial[sizeof(m_deviceInfo.serialNumber)] = {};
+    type = gentl::INFO_DATATYPE_STRING;
+    size = sizeof(serial);
+    if (m_binding->IFGetDeviceInfo(m_hInterface, m_deviceId.c_str(), gentl::DEVICE_INFO_SERIAL_NUMBER, &type, serial,
+                                   &size) == gentl::GC_ERR_SUCCESS)
+        m_producerSerial = FieldText(serial, std::min(size, sizeof(serial)));
+
     char displayName[128] = {};
     type = gentl::INFO_DATATYPE_STRING;
     size = sizeof(displayName);

@@ -42,6 +42,7 @@ void CU3VDevice::StartUpgrade(std::shared_ptr<CBurnPlanSet> plans) {
     m_thread->Join();
 
     m_error.SetErrorText(std::wstring());
+    m_failureText.SetErrorText(std::wstring());
     __SetStatus(StatusCode::kStarting);
     m_burnTime.Reset();
     m_burnProgress.Reset();
@@ -92,12 +93,15 @@ void CU3VDevice::__RunUpgrade() {
             CloseDevice();
             __SetStatus(StatusCode::kSuccess);
         } else {
+            // Leaving upgrade mode rewrites the error record; the report needs the failing step's text.
+            m_failureText.SetErrorText(m_error.GetErrorText());
             if (m_inUpgradeMode) __LeaveUpgradeMode();
             CloseDevice();
         }
         m_planSet.reset();
         m_running = false;
     } catch (...) {
+        m_failureText.SetErrorText(m_error.GetErrorText());
         try {
             CloseDevice();
         } catch (...) {

@@ -162,6 +162,7 @@ bool CAPIDeviceManager::UpdateDeviceList() {
         // Each text field ends at its width, terminated or not.
         const char* identity = reinterpret_cast<const char*>(entry + zviapi::kIdentityOffset);
         const char* serial = reinterpret_cast<const char*>(entry + zviapi::kSerialOffset);
+        if (m_scope && !m_scope->Covers(std::string(serial, strnlen(serial, zviapi::kSerialWidth)))) continue;
         auto device =
             std::make_unique<CAPIDevice>(m_sdk, std::string(identity, strnlen(identity, zviapi::kIdentityWidth)),
                                          std::string(serial, strnlen(serial, zviapi::kSerialWidth)));
@@ -205,6 +206,10 @@ CameraParameters& CAPIDeviceManager::RecordFor(const CAPIDevice& device) {
     m_cameras.push_back(
         CameraParameters{device.GetIdentity(), device.GetSerial(), device.GetParamFilePath(), {}, {}, {}});
     return m_cameras.back();
+}
+
+bool ParameterScope::Covers(const std::string& serial) const {
+    return serial.empty() || std::find(serials.begin(), serials.end(), serial) != serials.end();
 }
 
 void CAPIDeviceManager::ForgetResults() {
@@ -351,8 +356,9 @@ std::wstring FindLatestPersistentCopy(const std::string& identity) {
 
 // ---- The passes -------------------------------------------------------------
 
-bool ExportUserParams(CAPIDeviceManager& manager) {
+bool ExportUserParams(CAPIDeviceManager& manager, std::optional<ParameterScope> scope) {
     manager.ForgetResults();
+    manager.SetScope(std::move(scope));
     if (!OpenAndList(manager, true)) return false;
     manager.m_exportRan = true;
     for (CAPIDevice* device : manager.GetDeviceList()) {

@@ -151,8 +151,9 @@ TEST_F(CameraRowsTest, RowsOfAFinishedRunRefuseEveryCommandAndNeverStartARelease
         }
         void OnProducerReleased() override { rows.Release(); }
     } observer(rows, *m_session);
+    RunReport report;
     CUpgradeRun run(*m_session);
-    ASSERT_EQ(run.Run(cameras, observer), CUpgradeRun::EResult::kCompleted);
+    ASSERT_EQ(run.Run(cameras, report, observer), CUpgradeRun::EResult::kCompleted);
 
     // Only the camera that came back is ticked; the lost one is not eligible.
     ASSERT_EQ(rows.Count(), 3u);
@@ -318,8 +319,9 @@ TEST_F(CameraRowsTest, RefreshAddsBurnTimeOnlyWhileTheWorkerRunsAndReadsAFinalSt
     g_refreshRows = &rows;
     g_refreshes = &refreshes;
     platform::SetMessagePumpHook(&RefreshTick);
+    RunReport report;
     CUpgradeRun run(*m_session);
-    const CUpgradeRun::EResult result = run.Run(cameras, observer);
+    const CUpgradeRun::EResult result = run.Run(cameras, report, observer);
     platform::SetMessagePumpHook(nullptr);
     ASSERT_EQ(result, CUpgradeRun::EResult::kCompleted);
 

@@ -43,7 +43,7 @@ TEST_F(DialogHistoryTest, RunIsRecordedAndShownBesideAboutAndSavedAsCsv) {
     ASSERT_TRUE(NeedsReenumeration());
     EXPECT_TRUE(messages.empty()) << messages.front().toStdString();
 
-    std::vector<HistoryRecord> records;
+    std::vector<RunReport> records;
     std::size_t skipped = 0;
     std::wstring error;
     ASSERT_TRUE(ReadHistory(HistoryFilePath(), HistoryQuery{}, records, skipped, error));
@@ -55,14 +55,15 @@ TEST_F(DialogHistoryTest, RunIsRecordedAndShownBesideAboutAndSavedAsCsv) {
         const char* before;
     } expected[] = {{"A0001", "V01.03.001.002:V01.05"}, {"B0002", "V01.03.002.001:V01.06"}};
     for (std::size_t i = 0; i < 2; ++i) {
-        const HistoryCamera& camera = records[0].cameras[i];
-        EXPECT_EQ(camera.serial, expected[i].serial);
+        const CameraReport& camera = records[0].cameras[i];
+        EXPECT_EQ(camera.name, expected[i].serial);
         EXPECT_EQ(camera.versionBefore, expected[i].before);
-        EXPECT_EQ(camera.versionAfter, "V01.03.002.001:V01.06");
-        EXPECT_EQ(camera.status, "Success");
-        EXPECT_TRUE(camera.back);
+        EXPECT_EQ(camera.FirmwareVersion(), "V01.03.002.001:V01.06");
+        EXPECT_EQ(camera.outcome, ECameraOutcome::kUpgraded);
+        EXPECT_EQ(camera.ResultText(), "Success");
+        EXPECT_EQ(camera.back, std::optional<bool>(true));
         EXPECT_EQ(camera.verified, std::optional<bool>(true));
-        EXPECT_GT(camera.burnSeconds, 0.0);
+        EXPECT_GT(camera.seconds, 0.0);
     }
 
     // The menu item sits right before About.
@@ -99,21 +100,24 @@ TEST_F(DialogHistoryTest, RunIsRecordedAndShownBesideAboutAndSavedAsCsv) {
     EXPECT_EQ(saved, HistoryCsv(records));
     EXPECT_EQ(saved.substr(0, saved.find("\r\n")),
               "Started (UTC),SN,Model,Status,Time(s),Back,Firmware before,Firmware after,Verified,Parameters saved,"
-              "Parameters restored,From,Device ID,Status code,Ended (UTC),Parameter copy,Failure text");
+              "Parameters restored,Run,From,Device ID,Status code,Ended (UTC),Parameter copy,Failure text");
 }
 
 TEST(HistoryCsvTest, FieldsWithCommasQuotesOrLineBreaksAreQuoted) {
-    HistoryRecord record;
+    RunReport record;
+    record.state = ERunState::kCompleted;
     record.started = "2026-01-01T00:00:00.000Z";
     record.frontEnd = "cli";
-    HistoryCamera camera;
-    camera.serial = "A,1";
+    CameraReport camera;
+    camera.name = "A,1";
+    camera.outcome = ECameraOutcome::kFailed;
     camera.status = "say \"hi\"";
     camera.failureText = "two\nlines";
     record.cameras.push_back(camera);
     const std::string csv = HistoryCsv({record});
     const std::string row = csv.substr(csv.find("\r\n") + 2);
-    EXPECT_EQ(row, "2026-01-01T00:00:00.000Z,\"A,1\",,\"say \"\"hi\"\"\",0.000,no,,,,,,cli,,-1,,,\"two\nlines\"\r\n");
+    EXPECT_EQ(row,
+              "2026-01-01T00:00:00.000Z,\"A,1\",,\"say \"\"hi\"\"\",0.000,,,,,,,completed,cli,,,,,\"two\nlines\"\r\n");
 }
 
 }  // namespace

@@ -18,13 +18,15 @@ int main(int argc, char** argv) {
     const long count = std::strtol(argv[3], nullptr, 10);
     const long cameras = std::strtol(argv[4], nullptr, 10);
     for (long i = 0; count <= 0 || i < count; ++i) {
-        HistoryRecord record;
+        RunReport record;
+        record.state = ERunState::kCompleted;
         record.started = HistoryTimestamp();
         record.ended = record.started;
         record.frontEnd = tag + "#" + std::to_string(i);
         for (long c = 0; c < cameras; ++c) {
-            HistoryCamera camera;
-            camera.serial = tag + "-" + std::to_string(c);
+            CameraReport camera;
+            camera.selected = true;
+            camera.name = tag + "-" + std::to_string(c);
             camera.model = "ORV-2C";
             camera.failureText = std::string(200, static_cast<char>('a' + c % 26));
             record.cameras.push_back(camera);

@@ -130,9 +130,10 @@ TEST_F(UpgradeRunTest, StepsInOrderWithOnePlanPerModelAndAnEndAsSoonAsTheCameras
     ASSERT_EQ(cameras.size(), 3u);
     RecordingObserver observer(cameras, m_session->GetModels());
     // The program's own timing: the cameras reboot in 0.2 s.
+    RunReport report;
     CUpgradeRun run(*m_session);
     EXPECT_EQ(run.GetTiming().rebootTimeout, std::chrono::seconds(21));
-    EXPECT_EQ(run.Run(cameras, observer), CUpgradeRun::EResult::kCompleted);
+    EXPECT_EQ(run.Run(cameras, report, observer), CUpgradeRun::EResult::kCompleted);
 
     EXPECT_EQ(observer.calls, (std::vector<std::string>{"starting", "finished", "returned", "released"}));
     EXPECT_TRUE(observer.configExisted);
@@ -185,8 +186,9 @@ TEST_F(UpgradeRunTest, WatcherWaitsForEachCameraThatWroteFlashUntilItIsBackOrThe
         const std::vector<CU3VDevice*> cameras{all[0]};
         const std::size_t firstEvent = m_sim->Events().size();
         RecordingObserver observer(cameras, m_session->GetModels());
+        RunReport report;
         CUpgradeRun run(*m_session);
-        run.Run(cameras, observer);
+        run.Run(cameras, report, observer);
 
         EXPECT_EQ(observer.statuses, std::vector<std::int32_t>{c.status});
         EXPECT_EQ(observer.returned, std::vector<bool>{c.returned});
@@ -217,8 +219,9 @@ TEST_F(UpgradeRunTest, CameraThatRebootsInThreeSecondsGetsItsParametersBack) {
     const std::vector<CU3VDevice*> cameras = m_session->GetCameras();
     ASSERT_EQ(cameras.size(), 1u);
     RecordingObserver observer(cameras, m_session->GetModels());
+    RunReport report;
     CUpgradeRun run(*m_session);
-    EXPECT_EQ(run.Run(cameras, observer), CUpgradeRun::EResult::kCompleted);
+    EXPECT_EQ(run.Run(cameras, report, observer), CUpgradeRun::EResult::kCompleted);
     EXPECT_EQ(observer.returned, std::vector<bool>{true});
     EXPECT_GE(run.GetWatchDuration(), std::chrono::milliseconds(2500));
     EXPECT_TRUE(observer.importError.empty()) << platform::WideToAnsi(observer.importError);
@@ -228,9 +231,10 @@ TEST_F(UpgradeRunTest, CameraThatRebootsInThreeSecondsGetsItsParametersBack) {
 TEST_F(UpgradeRunTest, CameraWhoseWorkerCannotStartIsNotWaitedForAndTheOthersGoOn) {
     const std::vector<CU3VDevice*> cameras = Open(Description({Camera("B0001"), Camera("B0002")}));
     RecordingObserver observer(cameras, m_session->GetModels());
+    RunReport report;
     CUpgradeRun run(*m_session);
     platform::testing::FailNextThreadCreation();
-    run.Run(cameras, observer);
+    run.Run(cameras, report, observer);
     EXPECT_EQ(observer.statuses, (std::vector<std::int32_t>{StatusCode::kThreadStartFailed, StatusCode::kSuccess}));
     // It never began, so the watcher did not wait for it to come back.
     EXPECT_TRUE(run.StoppedEarly());
@@ -242,8 +246,9 @@ TEST_F(UpgradeRunTest, FailedImportPassIsReportedAndTheRunStillCleansUp) {
     description["sdk"] = {{"list", -7}};
     const std::vector<CU3VDevice*> cameras = Open(description);
     RecordingObserver observer(cameras, m_session->GetModels());
+    RunReport report;
     CUpgradeRun run(*m_session);
-    EXPECT_EQ(run.Run(cameras, observer), CUpgradeRun::EResult::kCompleted);
+    EXPECT_EQ(run.Run(cameras, report, observer), CUpgradeRun::EResult::kCompleted);
     EXPECT_EQ(observer.calls,
               (std::vector<std::string>{"starting", "finished", "returned", "released", "import failed"}));
     EXPECT_EQ(observer.importError, m_parameters->GetErrorText());
@@ -269,16 +274,19 @@ TEST_F(UpgradeRunTest, UnwritableConfigurationStartsNothing) {
         ASSERT_TRUE(std::filesystem::is_regular_file(m_sim->ProgramTempFolder()));
     }
     RecordingObserver observer(cameras, m_session->GetModels());
+    RunReport report;
     CUpgradeRun run(*m_session);
-    EXPECT_EQ(run.Run(cameras, observer), CUpgradeRun::EResult::kConfigWriteFailed);
+    EXPECT_EQ(run.Run(cameras, report, observer), CUpgradeRun::EResult::kConfigWriteFailed);
     EXPECT_TRUE(observer.calls.empty());
     EXPECT_FALSE(cameras[0]->IsUpgradeStarted());
     EXPECT_TRUE(m_devices->IsProducerLoaded());
 }
 
 // Both front ends build their session the same way, so the environment's
-// allowance and timeout reach the dialog and the command-line tool alike.
-TEST(RunTimingTest, RebootAllowanceAndTimeoutComeFromTheEnvironmentWhenTheyAreSensibleNumbers) {
+// allowance and timeout reach the dialog and the command-line tool alike; a
+// value that is not a sensible number stops the start-up before anything is
+// touched, naming the variable.
+TEST(RunTimingTest, RebootAllowanceAndTimeoutComeFromTheEnvironmentOrTheStartUpIsRefused) {
     using std::chrono::milliseconds;
     const milliseconds allowance = RunTiming{}.rebootAllowance;
     const milliseconds timeout = RunTiming{}.rebootTimeout;
@@ -287,37 +295,61 @@ TEST(RunTimingTest, RebootAllowanceAndTimeoutComeFromTheEnvironmentWhenTheyAreSe
         std::optional<std::string> value;
         milliseconds allowance;
         milliseconds timeout;
+        const char* refusal;  // null: accepted
     } cases[] = {
-        {"FLASHWRIGHT_REBOOT_ALLOWANCE", std::nullopt, allowance, timeout},
-        {"FLASHWRIGHT_REBOOT_ALLOWANCE", "", allowance, timeout},
-        {"FLASHWRIGHT_REBOOT_ALLOWANCE", "1.5", milliseconds(1500), timeout},
-        {"FLASHWRIGHT_REBOOT_ALLOWANCE", "0", milliseconds(0), timeout},
-        {"FLASHWRIGHT_REBOOT_ALLOWANCE", "600", milliseconds(600000), timeout},
-        {"FLASHWRIGHT_REBOOT_ALLOWANCE", "601", allowance, timeout},
-        {"FLASHWRIGHT_REBOOT_ALLOWANCE", "-1", allowance, timeout},
-        {"FLASHWRIGHT_REBOOT_ALLOWANCE", "2s", allowance, timeout},
-        {"FLASHWRIGHT_REBOOT_ALLOWANCE", "nan", allowance, timeout},
-        {"FLASHWRIGHT_REBOOT_ALLOWANCE", "inf", allowance, timeout},
-        {"FLASHWRIGHT_REBOOT_TIMEOUT", "3", allowance, milliseconds(3000)},
-        {"FLASHWRIGHT_REBOOT_TIMEOUT", "86400", allowance, milliseconds(86400000)},
-        {"FLASHWRIGHT_REBOOT_TIMEOUT", "0.001", allowance, milliseconds(1)},
-        {"FLASHWRIGHT_REBOOT_TIMEOUT", "0", allowance, timeout},
-        {"FLASHWRIGHT_REBOOT_TIMEOUT", "86401", allowance, timeout},
-        {"FLASHWRIGHT_REBOOT_TIMEOUT", "3 ", allowance, timeout},
+        {"FLASHWRIGHT_REBOOT_ALLOWANCE", std::nullopt, allowance, timeout, nullptr},
+        {"FLASHWRIGHT_REBOOT_ALLOWANCE", "1.5", milliseconds(1500), timeout, nullptr},
+        {"FLASHWRIGHT_REBOOT_ALLOWANCE", "0", milliseconds(0), timeout, nullptr},
+        {"FLASHWRIGHT_REBOOT_ALLOWANCE", "600", milliseconds(600000), timeout, nullptr},
+        {"FLASHWRIGHT_REBOOT_ALLOWANCE", "", {}, {}, "\"\" is not a number of seconds"},
+        {"FLASHWRIGHT_REBOOT_ALLOWANCE", "601", {}, {}, "601 is out of range: it must be at least 0 and at most 600"},
+        {"FLASHWRIGHT_REBOOT_ALLOWANCE", "-1", {}, {}, "out of range"},
+        {"FLASHWRIGHT_REBOOT_ALLOWANCE", "2s", {}, {}, "\"2s\" is not a number of seconds"},
+        {"FLASHWRIGHT_REBOOT_ALLOWANCE", "nan", {}, {}, "\"nan\" is not a number of seconds"},
+        {"FLASHWRIGHT_REBOOT_ALLOWANCE", "inf", {}, {}, "is not a number"},
+        {"FLASHWRIGHT_REBOOT_ALLOWANCE", "1e999", {}, {}, "is not a number"},
+        {"FLASHWRIGHT_REBOOT_TIMEOUT", "3", allowance, milliseconds(3000), nullptr},
+        {"FLASHWRIGHT_REBOOT_TIMEOUT", "86400", allowance, milliseconds(86400000), nullptr},
+        {"FLASHWRIGHT_REBOOT_TIMEOUT", "0.001", allowance, milliseconds(1), nullptr},
+        {"FLASHWRIGHT_REBOOT_TIMEOUT", "0", {}, {}, "0 is out of range: it must be more than 0"},
+        {"FLASHWRIGHT_REBOOT_TIMEOUT", "86401", {}, {}, "out of range"},
+        {"FLASHWRIGHT_REBOOT_TIMEOUT", "3 ", {}, {}, "is not a number"},
+        {"FLASHWRIGHT_REBOOT_TIMEOUT", "0x10", {}, {}, "is not a number"},
     };
     for (const auto& c : cases) {
+        // Windows has no empty variables: setting one removes it.
+        if (c.value && c.value->empty() && platform::PathSeparator() == L'\\') continue;
         ScopedEnvironment environment;
         environment.Unset("FLASHWRIGHT_REBOOT_ALLOWANCE");
         environment.Unset("FLASHWRIGHT_REBOOT_TIMEOUT");
         if (c.value) environment.Set(c.variable, *c.value);
         SCOPED_TRACE(std::string(c.variable) + "=" + c.value.value_or("(unset)"));
-        EXPECT_EQ(RunTimingFromEnvironment().rebootAllowance, c.allowance);
-        EXPECT_EQ(RunTimingFromEnvironment().rebootTimeout, c.timeout);
+        RunTiming timing;
+        std::wstring error;
+        const bool accepted = RunTimingFromEnvironment(timing, error);
         CDeviceManager devices;
         CAPIDeviceManager parameters;
-        const RunTiming session = CCameraSession(devices, parameters).GetRunTiming();
-        EXPECT_EQ(session.rebootAllowance, c.allowance);
-        EXPECT_EQ(session.rebootTimeout, c.timeout);
+        CCameraSession session(devices, parameters);
+        if (c.refusal == nullptr) {
+            EXPECT_TRUE(accepted) << platform::WideToAnsi(error);
+            EXPECT_EQ(timing.rebootAllowance, c.allowance);
+            EXPECT_EQ(timing.rebootTimeout, c.timeout);
+            EXPECT_EQ(session.GetRunTiming().rebootAllowance, c.allowance);
+            EXPECT_EQ(session.GetRunTiming().rebootTimeout, c.timeout);
+            continue;
+        }
+        EXPECT_FALSE(accepted);
+        const std::string text = platform::WideToAnsi(error);
+        EXPECT_EQ(text.rfind(std::string(c.variable) + ": ", 0), 0u) << text;
+        EXPECT_NE(text.find(c.refusal), std::string::npos) << text;
+        // The session refuses to start: no step of the front end, no SDK, no producer.
+        bool frontEndStepRan = false;
+        StartFailure failure;
+        EXPECT_FALSE(session.Start(EStartScope::kUpgrade, [&] { frontEndStepRan = true; }, failure));
+        EXPECT_EQ(failure.step, StartFailure::EStep::kEnvironment);
+        EXPECT_EQ(failure.text, error);
+        EXPECT_FALSE(frontEndStepRan);
+        EXPECT_FALSE(devices.IsProducerLoaded());
     }
 }
 

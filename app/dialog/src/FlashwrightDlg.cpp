@@ -32,7 +32,8 @@
 #include "run/AppText.h"
 #include "run/CameraRows.h"
 #include "run/CameraSession.h"
-#include "run/History.h"
+#include "package/Release.h"
+#include "run/RunReport.h"
 #include "run/RunRefresh.h"
 #include "sdk/APIDeviceManager.h"
 #include "sdk/UnfinishedRun.h"
@@ -463,7 +464,7 @@ void CFlashwrightDlg::__ShowRefresh(int nItem, const CameraRefresh& refresh) {
     // The bar behind the text while the camera writes.
     m_deviceList->SetItemProgress(nItem, kColumnStatus,
                                   refresh.statusCode == StatusCode::kBurning ? refresh.progress.percent : -1);
-    __SetCell(nItem, kColumnStatus, refresh.statusText);
+    __SetCell(nItem, kColumnStatus, refresh.rowText);
     __SetCell(nItem, kColumnTime, FormatString(AppText::kBurnTimeFormat, refresh.burnSeconds));
 }
 
@@ -494,10 +495,11 @@ void CFlashwrightDlg::__RefreshRestartPhase() {
     const CUpgradeRun::WatchState watch = m_lastRun->GetWatchState();
     for (const auto& [row, deviceId] : m_runRows) {
         const bool awaited = std::find(watch.awaited.begin(), watch.awaited.end(), deviceId) != watch.awaited.end();
+        const bool back = std::find(watch.back.begin(), watch.back.end(), deviceId) != watch.back.end();
         CU3VDevice* camera = m_rows.IsTicked(row) ? m_rows.CameraAt(row) : nullptr;
-        if (awaited) {
+        if (awaited || back) {
             m_deviceList->SetItemProgress(row, kColumnStatus, -1);
-            __SetCell(row, kColumnStatus, AppText::kRowRestarting);
+            __SetCell(row, kColumnStatus, awaited ? AppText::kRowRestarting : AppText::kRowBack);
         } else if (camera != nullptr) {
             __ShowRefresh(row, RefreshCamera(*camera));
         }
@@ -519,39 +521,31 @@ void CFlashwrightDlg::OnBeginUpgrade() {
         __MessageBox(refusal);
         return;
     }
-    std::vector<CU3VDevice*> unsaved;
+    // The window upgrades whatever is ticked, up to date or not.
+    package::ReleaseInfo release;
+    std::string releaseError;
+    if (!package::LoadReleaseInfo(release, releaseError)) release = package::ReleaseInfo{};
+    auto report = std::make_unique<RunReport>(BeginRunReport("dialog", m_session->GetCameras(), cameras,
+                                                             m_session->GetModels(), release, RunRequest{false, true}));
+    const std::vector<CU3VDevice*> unsaved = NoteParameterBackups(*report, *m_session, cameras);
     std::wstring unsavedList;
-    for (CU3VDevice* camera : cameras) {
-        if (m_session->BackupOf(*camera) == EParameterBackup::kNotSaved) {
-            unsaved.push_back(camera);
-            unsavedList += L"\n" + FieldWide(camera->GetDeviceInfo().serialNumber);
-        }
-    }
+    for (CU3VDevice* camera : unsaved) unsavedList += L"\n" + platform::Utf8ToWide(CameraDisplayName(*camera));
     // No camera loses its parameters without the user's consent.
-    if (!unsaved.empty() &&
-        !__Question(L"The user parameters of these cameras could not be saved:" + unsavedList +
-                    L"\n\nUpgrade them anyway? Their user parameters will be reset to factory values.")) {
-        std::erase_if(cameras, [&](CU3VDevice* camera) {
-            return std::find(unsaved.begin(), unsaved.end(), camera) != unsaved.end();
-        });
-        if (cameras.empty()) return;
-    }
+    const bool lossAccepted =
+        unsaved.empty() ||
+        __Question(L"The user parameters of these cameras could not be saved:" + unsavedList +
+                   L"\n\nUpgrade them anyway? Their user parameters will be reset to factory values.");
+    const std::vector<CU3VDevice*> toRun = ApplyParameterConsent(*report, cameras, unsaved, lossAccepted);
 
     m_lastRun = std::make_unique<CUpgradeRun>(*m_session);
-    // The run's record for the upgrade history, taken around the window's own hooks.
-    CHistoryRecorder recorder("dialog", cameras, m_session->GetModels(), *this, m_parameterManager.get());
     m_runRows.clear();
-    for (const int row : m_rows.TickedRows()) {
-        CU3VDevice* camera = m_rows.CameraAt(row);
-        if (std::find(cameras.begin(), cameras.end(), camera) != cameras.end())
-            m_runRows.emplace_back(row, camera->GetDeviceID());
-    }
-    m_recorder = &recorder;
-    m_runStart = std::chrono::steady_clock::now();
+    for (const int row : m_rows.TickedRows())
+        if (CU3VDevice* camera = m_rows.CameraAt(row)) m_runRows.emplace_back(row, camera->GetDeviceID());
+    m_report = std::move(report);
+    m_historyFailureShown = false;
     m_runActive = true;
-    const CUpgradeRun::EResult result = m_lastRun->Run(cameras, recorder);
+    const CUpgradeRun::EResult result = m_lastRun->Run(toRun, *m_report, *this);
     m_runActive = false;
-    m_recorder = nullptr;
     switch (result) {
         case CUpgradeRun::EResult::kCompleted: break;
         case CUpgradeRun::EResult::kConfigMissing:
@@ -564,10 +558,8 @@ void CFlashwrightDlg::OnBeginUpgrade() {
             return;
     }
     // The summary stays until the next command.
-    const double totalSeconds = std::chrono::duration<double>(std::chrono::steady_clock::now() - m_runStart).count();
-    __SetPhase(RunPhase::kSummary, DescribeRunSummary(SummarizeRun(recorder.Record()), totalSeconds));
-    std::wstring historyError;
-    if (!recorder.Append(historyError)) __MessageBox(AppText::kHistoryNotWritten + historyError);
+    __ShowRunResults();
+    __SetPhase(RunPhase::kSummary, DescribeRunSummary(*m_report));
     RestoreFocus(focus);
 }
 
@@ -592,8 +584,16 @@ void CFlashwrightDlg::OnCamerasReturned() {
     m_deviceList->DeleteAllItems();
     m_rows.FillAfterRun(m_session->GetCameras(), m_session->GetModels());
     __ShowRows();
-    __RefreshRunRows();
-    __MarkRunResults();
+    // The refill may have put a camera on another row.
+    for (auto& [row, deviceId] : m_runRows) {
+        const int found = m_rows.FindDeviceId(deviceId);
+        if (found < 0) continue;
+        row = found;
+        // A camera that did not come back keeps its identity from before the run.
+        if (CU3VDevice* camera = m_rows.CameraAt(row); camera != nullptr && !camera->IsOpened())
+            __ShowIdentity(row, *camera);
+    }
+    __ShowRunResults();
     m_upgrading = false;
     __RefreshControlStates();
 }
@@ -606,45 +606,69 @@ void CFlashwrightDlg::OnProducerReleased() {
     m_phaseLabel->repaint();
 }
 
-void CFlashwrightDlg::__MarkRunResults() {
-    if (m_recorder == nullptr) return;
-    for (const auto& [runRow, deviceId] : m_runRows) {
-        // The refill may have put the camera on another row.
-        const int row = m_rows.FindDeviceId(deviceId);
-        if (row < 0) continue;
-        const HistoryCamera* result = nullptr;
-        for (const HistoryCamera& camera : m_recorder->Record().cameras)
-            if (camera.deviceId == platform::WideToAnsi(platform::AnsiToWide(deviceId))) result = &camera;
-        if (result == nullptr) continue;
-        if (result->statusCode == StatusCode::kSuccess && !result->back) {
-            // Not a plain "Success": the camera was written but never found again.
-            m_deviceList->SetItemColors(row, kColumnStatus, QColor(Qt::red), m_deviceList->GetDefaultBackgroundColor());
-            __SetCell(row, kColumnStatus, AppText::kRowNotBack);
-            __SetCell(row, kColumnTime, FormatString(AppText::kBurnTimeFormat, result->burnSeconds));
-            continue;
-        }
-        if (!result->verified) continue;
-        const std::wstring after = platform::AnsiToWide(result->versionAfter);
-        if (*result->verified) {
+void CFlashwrightDlg::__ShowRunResults() {
+    if (!m_report) return;
+    const QColor red(Qt::red);
+    for (const auto& [row, deviceId] : m_runRows) {
+        const CameraReport* camera = m_report->Find(platform::WideToUtf8(platform::AnsiToWide(deviceId)));
+        if (camera == nullptr) continue;
+        const bool decided = camera->outcome != ECameraOutcome::kPending;
+        if (!camera->ran && !decided) continue;
+        // Until the parameters are back, a camera found again is only "back".
+        const std::wstring status = !decided && camera->back == true ? std::wstring(AppText::kRowBack)
+                                                                     : platform::Utf8ToWide(decided ? camera->ResultText()
+                                                                                                    : camera->status);
+        const QColor color = decided && camera->CountsAsFailure() ? red : m_deviceList->GetDefaultTextColor();
+        m_deviceList->SetItemProgress(row, kColumnStatus, -1);
+        m_deviceList->SetItemColors(row, kColumnStatus, color, m_deviceList->GetDefaultBackgroundColor());
+        __SetCell(row, kColumnStatus, status);
+        if (camera->ran) __SetCell(row, kColumnTime, FormatString(AppText::kBurnTimeFormat, camera->seconds));
+        if (!camera->verified) continue;
+        const std::wstring after = platform::Utf8ToWide(camera->versionAfter);
+        if (*camera->verified) {
+            m_deviceList->SetItemColors(row, kColumnFirmwareVersion, m_deviceList->GetDefaultTextColor(),
+                                        m_deviceList->GetDefaultBackgroundColor());
             __SetCell(row, kColumnFirmwareVersion, after + AppText::kVerifiedMark);
         } else {
-            const std::wstring expected = platform::AnsiToWide(m_recorder->ReleaseVersionOf(result->model));
-            m_deviceList->SetItemColors(row, kColumnFirmwareVersion, QColor(Qt::red),
-                                        m_deviceList->GetDefaultBackgroundColor());
+            const std::wstring expected = platform::Utf8ToWide(camera->targetVersion);
+            m_deviceList->SetItemColors(row, kColumnFirmwareVersion, red, m_deviceList->GetDefaultBackgroundColor());
             __SetCell(row, kColumnFirmwareVersion,
                       FormatString(AppText::kNotVerifiedFormat, after.c_str(), expected.c_str()));
         }
     }
 }
 
+void CFlashwrightDlg::__ShowIdentity(int nItem, CU3VDevice& camera) {
+    const DeviceInfo info = camera.GetDeviceInfo();
+    __SetCell(nItem, kColumnSerialNumber, platform::Utf8ToWide(CameraDisplayName(camera)));
+    __SetCell(nItem, kColumnGuid, FieldWide(info.guid));
+    __SetCell(nItem, kColumnDeviceVersion, FieldWide(info.deviceVersion));
+    __SetCell(nItem, kColumnFirmwareVersion, FieldWide(info.firmwareVersion));
+    __SetCell(nItem, kColumnFactoryVersion, FieldWide(info.factoryVersion));
+    __SetCell(nItem, kColumnXmlVersion, FieldWide(info.xmlVersion));
+}
+
 void CFlashwrightDlg::OnImportFailed(const std::wstring& text) { __MessageBox(text); }
 
 void CFlashwrightDlg::OnParametersRestored() {
-    const std::vector<const CameraParameters*> unrestored = UnrestoredCameras(*m_parameterManager);
+    if (!m_report) return;
+    std::wstring unrestored;
+    for (const CameraReport& camera : m_report->cameras) {
+        if (camera.parametersSaved != true || camera.parametersRestored != false) continue;
+        unrestored += L"\n" + platform::Utf8ToWide(camera.name + ": " + camera.parametersText) +
+                      (camera.parameterCopy.empty() ? std::wstring(L"; no persistent copy could be kept")
+                                                    : L"; restore from " + platform::Utf8ToWide(camera.parameterCopy));
+    }
     if (unrestored.empty()) return;
-    __MessageBox(L"The user parameters of these cameras were saved but not restored:\n" +
-                 DescribeUnrestored(unrestored) +
+    __MessageBox(L"The user parameters of these cameras were saved but not restored:" + unrestored +
                  L"\n\nRestore them with: flashwright-cli params restore SERIAL --from COPY");
+}
+
+void CFlashwrightDlg::OnHistoryFailed(const std::wstring& text) {
+    // Said once a run, however often the history is written.
+    if (m_historyFailureShown) return;
+    m_historyFailureShown = true;
+    __MessageBox(AppText::kHistoryNotWritten + text);
 }
 
 void CFlashwrightDlg::OnRecordFailed(const std::wstring& text) {
@@ -670,25 +694,38 @@ void CFlashwrightDlg::contextMenuEvent(QContextMenuEvent* event) {
 }
 
 void CFlashwrightDlg::ShowHistory() {
-    CHistoryDlg history(this);
-    history.exec();
+    __ShowModal(new CHistoryDlg(this));
 }
 
 void CFlashwrightDlg::ShowAboutBox() {
-    CAboutDlg about(m_icon, this);
-    about.exec();
+    __ShowModal(new CAboutDlg(m_icon, this));
+}
+
+void CFlashwrightDlg::__ShowModal(QDialog* dialog, std::function<void()> onClosed) {
+    dialog->setAttribute(Qt::WA_DeleteOnClose);
+    if (onClosed) connect(dialog, &QDialog::finished, this, [onClosed = std::move(onClosed)](int) { onClosed(); });
+    if (!m_runActive) {
+        dialog->exec();
+        return;
+    }
+    // During a run the window's thread waits for the cameras inside the run
+    // and only dispatches messages meanwhile: a box with a loop of its own
+    // would hold that wait until someone pressed OK. A window-modal box
+    // returns at once and the run goes on behind it.
+    dialog->setWindowModality(Qt::WindowModal);
+    dialog->open();
 }
 
 void CFlashwrightDlg::__MessageBox(const std::wstring& text) { __MessageBox(QString::fromStdWString(text)); }
 
-void CFlashwrightDlg::__MessageBox(const QString& text) {
+void CFlashwrightDlg::__MessageBox(const QString& text, std::function<void()> onClosed) {
     const QString caption = QString::fromStdWString(platform::GetExecutableStem());
     if (s_messageBoxHandler) {
         s_messageBoxHandler(caption, text);
+        if (onClosed) onClosed();
         return;
     }
-    QMessageBox box(QMessageBox::NoIcon, caption, text, QMessageBox::Ok, this);
-    box.exec();
+    __ShowModal(new QMessageBox(QMessageBox::NoIcon, caption, text, QMessageBox::Ok, this), std::move(onClosed));
 }
 
 bool CFlashwrightDlg::eventFilter(QObject* watched, QEvent* event) {
@@ -738,8 +775,8 @@ bool CFlashwrightDlg::__RefuseCloseDuringRun() {
         QMetaObject::invokeMethod(
             this,
             [this] {
-                __MessageBox(AppText::kUpgradeInProgress);
-                m_refusalPending = false;
+                __MessageBox(QString::fromWCharArray(AppText::kUpgradeInProgress),
+                             [this] { m_refusalPending = false; });
             },
             Qt::QueuedConnection);
     }

@@ -1,7 +1,8 @@
 #include "run/CameraSession.h"
 
 #include <cmath>
-#include <cwchar>
+#include <cstdio>
+#include <cstdlib>
 #include <optional>
 
 #include "camera/DeviceManager.h"
@@ -12,30 +13,51 @@
 #include "sdk/APIDeviceManager.h"
 #include "support/Platform.h"
 
+std::optional<double> ParseSeconds(const std::string& text, const SecondsBounds& bounds, std::string& reason) {
+    // Digits, a point and an exponent only: no blanks, hexadecimal, "inf" or "nan".
+    const bool plain = !text.empty() && text.find_first_not_of("0123456789.eE+-") == std::string::npos;
+    char* end = nullptr;
+    const double seconds = plain ? std::strtod(text.c_str(), &end) : 0.0;
+    if (!plain || end != text.c_str() + text.size() || !std::isfinite(seconds)) {
+        reason = "\"" + text + "\" is not a number of seconds";
+        return std::nullopt;
+    }
+    const bool aboveLeast = bounds.leastIncluded ? seconds >= bounds.least : seconds > bounds.least;
+    if (!aboveLeast || seconds > bounds.most) {
+        char range[96];
+        std::snprintf(range, sizeof range, "%s %g and at most %g seconds",
+                      bounds.leastIncluded ? "at least" : "more than", bounds.least, bounds.most);
+        reason = text + " is out of range: it must be " + range;
+        return std::nullopt;
+    }
+    return seconds;
+}
+
 namespace {
 
-// A plain number of seconds from the environment, within the bounds; nothing
-// for an unset variable or any other text.
-std::optional<std::chrono::milliseconds> SecondsFromEnvironment(const wchar_t* name, double least, double most) {
+// The variable's seconds within the bounds; false with a text naming it when
+// it is set but cannot be used.
+bool SecondsFromEnvironment(const wchar_t* name, const SecondsBounds& bounds, std::chrono::milliseconds& value,
+                            std::wstring& error) {
     const auto text = platform::GetEnvironmentVariable(name);
-    if (!text || text->empty()) return std::nullopt;
-    wchar_t* end = nullptr;
-    const double seconds = std::wcstod(text->c_str(), &end);
-    if (end == nullptr || *end != L'\0' || !std::isfinite(seconds) || seconds < least || seconds > most)
-        return std::nullopt;
-    return std::chrono::milliseconds(std::llround(seconds * 1000.0));
+    if (!text) return true;
+    std::string reason;
+    const auto seconds = ParseSeconds(platform::WideToUtf8(*text), bounds, reason);
+    if (!seconds) {
+        error = std::wstring(name) + L": " + platform::Utf8ToWide(reason);
+        return false;
+    }
+    value = std::chrono::milliseconds(std::llround(*seconds * 1000.0));
+    return true;
 }
 
 }  // namespace
 
-RunTiming RunTimingFromEnvironment() {
-    RunTiming timing;
-    if (const auto allowance = SecondsFromEnvironment(L"FLASHWRIGHT_REBOOT_ALLOWANCE", 0.0, 600.0))
-        timing.rebootAllowance = *allowance;
-    // The same bounds as flashwright-cli's --reboot-timeout.
-    if (const auto timeout = SecondsFromEnvironment(L"FLASHWRIGHT_REBOOT_TIMEOUT", 0.001, 86400.0))
-        timing.rebootTimeout = *timeout;
-    return timing;
+bool RunTimingFromEnvironment(RunTiming& timing, std::wstring& error) {
+    timing = RunTiming{};
+    return SecondsFromEnvironment(L"FLASHWRIGHT_REBOOT_ALLOWANCE", kRebootAllowanceBounds, timing.rebootAllowance,
+                                  error) &&
+           SecondsFromEnvironment(L"FLASHWRIGHT_REBOOT_TIMEOUT", kRebootTimeoutBounds, timing.rebootTimeout, error);
 }
 
 void MirrorRuntimeVariables() {
@@ -54,10 +76,12 @@ void MirrorRuntimeVariables() {
 }
 
 CCameraSession::CCameraSession(CDeviceManager& devices, CAPIDeviceManager& parameters)
-    : m_devices(devices), m_parameters(parameters), m_runTiming(RunTimingFromEnvironment()) {}
+    : m_devices(devices), m_parameters(parameters) {
+    if (!RunTimingFromEnvironment(m_runTiming, m_environmentError)) m_runTiming = RunTiming{};
+}
 
-bool CCameraSession::RunExportPass(std::wstring& errorText) {
-    if (ExportUserParams(m_parameters)) return true;
+bool CCameraSession::RunExportPass(std::wstring& errorText, std::optional<ParameterScope> scope) {
+    if (ExportUserParams(m_parameters, std::move(scope))) return true;
     errorText = m_parameters.GetErrorText();
     return false;
 }
@@ -90,6 +114,10 @@ bool CCameraSession::Start(EStartScope scope, const std::function<void()>& front
         failure.step = step;
         return false;
     };
+    if (!m_environmentError.empty()) {
+        failure.text = m_environmentError;
+        return fail(EStep::kEnvironment);
+    }
     MirrorRuntimeVariables();
     if (!package::CheckTempDirectory(failure.text)) return fail(EStep::kTemporaryFolder);
     if (frontEndStep) frontEndStep();
@@ -100,9 +128,9 @@ bool CCameraSession::Start(EStartScope scope, const std::function<void()>& front
     return true;
 }
 
-bool CCameraSession::Refresh(std::wstring& errorText) {
+bool CCameraSession::Refresh(std::wstring& errorText, std::optional<ParameterScope> scope) {
     ReleaseProducer();
-    if (!RunExportPass(errorText) || !LoadProducer(errorText)) return false;
+    if (!RunExportPass(errorText, std::move(scope)) || !LoadProducer(errorText)) return false;
     Enumerate();
     return true;
 }

@@ -1,6 +1,7 @@
 #include "run/RunRefresh.h"
 
 #include "camera/U3VDevice.h"
+#include "run/AppText.h"
 
 bool IsStillWriting(std::int32_t statusCode) {
     return statusCode == StatusCode::kNone || statusCode == StatusCode::kStarting || statusCode == StatusCode::kBurning;
@@ -16,5 +17,7 @@ CameraRefresh RefreshCamera(CU3VDevice& camera) {
     refresh.burnSeconds = burnTime.GetElapsedSeconds();
     refresh.finished = !IsStillWriting(refresh.statusCode);
     refresh.failed = refresh.finished && refresh.statusCode != StatusCode::kSuccess;
+    const bool restarting = refresh.finished && !refresh.failed && camera.HasWrittenFlash();
+    refresh.rowText = restarting ? std::wstring(AppText::kRowRestarting) : refresh.statusText;
     return refresh;
 }

@@ -5,11 +5,13 @@
 #include <thread>
 
 #include "camera/DeviceManager.h"
+#include "camera/Result.h"
 #include "camera/U3VDevice.h"
 #include "package/BurnPlans.h"
 #include "package/PackageConfig.h"
 #include "package/TempFiles.h"
 #include "run/CameraRows.h"
+#include "run/History.h"
 #include "sdk/APIDeviceManager.h"
 #include "sdk/UnfinishedRun.h"
 #include "support/Platform.h"
@@ -34,16 +36,43 @@ CUpgradeRun::CUpgradeRun(CCameraSession& session)
 
 CUpgradeRun::~CUpgradeRun() = default;
 
-CUpgradeRun::EResult CUpgradeRun::Run(const std::vector<CU3VDevice*>& cameras, IUpgradeRunObserver& observer) {
+CUpgradeRun::EResult CUpgradeRun::Run(const std::vector<CU3VDevice*>& cameras, RunReport& report,
+                                      IUpgradeRunObserver& observer) {
     m_timing = m_session.GetRunTiming();
-    std::wstring configPath;
-    switch (package::WriteRunPackageConfig(configPath)) {
-        case package::ERunConfigResult::kWritten: break;
-        case package::ERunConfigResult::kResourceMissing: return EResult::kConfigMissing;
-        case package::ERunConfigResult::kWriteFailed: return EResult::kConfigWriteFailed;
+    std::string releaseError;
+    if (!package::LoadReleaseInfo(m_release, releaseError)) m_release = package::ReleaseInfo{};
+    if (report.started.empty()) {
+        report.started = HistoryTimestamp();
+        report.startClock = std::chrono::steady_clock::now();
+    }
+    if (report.runId.empty()) report.runId = report.started + "-" + std::to_string(platform::CurrentProcessId());
+    if (report.processId == 0) report.processId = platform::CurrentProcessId();
+    report.state = ERunState::kRunning;
+
+    if (!cameras.empty()) {
+        std::wstring configPath;
+        switch (package::WriteRunPackageConfig(configPath)) {
+            case package::ERunConfigResult::kWritten: break;
+            case package::ERunConfigResult::kResourceMissing: return EResult::kConfigMissing;
+            case package::ERunConfigResult::kWriteFailed: return EResult::kConfigWriteFailed;
+        }
     }
     m_cameras = cameras;
+    __ReportCameras(report);
+    if (cameras.empty()) {
+        // Every camera was held back: nothing to write, but the run is recorded.
+        report.Decide();
+        report.state = ERunState::kCompleted;
+        report.totalSeconds = report.SecondsSinceStart();
+        report.ended = HistoryTimestamp();
+        __Record(report, observer);
+        observer.OnParametersRestored();
+        return EResult::kCompleted;
+    }
     __RecordRun(observer);
+    // In the history from before the first write on: a run killed on the way
+    // stays there as interrupted.
+    __Record(report, observer);
 
     {
         const std::lock_guard<std::mutex> lock(m_watchMutex);
@@ -71,8 +100,16 @@ CUpgradeRun::EResult CUpgradeRun::Run(const std::vector<CU3VDevice*>& cameras, I
             if (camera->IsUpgradeStarted() && camera->HasWrittenFlash()) m_awaited.push_back(camera->GetDeviceID());
     }
     observer.OnWorkersFinished();
+    // Before the watcher opens any camera again.
+    __TakeWorkerResults(report);
+    report.writingSeconds = report.SecondsSinceStart();
+    report.Decide();
+    __Record(report, observer);
 
     __WatchReenumeration();
+    __TakeReturnResults(report);
+    report.restartingSeconds = report.SecondsSinceStart();
+    report.Decide();
     observer.OnCamerasReturned();
 
     // The records go with the producer; nothing may reach them afterwards.
@@ -84,10 +121,95 @@ CUpgradeRun::EResult CUpgradeRun::Run(const std::vector<CU3VDevice*>& cameras, I
     // (or given up on), may the SDK open the cameras.
     if (!ImportUserParams(m_parameters)) observer.OnImportFailed(m_parameters.GetErrorText());
     __CloseRecord(observer);
-    observer.OnParametersRestored();
+    __TakeParameterResults(report);
+    report.restoringSeconds = report.SecondsSinceStart();
 
     CUserParamFile(L"Config").RemoveFile();
+    report.Decide();
+    report.state = ERunState::kCompleted;
+    report.totalSeconds = report.SecondsSinceStart();
+    report.ended = HistoryTimestamp();
+    __Record(report, observer);
+    observer.OnParametersRestored();
     return EResult::kCompleted;
+}
+
+void CUpgradeRun::__Record(RunReport& report, IUpgradeRunObserver& observer) {
+    std::wstring error;
+    if (!AppendHistoryRecord(HistoryFilePath(), report, error)) observer.OnHistoryFailed(error);
+}
+
+void CUpgradeRun::__ReportCameras(RunReport& report) {
+    m_reportIds.clear();
+    m_serials.clear();
+    for (CU3VDevice* camera : m_cameras) {
+        const std::string deviceId = platform::WideToUtf8(platform::AnsiToWide(camera->GetDeviceID()));
+        if (report.Find(deviceId) == nullptr) {
+            // A front end that asked for these cameras alone.
+            RunReport own = BeginRunReport(report.frontEnd, {camera}, {camera}, m_session.GetModels(), m_release,
+                                           RunRequest{false, true, false});
+            report.cameras.push_back(own.cameras.front());
+        }
+        CameraReport& entry = *report.Find(deviceId);
+        entry.selected = true;
+        entry.ran = true;
+        entry.outcome = ECameraOutcome::kPending;
+        m_reportIds.push_back(deviceId);
+        m_serials.push_back(FieldText(camera->GetDeviceInfo().serialNumber));
+    }
+    NoteParameterBackups(report, m_session, m_cameras);
+}
+
+void CUpgradeRun::__TakeWorkerResults(RunReport& report) {
+    for (std::size_t i = 0; i < m_cameras.size(); ++i) {
+        CU3VDevice& camera = *m_cameras[i];
+        CameraReport& entry = *report.Find(m_reportIds[i]);
+        std::int32_t code = StatusCode::kNone;
+        std::wstring text;
+        camera.GetStatus(code, text);
+        entry.statusCode = code;
+        entry.status = platform::WideToUtf8(text);
+        entry.ran = camera.IsUpgradeStarted() || code != StatusCode::kNone;
+        entry.wroteFlash = camera.HasWrittenFlash();
+        entry.seconds = camera.GetBurnTime().GetElapsedSeconds();
+        if (code != StatusCode::kSuccess) {
+            const std::wstring failure = camera.GetFailureText();
+            entry.failureText = platform::WideToUtf8(failure.empty() ? camera.GetErrorText() : failure);
+        }
+    }
+}
+
+void CUpgradeRun::__TakeReturnResults(RunReport& report) {
+    for (std::size_t i = 0; i < m_cameras.size(); ++i) {
+        CU3VDevice& camera = *m_cameras[i];
+        CameraReport& entry = *report.Find(m_reportIds[i]);
+        if (!entry.wroteFlash) continue;  // it did not restart: there is nothing to come back from
+        const bool back = HasReturned(camera, m_session.GetModels());
+        entry.back = back;
+        if (!back) continue;
+        // The polls refreshed the identity of a camera found again.
+        entry.versionAfter = CleanCameraText(camera.GetDeviceInfo().firmwareVersion,
+                                             sizeof(camera.GetDeviceInfo().firmwareVersion));
+        if (const auto after = GetBackAfter(camera.GetDeviceID()))
+            entry.totalSeconds = std::chrono::duration<double>(*after).count();
+        const std::string target = m_release.FirmwareVersionOf(entry.model);
+        if (!target.empty()) entry.verified = entry.versionAfter == target;
+    }
+}
+
+void CUpgradeRun::__TakeParameterResults(RunReport& report) {
+    for (std::size_t i = 0; i < m_reportIds.size(); ++i) {
+        CameraReport& entry = *report.Find(m_reportIds[i]);
+        const CameraParameters* camera = m_parameters.FindBySerial(m_serials[i]);
+        if (camera == nullptr) continue;
+        entry.parameterCopy = platform::WideToUtf8(camera->persistentCopy);
+        if (entry.parametersSaved != true) continue;
+        // A camera whose import never ran (the pass failed as a whole) did not get them back.
+        entry.parametersRestored = camera->imported && camera->imported->succeeded;
+        if (!*entry.parametersRestored)
+            entry.parametersText = camera->imported ? platform::WideToUtf8(camera->imported->Describe())
+                                                    : std::string("the import pass did not reach the camera");
+    }
 }
 
 void CUpgradeRun::__RecordRun(IUpgradeRunObserver& observer) {

@@ -90,8 +90,14 @@ public:
     std::int32_t GetStatusCode() const { return m_status.GetCode(); }
     void GetStatus(std::int32_t& code, std::wstring& text) const { m_status.Get(code, text); }
     std::wstring GetErrorText() const { return m_error.GetErrorText(); }
+    // The error record as the last worker's failing step left it, before its
+    // clean-up (leaving upgrade mode) rewrote the record; empty after a success.
+    std::wstring GetFailureText() const { return m_failureText.GetErrorText(); }
 
     const std::string& GetDeviceID() const { return m_deviceId; }
+    // The serial number the producer lists for the camera, read before it is
+    // opened; empty when the producer does not say.
+    const std::string& GetProducerSerial() const { return m_producerSerial; }
     bool IsOpened() const { return m_opened.load(); }
     // The producer's answer to the last open request (GC_ERR_SUCCESS before any).
     gentl::GC_ERROR GetOpenResult() const { return m_openResult.load(); }
@@ -142,11 +148,13 @@ private:
     DeviceInfo m_deviceInfo{};
     gentl::DEV_HANDLE m_hDevice = nullptr;
     std::string m_deviceId;
+    std::string m_producerSerial;
     gentl::PORT_HANDLE m_hPort = nullptr;
     CResult m_status;
     CBurnTime m_burnTime;
     CBurnProgress m_burnProgress;
     CError m_error;
+    CError m_failureText;
     std::atomic<bool> m_running{false};
     std::atomic<bool> m_opened{false};
     std::atomic<gentl::GC_ERROR> m_openResult{gentl::GC_ERR_SUCCESS};

@@ -68,6 +68,18 @@ private:
     std::wstring m_paramFilePath;
 };
 
+// Which of the cameras the SDK lists a parameter pass covers: those whose entry
+// names one of these serial numbers. An entry without a serial number cannot
+// be told apart from the cameras asked for, so it is always covered.
+struct ParameterScope {
+    std::vector<std::string> serials;
+    bool Covers(const std::string& serial) const;
+};
+
+// The export pass (see below). With a scope, it and the import pass after it
+// cover only the cameras the scope names.
+bool ExportUserParams(CAPIDeviceManager& manager, std::optional<ParameterScope> scope = std::nullopt);
+
 class CAPIDeviceManager {
 public:
     CAPIDeviceManager() = default;
@@ -78,6 +90,8 @@ public:
     CAPIDeviceManager& operator=(const CAPIDeviceManager&) = delete;
 
     bool InitEnvironment();
+    // Lists the cameras and opens each one the pass covers (every camera when
+    // the manager has no scope); the others are neither opened nor listed.
     bool UpdateDeviceList();
     void CloseAllDevices();
     // Closes the SDK (ordinal 101); the library itself stays loaded.
@@ -99,9 +113,11 @@ public:
     CameraParameters& RecordFor(const CAPIDevice& device);
     bool HasExportResults() const { return m_exportRan; }
     void ForgetResults();
+    // The cameras the passes cover until the next export pass without one.
+    void SetScope(std::optional<ParameterScope> scope) { m_scope = std::move(scope); }
 
 private:
-    friend bool ExportUserParams(CAPIDeviceManager& manager);
+    friend bool ExportUserParams(CAPIDeviceManager& manager, std::optional<ParameterScope> scope);
     std::wstring DescribeStatus(std::int32_t status) const;
 
     CError m_error;
@@ -110,6 +126,7 @@ private:
     std::vector<unsigned char> m_infoBuffer;
     std::vector<CameraParameters> m_cameras;
     bool m_exportRan = false;
+    std::optional<ParameterScope> m_scope;
     int m_failedOrdinal = 0;
     std::int32_t m_failedStatus = 0;
 };
@@ -120,7 +137,7 @@ private:
 // and the manager's error text says why; single cameras' failures are in
 // GetCameraParameters(). After an export pass, the import pass loads only the
 // cameras whose export succeeded; without one, every listed camera.
-bool ExportUserParams(CAPIDeviceManager& manager);
+bool ExportUserParams(CAPIDeviceManager& manager, std::optional<ParameterScope> scope);
 bool ImportUserParams(CAPIDeviceManager& manager);
 
 // Loading given parameter files back into cameras picked by serial number,

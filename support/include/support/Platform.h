@@ -121,8 +121,11 @@ private:
 std::wstring LibraryFileName(const std::wstring& name);
 
 // ---- Debugger output ------------------------------------------------------
-// Linux has no debugger channel; the text goes to standard error.
+// Linux has no debugger channel; the text goes to standard error, unless the
+// program turned that off (flashwright-cli does, but for -v: its standard
+// error is for people and scripts). On Windows the debugger gets it either way.
 void OutputDebugText(const std::wstring& text);
+void SetDebugOutputToStandardError(bool enabled);
 
 // ---- Message pump ---------------------------------------------------------
 // The user-interface toolkit installs a hook that dispatches pending window
@@ -173,6 +176,10 @@ public:
     static std::unique_ptr<InstanceLock> Acquire(const std::wstring& program, std::wstring& refusal);
     // Where the lock file lives; empty when no private place can be named.
     static std::wstring LockFilePath();
+    // The process id the lock file names when that process still runs; 0 when
+    // the file names none or names a process that has ended. Reads only: it
+    // never takes the lock, so it cannot turn a starting program away.
+    static std::uint32_t RunningHolder();
 
 private:
     explicit InstanceLock(std::intptr_t native) : m_native(native) {}

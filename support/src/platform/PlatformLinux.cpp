@@ -276,7 +276,14 @@ std::wstring LibraryFileName(const std::wstring& name) { return L"lib" + name + 
 
 // ---- Debugger output ------------------------------------------------------
 
+namespace {
+std::atomic<bool> g_debugOutputToStandardError{true};
+}  // namespace
+
+void SetDebugOutputToStandardError(bool enabled) { g_debugOutputToStandardError.store(enabled); }
+
 void OutputDebugText(const std::wstring& text) {
+    if (!g_debugOutputToStandardError.load()) return;
     std::string line = WideToAnsi(text);
     line.push_back('\n');
     std::fwrite(line.data(), 1, line.size(), stderr);
@@ -619,6 +626,21 @@ std::unique_ptr<InstanceLock> InstanceLock::Acquire(const std::wstring& program,
         [[maybe_unused]] const ssize_t written = ::pwrite(fd, record.data(), record.size(), 0);
     }
     return std::unique_ptr<InstanceLock>(new InstanceLock(fd));
+}
+
+std::uint32_t InstanceLock::RunningHolder() {
+    const std::wstring widePath = LockFilePath();
+    if (widePath.empty()) return 0;
+    const int fd = ::open(ToNativePath(widePath).c_str(), O_RDONLY | O_NOFOLLOW | O_CLOEXEC);
+    if (fd < 0) return 0;
+    char buffer[32] = {};
+    const ssize_t n = ::pread(fd, buffer, sizeof buffer - 1, 0);
+    ::close(fd);
+    if (n <= 0) return 0;
+    const unsigned long pid = std::strtoul(buffer, nullptr, 10);
+    if (pid == 0 || pid > 0x7FFFFFFFul) return 0;
+    // A process of another user answers EPERM: it exists, but cannot hold our lock.
+    return ::kill(static_cast<pid_t>(pid), 0) == 0 ? static_cast<std::uint32_t>(pid) : 0;
 }
 
 // ---- Stop requests ----------------------------------------------------------

@@ -15,7 +15,9 @@
 
 #include <algorithm>
 #include <atomic>
+#include <cstdio>
 #include <csignal>
+#include <cstdlib>
 #include <cstring>
 #include <cwchar>
 #include <mutex>
@@ -344,9 +346,21 @@ std::wstring LibraryFileName(const std::wstring& name) { return name + L".dll"; 
 
 // ---- Debugger output ------------------------------------------------------
 
+// The debugger gets the text either way; standard error never does unless
+// asked, as the Linux default would have it.
+namespace {
+std::atomic<bool> g_debugOutputToStandardError{false};
+}  // namespace
+
+void SetDebugOutputToStandardError(bool enabled) { g_debugOutputToStandardError.store(enabled); }
+
 void OutputDebugText(const std::wstring& text) {
     const std::wstring line = text + L"\n";
     ::OutputDebugStringW(line.c_str());
+    if (!g_debugOutputToStandardError.load()) return;
+    const std::string bytes = WideToUtf8(line);
+    std::fwrite(bytes.data(), 1, bytes.size(), stderr);
+    std::fflush(stderr);
 }
 
 // ---- Message pump ---------------------------------------------------------
@@ -603,6 +617,28 @@ std::unique_ptr<InstanceLock> InstanceLock::Acquire(const std::wstring& program,
     if (::SetFilePointerEx(file, zero, nullptr, FILE_BEGIN) && ::SetEndOfFile(file))
         WriteAll(file, record.data(), record.size());
     return std::unique_ptr<InstanceLock>(new InstanceLock(reinterpret_cast<std::intptr_t>(file)));
+}
+
+std::uint32_t InstanceLock::RunningHolder() {
+    const std::wstring path = LockFilePath();
+    if (path.empty()) return 0;
+    HANDLE file = ::CreateFileW(path.c_str(), GENERIC_READ, FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE,
+                                nullptr, OPEN_EXISTING, FILE_ATTRIBUTE_NORMAL | FILE_FLAG_OPEN_REPARSE_POINT, nullptr);
+    if (file == INVALID_HANDLE_VALUE) return 0;
+    char buffer[32] = {};
+    DWORD got = 0;
+    OVERLAPPED start{};
+    const bool read = ::ReadFile(file, buffer, sizeof buffer - 1, &got, &start) && got > 0;
+    ::CloseHandle(file);
+    if (!read) return 0;
+    const unsigned long pid = std::strtoul(buffer, nullptr, 10);
+    if (pid == 0) return 0;
+    HANDLE process = ::OpenProcess(PROCESS_QUERY_LIMITED_INFORMATION, FALSE, static_cast<DWORD>(pid));
+    if (process == nullptr) return 0;
+    DWORD exitCode = 0;
+    const bool running = ::GetExitCodeProcess(process, &exitCode) && exitCode == STILL_ACTIVE;
+    ::CloseHandle(process);
+    return running ? static_cast<std::uint32_t>(pid) : 0;
 }
 
 // ---- Stop requests ---------------------------------------------------------

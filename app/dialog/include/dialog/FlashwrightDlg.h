@@ -12,11 +12,11 @@
 #include <vector>
 
 #include "run/CameraRows.h"
+#include "run/RunReport.h"
 #include "run/UpgradeRun.h"
 
 class CAPIDeviceManager;
 class CCameraSession;
-class CHistoryRecorder;
 class CCloseSignalBridge;
 class CDeviceManager;
 class CU3VDevice;
@@ -127,6 +127,7 @@ private:
     void OnImportFailed(const std::wstring& text) override;
     void OnParametersRestored() override;
     void OnRecordFailed(const std::wstring& text) override;
+    void OnHistoryFailed(const std::wstring& text) override;
 
     // An earlier run left parameters unrestored: asks whether to restore them now.
     void __OfferUnfinishedRestore();
@@ -156,16 +157,23 @@ private:
     void __SetPhase(RunPhase phase, const std::wstring& text);
     void __RefreshWritingPhase();
     void __RefreshRestartPhase();
-    // The rows of the run after the refill: not back, verified or not.
-    void __MarkRunResults();
+    // The rows of the run as its report tells them: outcome, burn time, and
+    // the firmware cell of a camera that came back, verified or not.
+    void __ShowRunResults();
+    // The identity cells of a camera the list cannot open any more, as it was.
+    void __ShowIdentity(int nItem, CU3VDevice& camera);
     // The keyboard filter in front of every key the dialog's controls receive.
     // True when the key is swallowed.
     bool __PreTranslateKey(QWidget* target, QKeyEvent* event);
     // A close request while a run is in progress is refused; true when refused.
     bool __RefuseCloseDuringRun();
     void __OnCloseSignal(int signalNumber);
-    void __MessageBox(const QString& text);
+    // Every box the window shows; onClosed runs once it is closed.
+    void __MessageBox(const QString& text, std::function<void()> onClosed = {});
     void __MessageBox(const std::wstring& text);
+    // Shows a box or window of the program, deleted when closed: modal with a
+    // loop of its own outside a run, window-modal without one during a run.
+    void __ShowModal(QDialog* dialog, std::function<void()> onClosed = {});
     // Start-up and "Update Devices" failures: message, then the process ends.
     [[noreturn]] void __FailAndExit(const std::wstring& text);
     QPushButton* __Button(int id) const;
@@ -193,9 +201,9 @@ private:
     // The Status column's own width (the template's or the user's), before it fills the room.
     int m_statusColumnWidth = 100;
     bool m_fillingStatusColumn = false;
-    // The run's record while it goes on, and when it began.
-    CHistoryRecorder* m_recorder = nullptr;
-    std::chrono::steady_clock::time_point m_runStart{};
+    // The last run's report, which its rows and summary render.
+    std::unique_ptr<RunReport> m_report;
+    bool m_historyFailureShown = false;
     // The rows of the run as it began, with their cameras' device ids.
     std::vector<std::pair<int, std::string>> m_runRows;
     // From "Begin Upgrade" to the end of the import pass: the window stays.

@@ -39,7 +39,7 @@ private:
     QLabel* m_status = nullptr;
     QPushButton* m_saveButton = nullptr;
     QPushButton* m_closeButton = nullptr;
-    std::vector<HistoryRecord> m_records;
+    std::vector<RunReport> m_records;
 
     static SaveFileChooser s_chooser;
 };

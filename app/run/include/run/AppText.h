@@ -46,6 +46,9 @@ inline constexpr const wchar_t* kPhaseRestarting = L"Waiting for %d camera%ls to
 inline constexpr const wchar_t* kPhaseRestoring = L"Restoring user parameters...";
 inline constexpr const wchar_t* kRowRestarting = L"Restarting...";
 inline constexpr const wchar_t* kRowNotBack = L"Not back";
+// A camera found again while others are still awaited: its outcome follows
+// once the wait and the parameter restore are over.
+inline constexpr const wchar_t* kRowBack = L"Back";
 // The firmware cell of a camera that came back: the release's version, or not.
 inline constexpr const wchar_t* kVerifiedMark = L" \u2714";
 inline constexpr const wchar_t* kNotVerifiedFormat = L"Not verified: %ls (expected %ls)";

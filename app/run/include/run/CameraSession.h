@@ -5,10 +5,12 @@
 
 #include <chrono>
 #include <functional>
+#include <optional>
 #include <string>
 #include <vector>
 
-class CAPIDeviceManager;
+#include "sdk/APIDeviceManager.h"
+
 class CDeviceManager;
 class CU3VDevice;
 
@@ -37,10 +39,23 @@ struct RunTiming {
     std::chrono::milliseconds rebootTimeout{21000};
 };
 
-// The default timing with the environment's reboot allowance (seconds from 0
-// to 600) and reboot timeout (more than 0 up to 86400 s); a value that is not
-// a plain number within those bounds is ignored.
-RunTiming RunTimingFromEnvironment();
+// A number of seconds as an option or environment variable gives it: the
+// whole text a plain finite decimal number within the bounds. Anything else
+// (empty, "nan", "inf", "5s", a number out of range) is refused with the reason.
+struct SecondsBounds {
+    double least;
+    double most;
+    bool leastIncluded;
+};
+inline constexpr SecondsBounds kRebootAllowanceBounds{0.0, 600.0, true};
+inline constexpr SecondsBounds kRebootTimeoutBounds{0.0, 86400.0, false};
+std::optional<double> ParseSeconds(const std::string& text, const SecondsBounds& bounds, std::string& reason);
+
+// The default timing with the environment's reboot allowance
+// (FLASHWRIGHT_REBOOT_ALLOWANCE, seconds from 0 to 600) and reboot timeout
+// (FLASHWRIGHT_REBOOT_TIMEOUT, more than 0 up to 86400 s). A variable that is
+// set but not such a number is refused: false, with a text naming it.
+bool RunTimingFromEnvironment(RunTiming& timing, std::wstring& error);
 
 // Older installations of the camera maker's runtime set their own variable
 // names; the GenICam libraries read the versioned ones. Copies each older
@@ -56,14 +71,16 @@ enum class EStartScope {
 // The step a start-up failed in, with the text to show; for the temporary
 // folder, the reason only (each front end words that failure its own way).
 struct StartFailure {
-    enum class EStep { kNone, kTemporaryFolder, kExportPass, kProducer, kModelList };
+    // kEnvironment: a setting of the environment cannot be used (a usage error).
+    enum class EStep { kNone, kEnvironment, kTemporaryFolder, kExportPass, kProducer, kModelList };
     EStep step = EStep::kNone;
     std::wstring text;
 };
 
 class CCameraSession {
 public:
-    // The run timing starts as RunTimingFromEnvironment().
+    // The run timing starts as RunTimingFromEnvironment(); a variable it
+    // refuses makes Start fail at its first step, before anything is touched.
     CCameraSession(CDeviceManager& devices, CAPIDeviceManager& parameters);
 
     // Start-up, the same for both front ends: the runtime's variables mirrored,
@@ -75,11 +92,13 @@ public:
     // enumeration itself is not examined.
     bool Start(EStartScope scope, const std::function<void()>& frontEndStep, StartFailure& failure);
     // "Update Devices": the producer released (every camera record goes), then
-    // export pass, producer and enumeration again. The model list stays.
-    bool Refresh(std::wstring& errorText);
+    // export pass, producer and enumeration again. The model list stays. With
+    // a scope, the export pass (and the import pass of the run after it)
+    // covers only those cameras.
+    bool Refresh(std::wstring& errorText, std::optional<ParameterScope> scope = std::nullopt);
 
     // The steps one at a time.
-    bool RunExportPass(std::wstring& errorText);
+    bool RunExportPass(std::wstring& errorText, std::optional<ParameterScope> scope = std::nullopt);
     bool LoadProducer(std::wstring& errorText);
     bool LoadModelList(std::wstring& errorText);
     void Enumerate();
@@ -104,4 +123,5 @@ private:
     CAPIDeviceManager& m_parameters;
     std::vector<std::wstring> m_models;
     RunTiming m_runTiming;
+    std::wstring m_environmentError;
 };

@@ -18,6 +18,10 @@ struct CameraRefresh {
     bool running = false;   // its worker thread still runs
     bool finished = false;  // the worker set its final status (not none, starting or burning)
     bool failed = false;    // finished with another status than success
+    // What the camera's row shows while the run goes on: the status, but for
+    // a camera whose worker succeeded after writing flash, "Restarting...": it
+    // reboots as it leaves upgrade mode, and is neither back nor verified yet.
+    std::wstring rowText;
 };
 
 // Adds the lap since the previous refresh to the camera's burn time while its

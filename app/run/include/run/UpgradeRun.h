@@ -1,7 +1,9 @@
 // One upgrade run, shared by the dialog and flashwright-cli: the configuration
 // file, the workers, the wait, the re-enumeration watcher, the producer
-// release, the parameter import pass and the clean-up. The front end does its
-// own work (rows, timer, messages, output) in the observer's hooks.
+// release, the parameter import pass and the clean-up. The run fills in its
+// report (run/RunReport.h) and keeps the upgrade history; the front end does
+// its own work (rows, timer, messages, output) in the observer's hooks and
+// renders the report.
 #pragma once
 
 #include <atomic>
@@ -14,6 +16,7 @@
 #include <vector>
 
 #include "run/CameraSession.h"
+#include "run/RunReport.h"
 
 class CAPIDeviceManager;
 class CBurnPlanSet;
@@ -41,10 +44,13 @@ public:
     virtual void OnProducerReleased() {}
     // The import pass failed as a whole; text is the parameter manager's error text.
     virtual void OnImportFailed(const std::wstring& /*text*/) {}
-    // The import pass is over: the parameter manager holds each camera's result.
+    // The import pass is over and the report is final: every outcome decided,
+    // the history written.
     virtual void OnParametersRestored() {}
     // The unfinished-run record could not be written or updated.
     virtual void OnRecordFailed(const std::wstring& /*text*/) {}
+    // The upgrade history could not be written; text says why. The run goes on.
+    virtual void OnHistoryFailed(const std::wstring& /*text*/) {}
 };
 
 class CUpgradeRun {
@@ -61,9 +67,12 @@ public:
         kConfigWriteFailed,  // Config.ini cannot be written: nothing started
     };
 
-    // Upgrades the cameras (in the given order, the front end's row order).
-    // Returns after the import pass; the camera pointers are invalid by then.
-    EResult Run(const std::vector<CU3VDevice*>& cameras, IUpgradeRunObserver& observer);
+    // Upgrades the cameras (in the given order, the front end's row order)
+    // and fills in their entries of the report (added when the front end did
+    // not). Returns after the import pass with the report final; the camera
+    // pointers are invalid by then. Without cameras nothing is touched: the
+    // report (its held-back cameras) is only completed and recorded.
+    EResult Run(const std::vector<CU3VDevice*>& cameras, RunReport& report, IUpgradeRunObserver& observer);
 
     // The rule by which a camera counts as back after the run: it took part,
     // was found again and opened, and its model is still supported.
@@ -102,6 +111,13 @@ private:
     };
 
     void __StartWorkers(const std::shared_ptr<CBurnPlanSet>& plans);
+    // The report's entries for the run's cameras, and what the workers and
+    // the wait left in the camera records, taken while the records exist.
+    void __ReportCameras(RunReport& report);
+    void __TakeWorkerResults(RunReport& report);
+    void __TakeReturnResults(RunReport& report);
+    void __TakeParameterResults(RunReport& report);
+    void __Record(RunReport& report, IUpgradeRunObserver& observer);
     void __WaitForWorkers();
     void __WatchReenumeration();
     static unsigned int __WatcherProc(void* run);
@@ -116,6 +132,11 @@ private:
     const CCameraSession& m_session;
     RunTiming m_timing;
     std::vector<CU3VDevice*> m_cameras;
+    // Per camera of the run: its report entry's device id and the serial
+    // number the parameter records are matched by, kept past the records.
+    std::vector<std::string> m_reportIds;
+    std::vector<std::string> m_serials;
+    package::ReleaseInfo m_release;
     std::vector<std::string> m_recordedSerials;  // the entries this run added
     std::atomic<bool> m_watcherRunning{false};
     std::atomic<int> m_pollCount{0};
