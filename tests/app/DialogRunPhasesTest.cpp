@@ -8,6 +8,7 @@
 #include <QTimer>
 
 #include <map>
+#include <set>
 
 #include "DialogFixture.h"
 
@@ -39,6 +40,7 @@ TEST_F(DialogRunPhasesTest, RunWithALostAndAnUnverifiedCameraShowsEveryPhaseInOr
     // the lost camera was awaited.
     std::map<int, std::vector<int>> bars;
     std::vector<QString> restartLines, lostRowStatus, lostRowTime;
+    std::set<QString> statusesDuringTheRun;
     QTimer sampler;
     sampler.setInterval(5);
     QObject::connect(&sampler, &QTimer::timeout, [&] {
@@ -46,6 +48,8 @@ TEST_F(DialogRunPhasesTest, RunWithALostAndAnUnverifiedCameraShowsEveryPhaseInOr
             const int bar = List()->GetItemProgress(row, CFlashwrightDlg::kColumnStatus);
             if (bar >= 0) bars[row].push_back(bar);
         }
+        if (current == Phase::kWriting || current == Phase::kRestarting)
+            for (int row = 0; row < 3; ++row) statusesDuringTheRun.insert(Cell(row, CFlashwrightDlg::kColumnStatus));
         if (current == Phase::kRestarting) {
             restartLines.push_back(PhaseLabel()->text());
             lostRowStatus.push_back(Cell(1, CFlashwrightDlg::kColumnStatus));
@@ -91,14 +95,24 @@ TEST_F(DialogRunPhasesTest, RunWithALostAndAnUnverifiedCameraShowsEveryPhaseInOr
         EXPECT_EQ(lostRowTime[i], lostTimeWhenWritten);
     }
 
-    // After the run: the lost camera says so, the others' firmware cells say
-    // whether they run the release, and the summary counts each kind.
+    // No camera was called a success before it was back with the release and
+    // its parameters: a written camera restarts, then it is back.
+    EXPECT_EQ(statusesDuringTheRun.count("Success"), 0u);
+    EXPECT_EQ(statusesDuringTheRun.count("Restarting..."), 1u);
+
+    // After the run: the lost camera says so and keeps its identity, the
+    // others' firmware cells say whether they run the release, and the summary
+    // counts each kind.
     EXPECT_EQ(Cell(0, CFlashwrightDlg::kColumnStatus), "Success");
     EXPECT_EQ(Cell(0, CFlashwrightDlg::kColumnFirmwareVersion), QString::fromUtf8("V01.03.002.001:V01.06 \u2714"));
     EXPECT_EQ(Cell(1, CFlashwrightDlg::kColumnStatus), "Not back");
     EXPECT_EQ(List()->GetItemTextColor(1, CFlashwrightDlg::kColumnStatus), QColor(Qt::red));
     EXPECT_EQ(Cell(1, CFlashwrightDlg::kColumnTime), lostTimeWhenWritten);
-    EXPECT_EQ(Cell(2, CFlashwrightDlg::kColumnStatus), "Success");
+    EXPECT_EQ(Cell(1, CFlashwrightDlg::kColumnSerialNumber), "B0002");
+    EXPECT_EQ(Cell(1, CFlashwrightDlg::kColumnGuid), "GB00020000000000");
+    EXPECT_EQ(Cell(1, CFlashwrightDlg::kColumnFirmwareVersion), "V01.03.001.002:V01.05");
+    EXPECT_EQ(Cell(2, CFlashwrightDlg::kColumnStatus), "Not verified");
+    EXPECT_EQ(List()->GetItemTextColor(2, CFlashwrightDlg::kColumnStatus), QColor(Qt::red));
     EXPECT_EQ(Cell(2, CFlashwrightDlg::kColumnFirmwareVersion),
               "Not verified: V01.03.001.999:V01.06 (expected V01.03.002.001:V01.06)");
     EXPECT_EQ(List()->GetItemTextColor(2, CFlashwrightDlg::kColumnFirmwareVersion), QColor(Qt::red));

@@ -102,13 +102,13 @@ TEST(CameraCliTest, ListShowsIdentityTargetAndState) {
             EXPECT_TRUE(sim.Events({.deviceId = id, .call = call}).empty()) << id << call;
     ExpectProducerReleased(sim);
 
-    // The table names a camera whose serial cannot be read by its device id;
-    // -v adds the error records' texts.
+    // The table names a camera that cannot be opened by the serial number the
+    // producer lists; -v adds the error records' texts.
     const ProcessResult table = RunCli("list -v");
     ASSERT_EQ(table.exitCode, 0);
     EXPECT_NE(table.out.find("ORV-2C-L  A1"), std::string::npos) << table.out;
-    EXPECT_NE(table.out.find("SIM-C3"), std::string::npos) << table.out;
-    EXPECT_NE(table.err.find("SIM-D4: {-1004}{CU3VDevice::OpenDevice:line[251]}"), std::string::npos) << table.err;
+    EXPECT_NE(table.out.find("ORV-2M    C3"), std::string::npos) << table.out;
+    EXPECT_NE(table.err.find("D4: {-1004}{CU3VDevice::OpenDevice:line[251]}"), std::string::npos) << table.err;
     EXPECT_EQ(RunCli("list").err, "");
 }
 
@@ -150,7 +150,8 @@ TEST(CameraCliTest, UpgradeReportsEachCameraAndItsExitStatus) {
     EXPECT_GE(runs[0]["seconds"].get<double>(), 0.0);
     EXPECT_EQ(runs[1]["status_code"], 22);
     EXPECT_EQ(runs[1]["status"], "Burning the firmware failed");
-    EXPECT_EQ(runs[1]["returned"], true);
+    EXPECT_EQ(runs[1]["outcome"], "failed");
+    EXPECT_EQ(runs[1]["back"], true);
     EXPECT_EQ(runs[1]["firmware_version"], "V01.03.001.002:V01.05");
     EXPECT_FALSE(std::filesystem::exists(RunConfigFile()));
     ExpectProducerReleased(sim);
@@ -184,9 +185,11 @@ TEST(CameraCliTest, RebootTimeoutBoundsTheWaitForACameraThatNeverReturns) {
     ASSERT_EQ(result.exitCode, 1) << result.err;
     const json runs = json::parse(result.out);
     ASSERT_EQ(runs.size(), 2u);
-    EXPECT_EQ(runs[0]["returned"], true);
+    EXPECT_EQ(runs[0]["back"], true);
     EXPECT_EQ(runs[1]["status"], "Success");
-    EXPECT_EQ(runs[1]["returned"], false);
+    EXPECT_EQ(runs[1]["back"], false);
+    EXPECT_EQ(runs[1]["outcome"], "not-back");
+    EXPECT_EQ(runs[1]["result"], "Not back");
     EXPECT_GE(took, std::chrono::milliseconds(1500));
     EXPECT_LT(took, std::chrono::seconds(8)) << "the default bound is 21 s";
 

@@ -150,7 +150,8 @@ TEST(CliHistoryTest, EachRunLeavesOneRecordWithEveryCameraAndItsVersions) {
     EXPECT_EQ(b2["model"], "ORV-2M");
     EXPECT_EQ(b2["device_id"], "SIM-B2");
     EXPECT_EQ(b2["version_before"], "V01.03.001.002:V01.05");
-    EXPECT_EQ(b2["version_after"], kReleaseFirmware);
+    EXPECT_EQ(b2["firmware_version"], kReleaseFirmware);
+    EXPECT_EQ(b2["outcome"], "upgraded");
     EXPECT_EQ(b2["status_code"], 0);
     EXPECT_EQ(b2["back"], true);
     EXPECT_EQ(b2["verified"], true);
@@ -159,7 +160,8 @@ TEST(CliHistoryTest, EachRunLeavesOneRecordWithEveryCameraAndItsVersions) {
     EXPECT_EQ(c3["status"], "Burning the FPGA failed");
     EXPECT_EQ(c3["version_before"], "V01.03.001.002:V01.05");
     // It came back with its old firmware, which is not the package's.
-    EXPECT_EQ(c3["version_after"], "V01.03.001.002:V01.05");
+    EXPECT_EQ(c3["firmware_version"], "V01.03.001.002:V01.05");
+    EXPECT_EQ(c3["outcome"], "failed");
     EXPECT_EQ(c3["verified"], false);
 
     // One camera's history, by serial or device id; --since filters by start.
