@@ -107,7 +107,9 @@ std::vector<CU3VDevice*> CCameraRows::SelectNamed(const std::vector<std::string>
         for (std::size_t i = 0; i < m_rows.size() && found < 0; ++i) {
             CU3VDevice* camera = CameraAt(static_cast<int>(i));
             if (camera == nullptr) continue;
-            const bool serialMatches = camera->IsOpened() && FieldText(camera->GetDeviceInfo().serialNumber) == name;
+            // A camera that cannot be opened is known by the serial number its producer lists.
+            const bool serialMatches = camera->IsOpened() ? FieldText(camera->GetDeviceInfo().serialNumber) == name
+                                                          : !name.empty() && camera->GetProducerSerial() == name;
             if (serialMatches || camera->GetDeviceID() == name) found = static_cast<int>(i);
         }
         if (found < 0) {
