@@ -420,17 +420,15 @@ void AddCameraCommands(CLI::App& app) {
     auto* upgrade = app.add_subcommand(
         "upgrade",
         "Upgrade eligible cameras from the embedded package, all at once, wait for them to come back and restore "
-        "their user parameters. Every SERIAL (serial number or device id) is matched before anything is written. "
-        "Cameras that already report the package's version are skipped unless --reinstall is given. The table and "
-        "JSON say per camera whether it came back (BACK, back), whether it then reported the package's release "
-        "version (VERIFIED, verified: true, false, or null when it did not come back, did not write or the release "
-        "names no version), its burn time (SECONDS) and the seconds from the start of the writing until it was back "
-        "(TOTAL, total_seconds). Exit status: 0 "
-        "when every camera upgraded succeeded, came back and was verified (with --dry-run: passed every check), 1 "
-        "otherwise, 2 "
-        "when a SERIAL matched no eligible camera or every camera selected is up to date. A camera whose user "
-        "parameters cannot be saved is not upgraded (row \"User parameters not saved\") unless "
-        "--allow-parameter-loss is given.");
+        "their user parameters. Every SERIAL (serial number or device id) is matched before anything is written; "
+        "with --all every attached camera gets a row. Cameras that already report the package's version are "
+        "skipped unless --reinstall is given. A camera whose user parameters cannot be saved is not upgraded (row "
+        "\"User parameters not saved\") unless --allow-parameter-loss is given. The table and JSON give each "
+        "camera's outcome and result (STATUS: \"Success\" only when it came back with the release's version and "
+        "got its parameters back), whether it came back (BACK), was verified (VERIFIED), its burn time (SECONDS), "
+        "the seconds until it was back (TOTAL) and its parameters (see RUN REPORT in the manual page). Exit status: "
+        "0 when every camera asked for was upgraded (with --dry-run: passed every check), 1 when any was not, 2 "
+        "when a SERIAL matched no eligible camera or every camera selected is up to date.");
     auto options = std::make_shared<UpgradeOptions>();
     auto* all = upgrade->add_flag("--all", options->all, "Every eligible camera");
     auto* serials = upgrade->add_option("serials", options->serials, "Serial numbers or device ids of the cameras");

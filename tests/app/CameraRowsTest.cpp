@@ -210,8 +210,8 @@ TEST_F(CameraRowsTest, NamedCamerasAreMatchedBySerialOrDeviceIdInTheOrderFirstNa
     } expected[] = {
         {"nothing", ENameProblem::kNoCamera, -1},
         {"A0002", ENameProblem::kUnsupported, 1},
-        // A camera that did not open has no serial number to match, only its device id.
-        {"A0003", ENameProblem::kNoCamera, -1},
+        // A camera that did not open is found by the serial number its producer lists.
+        {"A0003", ENameProblem::kNotOpened, 2},
         {"SIM-A0003", ENameProblem::kNotOpened, 2},
         {"SIM-A0004", ENameProblem::kInUse, 3},
     };

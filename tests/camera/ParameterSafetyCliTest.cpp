@@ -68,6 +68,12 @@ TEST(ParameterSafetyCliTest, CameraWithoutABackupIsNotFlashedUnlessTheUserAllows
     }
     EXPECT_NE(result.err.find("B2: the user parameters could not be saved (ordinal 700 failed"), std::string::npos)
         << result.err;
+    // The history keeps the held-back camera with the run, under the same names as the JSON above.
+    const json history = json::parse(RunCli("history --json B2").out);
+    ASSERT_EQ(history.size(), 1u);
+    ASSERT_EQ(history[0]["cameras"].size(), 1u);
+    EXPECT_EQ(history[0]["cameras"][0], ResultOf(results, "B2"));
+    EXPECT_EQ(json::parse(RunCli("history --json").out)[0]["summary"]["held_back"], 2);
 
     // With consent the camera is upgraded; its row says the parameters were not saved.
     const ProcessResult allowed = RunCli("upgrade B2 --allow-parameter-loss");
@@ -195,6 +201,17 @@ TEST(ParameterSafetyCliTest, RunKilledDuringTheRebootWaitIsRecoveredFromTheRecor
     const json record = json::parse(ReadText(sim.UnfinishedRunRecord()));
     ASSERT_EQ(record["cameras"].size(), 1u);
     const std::string copy = record["cameras"][0]["copy"];
+
+    // The history keeps the killed run, as interrupted, with what it knew: A1 wrote its flash.
+    const ProcessResult history = RunCli("history --json A1");
+    ASSERT_EQ(history.exitCode, 0) << history.err;
+    const json runs = json::parse(history.out);
+    ASSERT_EQ(runs.size(), 1u);
+    EXPECT_EQ(runs[0]["state"], "interrupted");
+    EXPECT_EQ(runs[0]["cameras"][0]["wrote_flash"], true);
+    EXPECT_EQ(runs[0]["cameras"][0]["outcome"], "pending");
+    EXPECT_EQ(runs[0]["cameras"][0]["result"], "Interrupted");
+    EXPECT_NE(RunCli("history").out.find("cli   interrupted  A1"), std::string::npos) << RunCli("history").out;
 
     // The next start says so; an export pass does not make it forget the record.
     ProcessResult exported;

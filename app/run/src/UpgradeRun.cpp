@@ -410,24 +410,3 @@ std::optional<std::chrono::milliseconds> CUpgradeRun::GetBackAfter(const std::st
 bool CUpgradeRun::HasReturned(CU3VDevice& camera, const std::vector<std::wstring>& models) {
     return camera.IsUpgradeStarted() && CCameraRows::IsEligible(camera, models);
 }
-
-std::vector<const CameraParameters*> UnrestoredCameras(const CAPIDeviceManager& parameters) {
-    std::vector<const CameraParameters*> cameras;
-    for (const CameraParameters& camera : parameters.GetCameraParameters()) {
-        if (camera.exported && camera.exported->succeeded && !(camera.imported && camera.imported->succeeded))
-            cameras.push_back(&camera);
-    }
-    return cameras;
-}
-
-std::wstring DescribeUnrestored(const std::vector<const CameraParameters*>& cameras) {
-    std::wstring text;
-    for (const CameraParameters* camera : cameras) {
-        if (!text.empty()) text += L"\n";
-        text += platform::AnsiToWide(camera->serial.empty() ? camera->identity : camera->serial) + L": ";
-        text += camera->imported ? camera->imported->Describe() : std::wstring(L"not attempted");
-        text += camera->persistentCopy.empty() ? std::wstring(L"; no persistent copy could be kept")
-                                               : L"; restore from " + camera->persistentCopy;
-    }
-    return text;
-}

@@ -24,12 +24,6 @@ class CDeviceManager;
 class CU3VDevice;
 struct CameraParameters;
 
-// The cameras whose parameters were saved by the export pass but not restored by
-// the import pass after it.
-std::vector<const CameraParameters*> UnrestoredCameras(const CAPIDeviceManager& parameters);
-// One line per camera: serial, what failed and the persistent copy to restore from.
-std::wstring DescribeUnrestored(const std::vector<const CameraParameters*>& cameras);
-
 class IUpgradeRunObserver {
 public:
     virtual ~IUpgradeRunObserver() = default;
