@@ -77,16 +77,37 @@ public:
         StopIfRequested();
     }
     // Before a run, as "Update Devices" does: the producer let go, the
-    // parameter export pass, then the producer and the cameras again.
-    void RefreshForUpgrade(const ParameterScope& scope) {
+    // parameter export pass of these cameras, then the producer and the
+    // cameras again. Returns the same cameras as found again; one that went
+    // away meanwhile is named in problems.
+    std::vector<CU3VDevice*> RefreshForUpgrade(const std::vector<CU3VDevice*>& cameras,
+                                               std::vector<std::string>& problems) {
+        ParameterScope scope;
+        std::vector<std::string> wanted;
+        for (CU3VDevice* camera : cameras) {
+            wanted.push_back(camera->GetDeviceID());
+            scope.serials.push_back(FieldText(camera->GetDeviceInfo().serialNumber));
+        }
         // The producer's release takes every camera record with it.
         m_rows.Release();
         std::wstring error;
         if (!m_session.Refresh(error, scope)) Fail(ExitStatus::kFailure, Narrow(error));
         m_rows.Fill(m_session.GetCameras(), m_session.GetModels());
         StopIfRequested();
+        std::vector<CU3VDevice*> found;
+        for (const std::string& deviceId : wanted) {
+            const int row = m_rows.FindDeviceId(deviceId);
+            if (!m_rows.IsEligible(row))
+                problems.push_back(deviceId + ": the camera went away before the upgrade began");
+            found.push_back(m_rows.CameraAt(row));
+        }
+        return found;
     }
-    EParameterBackup BackupOf(CU3VDevice& camera) const { return m_session.BackupOf(camera); }
+    void SetRebootTimeout(double seconds) {
+        RunTiming timing = m_session.GetRunTiming();
+        timing.rebootTimeout = std::chrono::milliseconds(std::llround(seconds * 1000.0));
+        m_session.SetRunTiming(timing);
+    }
 
     std::vector<CU3VDevice*> Cameras() const { return m_session.GetCameras(); }
     const std::vector<std::wstring>& Models() const { return m_session.GetModels(); }
@@ -97,7 +118,6 @@ public:
     // A row per camera of the last enumeration, as the dialog's list has them.
     CCameraRows& Rows() { return m_rows; }
     CCameraSession& Session() { return m_session; }
-    CAPIDeviceManager& Parameters() { return m_parameters; }
 
 private:
     CDeviceManager* m_devices;
@@ -161,9 +181,9 @@ void ListCameras(bool asJson) {
                             {"target_version", target},
                             {"state", CameraStateName(state)}});
         } else {
-            rows.push_back({Clean(info.modelName), CameraDisplayName(*camera), Clean(info.guid), Clean(info.deviceVersion),
-                            Clean(info.firmwareVersion), Clean(info.factoryVersion), Clean(info.xmlVersion), target,
-                            CameraStateName(state), status});
+            rows.push_back({Clean(info.modelName), CameraDisplayName(*camera), Clean(info.guid),
+                            Clean(info.deviceVersion), Clean(info.firmwareVersion), Clean(info.factoryVersion),
+                            Clean(info.xmlVersion), target, CameraStateName(state), status});
         }
     }
     if (asJson)
@@ -302,73 +322,30 @@ std::vector<CU3VDevice*> SelectCameras(CameraSession& session, const UpgradeOpti
     return selected;
 }
 
-void UpgradeCameras(const UpgradeOptions& options) {
-    if (!options.all && options.serials.empty()) throw CLI::RequiredError("--all or at least one SERIAL");
+[[noreturn]] void FailNamingProblems(const std::vector<std::string>& problems, const std::string& message) {
+    for (const std::string& problem : problems) std::cerr << "flashwright-cli: " << EscapeControls(problem) << '\n';
+    Fail(ExitStatus::kNothingToDo, message);
+}
 
-    // Which cameras, before anything is exported or written.
-    CameraSession session("upgrade");
-    if (options.rebootTimeoutSeconds) {
-        RunTiming timing = session.Session().GetRunTiming();
-        timing.rebootTimeout = std::chrono::milliseconds(std::llround(*options.rebootTimeoutSeconds * 1000.0));
-        session.Session().SetRunTiming(timing);
-    }
-    session.OpenForListing();
-    const package::ReleaseInfo release = LoadRelease();
-    std::vector<std::string> problems;
-    const std::vector<CU3VDevice*> selected = SelectCameras(session, options, problems);
-    if (!problems.empty()) {
-        for (const std::string& problem : problems) std::cerr << "flashwright-cli: " << EscapeControls(problem) << '\n';
-        Fail(ExitStatus::kNothingToDo, "nothing was written: every camera named must be attached and eligible");
-    }
-    RunReport report = BeginRunReport("cli", session.Cameras(), selected, session.Models(), release,
-                                      RunRequest{options.all, options.reinstall, options.dryRun});
-    const std::vector<CU3VDevice*> pending = PendingCameras(report, session.Cameras());
-    if (pending.empty()) {
-        // Nothing to upgrade: cameras up to date, or none that can be used.
-        if (report.Summary().cameras == 0) Fail(ExitStatus::kNothingToDo, "no eligible camera is attached");
-        PrintUpgradeRows(report, options.all, options.json);
-        if (report.ExitStatus() == ExitStatus::kNothingToDo)
-            Fail(ExitStatus::kNothingToDo, "every selected camera is up to date; --reinstall upgrades them again");
-        std::cerr << Narrow(DescribeRunSummary(report)) << '\n';
-        EndWith(report);
-    }
+void FailOnPackageConfig(package::ERunConfigResult result) {
+    if (result == package::ERunConfigResult::kResourceMissing)
+        Fail(ExitStatus::kFailure, Narrow(AppText::kParseResourceFailed));
+    if (result == package::ERunConfigResult::kWriteFailed)
+        Fail(ExitStatus::kFailure, Narrow(AppText::kCreateTempFileFailed));
+}
 
-    if (options.dryRun) {
-        CRunPackageConfig config;
-        switch (config.Result()) {
-            case package::ERunConfigResult::kResourceMissing:
-                Fail(ExitStatus::kFailure, Narrow(AppText::kParseResourceFailed));
-            case package::ERunConfigResult::kWriteFailed:
-                Fail(ExitStatus::kFailure, Narrow(AppText::kCreateTempFileFailed));
-            case package::ERunConfigResult::kWritten: break;
-        }
-        CheckWithoutWriting(report, pending);
-        PrintUpgradeRows(report, options.all, options.json);
-        if (report.ExitStatus() != ExitStatus::kSuccess) EndWith(report);
-        return;
-    }
+// The checks that write nothing, on the cameras a run would upgrade.
+void DryRun(RunReport& report, const std::vector<CU3VDevice*>& pending, const UpgradeOptions& options) {
+    CRunPackageConfig config;
+    FailOnPackageConfig(config.Result());
+    CheckWithoutWriting(report, pending);
+    PrintUpgradeRows(report, options.all, options.json);
+    if (report.ExitStatus() != ExitStatus::kSuccess) EndWith(report);
+}
 
-    // The run proper starts as the dialog's does: the parameter export pass
-    // (of these cameras only), then the producer and the cameras again.
-    ParameterScope scope;
-    std::vector<std::string> wanted;
-    for (CU3VDevice* camera : pending) {
-        wanted.push_back(camera->GetDeviceID());
-        scope.serials.push_back(FieldText(camera->GetDeviceInfo().serialNumber));
-    }
-    session.RefreshForUpgrade(scope);
-    std::vector<CU3VDevice*> cameras;
-    for (const std::string& deviceId : wanted) {
-        const int row = session.Rows().FindDeviceId(deviceId);
-        if (!session.Rows().IsEligible(row))
-            problems.push_back(deviceId + ": the camera went away before the upgrade began");
-        cameras.push_back(session.Rows().CameraAt(row));
-    }
-    if (!problems.empty()) {
-        for (const std::string& problem : problems) std::cerr << "flashwright-cli: " << EscapeControls(problem) << '\n';
-        Fail(ExitStatus::kNothingToDo, "nothing was written");
-    }
-
+// The run proper, on the cameras as found again after the export pass.
+void Run(CameraSession& session, RunReport& report, const std::vector<CU3VDevice*>& cameras,
+         const UpgradeOptions& options) {
     // A camera whose parameters could not be saved is not flashed unless the
     // user accepts losing them.
     const std::vector<CU3VDevice*> withoutBackup = NoteParameterBackups(report, session.Session(), cameras);
@@ -393,16 +370,46 @@ void UpgradeCameras(const UpgradeOptions& options) {
         outcome = run.Run(toRun, report, progress);
         progress.SetRun(nullptr);
     }
-    switch (outcome) {
-        case CUpgradeRun::EResult::kConfigMissing: Fail(ExitStatus::kFailure, Narrow(AppText::kParseResourceFailed));
-        case CUpgradeRun::EResult::kConfigWriteFailed:
-            Fail(ExitStatus::kFailure, Narrow(AppText::kCreateTempFileFailed));
-        case CUpgradeRun::EResult::kCompleted: break;
-    }
+    if (outcome == CUpgradeRun::EResult::kConfigMissing)
+        FailOnPackageConfig(package::ERunConfigResult::kResourceMissing);
+    if (outcome == CUpgradeRun::EResult::kConfigWriteFailed)
+        FailOnPackageConfig(package::ERunConfigResult::kWriteFailed);
     progress.Finish(Narrow(DescribeRunSummary(report)));
     PrintUpgradeRows(report, options.all, options.json);
     ReportParameterProblems(report);
     if (report.ExitStatus() != ExitStatus::kSuccess) EndWith(report);
+}
+
+void UpgradeCameras(const UpgradeOptions& options) {
+    if (!options.all && options.serials.empty()) throw CLI::RequiredError("--all or at least one SERIAL");
+
+    // Which cameras, before anything is exported or written.
+    CameraSession session("upgrade");
+    if (options.rebootTimeoutSeconds) session.SetRebootTimeout(*options.rebootTimeoutSeconds);
+    session.OpenForListing();
+    std::vector<std::string> problems;
+    const std::vector<CU3VDevice*> selected = SelectCameras(session, options, problems);
+    if (!problems.empty())
+        FailNamingProblems(problems, "nothing was written: every camera named must be attached and eligible");
+    RunReport report = BeginRunReport("cli", session.Cameras(), selected, session.Models(), LoadRelease(),
+                                      RunRequest{options.all, options.reinstall, options.dryRun});
+    const std::vector<CU3VDevice*> pending = PendingCameras(report, session.Cameras());
+    if (pending.empty()) {
+        // Nothing to upgrade: cameras up to date, or none that can be used.
+        if (report.Summary().cameras == 0) Fail(ExitStatus::kNothingToDo, "no eligible camera is attached");
+        PrintUpgradeRows(report, options.all, options.json);
+        if (report.ExitStatus() == ExitStatus::kNothingToDo)
+            Fail(ExitStatus::kNothingToDo, "every selected camera is up to date; --reinstall upgrades them again");
+        std::cerr << Narrow(DescribeRunSummary(report)) << '\n';
+        EndWith(report);
+    }
+    if (options.dryRun) return DryRun(report, pending, options);
+
+    // The run proper starts as the dialog's does: the parameter export pass
+    // (of these cameras only), then the producer and the cameras again.
+    const std::vector<CU3VDevice*> cameras = session.RefreshForUpgrade(pending, problems);
+    if (!problems.empty()) FailNamingProblems(problems, "nothing was written");
+    Run(session, report, cameras, options);
 }
 
 }  // namespace

@@ -81,7 +81,8 @@ TEST_F(DialogRunReportTest, ABoxLeftOpenDuringARunDoesNotHoldIt) {
     // parameters restored, the record of unfinished runs closed.
     const std::vector<QWidget*> boxes = OpenBoxes();
     EXPECT_EQ(boxes.size(), 2u);
-    EXPECT_TRUE(PhaseLabel()->text().endsWith(": 2 of 2 cameras upgraded, 0 failed")) << PhaseLabel()->text().toStdString();
+    EXPECT_TRUE(PhaseLabel()->text().endsWith(": 2 of 2 cameras upgraded, 0 failed"))
+        << PhaseLabel()->text().toStdString();
     EXPECT_EQ(sim->LiveParameter("SIM-R0001", testbed::kUserParameter), 55);
     std::vector<UnfinishedRunEntry> unfinished;
     std::wstring error;
@@ -110,8 +111,9 @@ TEST_F(DialogRunReportTest, CamerasWithoutABackupAreHeldBackOrFlashedAsTheOperat
         questions.push_back(text);
         return answer;
     });
-    ASSERT_NO_FATAL_FAILURE(Start(Description({Camera("K0001"), WithFaults(Camera("K0002"), {{"sdk_export_fails", 700}}),
-                                               WithFaults(Camera("K0003"), {{"sdk_class_code", 5}})})));
+    ASSERT_NO_FATAL_FAILURE(
+        Start(Description({Camera("K0001"), WithFaults(Camera("K0002"), {{"sdk_export_fails", 700}}),
+                           WithFaults(Camera("K0003"), {{"sdk_class_code", 5}})})));
     Button(CFlashwrightDlg::IDC_SELECT_ALL)->click();
     Button(CFlashwrightDlg::IDC_BEGIN_UPGRADE)->click();
 

@@ -46,7 +46,7 @@ protected:
     }
 
     static RunReport Record(const std::string& started,
-                                const std::vector<std::pair<std::string, std::string>>& cameras) {
+                            const std::vector<std::pair<std::string, std::string>>& cameras) {
         RunReport record;
         record.state = ERunState::kCompleted;
         record.started = started;
@@ -275,7 +275,8 @@ TEST_F(HistoryTest, LinesOfTheFirstFormatAreReadWithTheReportsNames) {
         << R"("failure_text":""},{"serial":"C3","model":"ORV-2C","device_id":"SIM-C3","version_before":"V1",)"
         << R"("version_after":"V1","status_code":23,"status":"Burning the FPGA failed","burn_seconds":0.5,)"
         << R"("back":true,"verified":false,"parameters_saved":true,"parameters_restored":true,)"
-        << R"("parameter_copy":"","failure_text":"Failed"}]})" << "\n";
+        << R"("parameter_copy":"","failure_text":"Failed"}]})"
+        << "\n";
     std::size_t skipped = 0;
     const auto records = ReadAll(skipped);
     ASSERT_EQ(records.size(), 1u);

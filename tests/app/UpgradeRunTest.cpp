@@ -345,7 +345,8 @@ TEST(RunTimingTest, RebootAllowanceAndTimeoutComeFromTheEnvironmentOrTheStartUpI
         // The session refuses to start: no step of the front end, no SDK, no producer.
         bool frontEndStepRan = false;
         StartFailure failure;
-        EXPECT_FALSE(session.Start(EStartScope::kUpgrade, [&] { frontEndStepRan = true; }, failure));
+        EXPECT_FALSE(session.Start(
+            EStartScope::kUpgrade, [&] { frontEndStepRan = true; }, failure));
         EXPECT_EQ(failure.step, StartFailure::EStep::kEnvironment);
         EXPECT_EQ(failure.text, error);
         EXPECT_FALSE(frontEndStepRan);

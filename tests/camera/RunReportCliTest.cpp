@@ -38,14 +38,14 @@ bool HasLine(const std::string& text, const std::string& line) {
 // One camera for each way a run can end for it.
 json EveryOutcome() {
     return Description({
-        Camera("A1"),                                                  // upgraded
-        WithFaults(Camera("B2"), {{"sdk_export_fails", 700}}),         // held back: no backup
-        WithFaults(Camera("C3"), {{"sdk_import_fails", 701}}),         // parameters not restored
-        WithFaults(Camera("D4", "ORV-2M"), {{"open", -1005}}),         // not opened
-        WithFaults(Camera("E5", "ORV-2M"), {{"open", -1004}}),         // in use by another process
-        Camera("F6", "ORV-9X"),                                        // a model the package does not serve
+        Camera("A1"),                                                           // upgraded
+        WithFaults(Camera("B2"), {{"sdk_export_fails", 700}}),                  // held back: no backup
+        WithFaults(Camera("C3"), {{"sdk_import_fails", 701}}),                  // parameters not restored
+        WithFaults(Camera("D4", "ORV-2M"), {{"open", -1005}}),                  // not opened
+        WithFaults(Camera("E5", "ORV-2M"), {{"open", -1004}}),                  // in use by another process
+        Camera("F6", "ORV-9X"),                                                 // a model the package does not serve
         WithFaults(Camera("G7", "ORV-2M"), {{"write_fails_at", "0x1200000"}}),  // the FPGA region fails
-        WithFaults(Camera("H8", "ORV-2C-L"), {{"enter", true}}),       // fails before writing
+        WithFaults(Camera("H8", "ORV-2C-L"), {{"enter", true}}),                // fails before writing
     });
 }
 
@@ -94,8 +94,8 @@ TEST(RunReportCliTest, EveryCameraIsNamedWithItsOutcomeAndCounted) {
         EXPECT_TRUE(HasLine(run.err, line)) << line << "\n" << run.err;
     EXPECT_EQ(run.err.find("done: Success, "), std::string::npos) << run.err;
     const std::vector<std::string> lines = Lines(run.err);
-    const auto finished = std::find_if(lines.begin(), lines.end(),
-                                       [](const std::string& l) { return l.rfind("Finished in ", 0) == 0; });
+    const auto finished =
+        std::find_if(lines.begin(), lines.end(), [](const std::string& l) { return l.rfind("Finished in ", 0) == 0; });
     ASSERT_NE(finished, lines.end()) << run.err;
     EXPECT_EQ(finished->substr(finished->find(": ")),
               ": 1 of 7 cameras upgraded, 2 failed, 1 held back, 1 parameters not restored, 2 not opened");
@@ -118,8 +118,8 @@ TEST(RunReportCliTest, WithoutVerboseNoFailureRecordReachesStandardError) {
 }
 
 TEST(RunReportCliTest, ACameraThatCannotBeUsedIsReportedByItsSerialNumberToo) {
-    SimulatedCameras sim(Description({Camera("A1"), WithFaults(Camera("D4"), {{"open", -1005}}),
-                                      WithFaults(Camera("E5"), {{"open", -1004}})}));
+    SimulatedCameras sim(Description(
+        {Camera("A1"), WithFaults(Camera("D4"), {{"open", -1005}}), WithFaults(Camera("E5"), {{"open", -1004}})}));
     for (const char* name : {"D4", "SIM-D4"}) {
         const ProcessResult run = RunCli(std::string("upgrade ") + name);
         EXPECT_EQ(run.exitCode, 2) << name;
@@ -144,8 +144,8 @@ TEST(RunReportCliTest, ACameraThatCannotBeUsedIsReportedByItsSerialNumberToo) {
 TEST(RunReportCliTest, TheParameterPassesCoverTheCamerasUpgradedAndNoOthers) {
     // B2 cannot take parameters back and C3 is of another model: neither is
     // touched when A1 alone is upgraded.
-    SimulatedCameras sim(Description(
-        {Camera("A1"), WithFaults(Camera("B2"), {{"sdk_import_fails", 701}}), Camera("C3", "ORV-9X")}));
+    SimulatedCameras sim(
+        Description({Camera("A1"), WithFaults(Camera("B2"), {{"sdk_import_fails", 701}}), Camera("C3", "ORV-9X")}));
     const ProcessResult run = RunCli("upgrade A1 --progress=none");
     EXPECT_EQ(run.exitCode, 0) << run.err;
     for (const char* other : {"SIM-B2", "SIM-C3"}) {
@@ -163,8 +163,7 @@ TEST(RunReportCliTest, NumbersAreParsedStrictlyAndRefusedBeforeAnyCameraIsTouche
         EXPECT_EQ(run.exitCode, 64) << value << ": " << run.err;
         EXPECT_NE(run.err.find("--reboot-timeout"), std::string::npos) << value << ": " << run.err;
     }
-    EXPECT_NE(RunCli("upgrade --all --reboot-timeout nan").err.find("is not a number of seconds"),
-              std::string::npos);
+    EXPECT_NE(RunCli("upgrade --all --reboot-timeout nan").err.find("is not a number of seconds"), std::string::npos);
     EXPECT_NE(RunCli("upgrade --all --reboot-timeout 0").err.find("out of range"), std::string::npos);
     for (const char* variable : {"FLASHWRIGHT_REBOOT_TIMEOUT", "FLASHWRIGHT_REBOOT_ALLOWANCE"}) {
         for (const char* value : {"nan", "5s", "-1"}) {

@@ -615,9 +615,9 @@ void CFlashwrightDlg::__ShowRunResults() {
         const bool decided = camera->outcome != ECameraOutcome::kPending;
         if (!camera->ran && !decided) continue;
         // Until the parameters are back, a camera found again is only "back".
-        const std::wstring status = !decided && camera->back == true ? std::wstring(AppText::kRowBack)
-                                                                     : platform::Utf8ToWide(decided ? camera->ResultText()
-                                                                                                    : camera->status);
+        const std::wstring status = !decided && camera->back == true
+                                        ? std::wstring(AppText::kRowBack)
+                                        : platform::Utf8ToWide(decided ? camera->ResultText() : camera->status);
         const QColor color = decided && camera->CountsAsFailure() ? red : m_deviceList->GetDefaultTextColor();
         m_deviceList->SetItemProgress(row, kColumnStatus, -1);
         m_deviceList->SetItemColors(row, kColumnStatus, color, m_deviceList->GetDefaultBackgroundColor());
@@ -693,13 +693,9 @@ void CFlashwrightDlg::contextMenuEvent(QContextMenuEvent* event) {
     menu->exec(event->globalPos());
 }
 
-void CFlashwrightDlg::ShowHistory() {
-    __ShowModal(new CHistoryDlg(this));
-}
+void CFlashwrightDlg::ShowHistory() { __ShowModal(new CHistoryDlg(this)); }
 
-void CFlashwrightDlg::ShowAboutBox() {
-    __ShowModal(new CAboutDlg(m_icon, this));
-}
+void CFlashwrightDlg::ShowAboutBox() { __ShowModal(new CAboutDlg(m_icon, this)); }
 
 void CFlashwrightDlg::__ShowModal(QDialog* dialog, std::function<void()> onClosed) {
     dialog->setAttribute(Qt::WA_DeleteOnClose);

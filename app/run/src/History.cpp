@@ -16,7 +16,6 @@
 
 using nlohmann::json;
 
-
 std::wstring HistoryFilePath() {
     const std::wstring folder = PersistentStateFolder();
     return folder.empty() ? folder : folder + platform::PathSeparator() + L"history.jsonl";
@@ -41,32 +40,31 @@ std::string RunReportToJson(const RunReport& report) {
     const auto seconds = [](const std::optional<double>& value) {
         return value ? json(std::round(*value * 1000.0) / 1000.0) : json(nullptr);
     };
-    const json line = {
-        {"schema", RunReport::kSchemaVersion},
-        {"run_id", report.runId},
-        {"process_id", report.processId},
-        {"state", RunStateName(report.state)},
-        {"front_end", report.frontEnd},
-        {"started", report.started},
-        {"ended", report.ended},
-        {"phases",
-         {{"writing", seconds(report.writingSeconds)},
-          {"restarting", seconds(report.restartingSeconds)},
-          {"restoring", seconds(report.restoringSeconds)},
-          {"total", seconds(report.totalSeconds)}}},
-        {"summary",
-         {{"cameras", summary.cameras},
-          {"upgraded", summary.upgraded},
-          {"failed", summary.failed},
-          {"held_back", summary.heldBack},
-          {"not_back", summary.notBack},
-          {"not_verified", summary.notVerified},
-          {"parameters_not_restored", summary.parametersNotRestored},
-          {"not_opened", summary.notOpened},
-          {"up_to_date", summary.upToDate},
-          {"interrupted", summary.interrupted}}},
-        {"exit_status", report.ExitStatus()},
-        {"cameras", cameras}};
+    const json line = {{"schema", RunReport::kSchemaVersion},
+                       {"run_id", report.runId},
+                       {"process_id", report.processId},
+                       {"state", RunStateName(report.state)},
+                       {"front_end", report.frontEnd},
+                       {"started", report.started},
+                       {"ended", report.ended},
+                       {"phases",
+                        {{"writing", seconds(report.writingSeconds)},
+                         {"restarting", seconds(report.restartingSeconds)},
+                         {"restoring", seconds(report.restoringSeconds)},
+                         {"total", seconds(report.totalSeconds)}}},
+                       {"summary",
+                        {{"cameras", summary.cameras},
+                         {"upgraded", summary.upgraded},
+                         {"failed", summary.failed},
+                         {"held_back", summary.heldBack},
+                         {"not_back", summary.notBack},
+                         {"not_verified", summary.notVerified},
+                         {"parameters_not_restored", summary.parametersNotRestored},
+                         {"not_opened", summary.notOpened},
+                         {"up_to_date", summary.upToDate},
+                         {"interrupted", summary.interrupted}}},
+                       {"exit_status", report.ExitStatus()},
+                       {"cameras", cameras}};
     // Invalid UTF-8 cannot reach here (camera text is cleaned), but a record
     // must never fail to be written over one odd byte.
     return line.dump(-1, ' ', false, json::error_handler_t::replace);
@@ -85,14 +83,17 @@ bool RunReportFromJson(const std::string& line, RunReport& report) {
             parsed.runId = object.at("run_id").get<std::string>();
             parsed.processId = object.value("process_id", 0u);
             const std::string state = object.at("state").get<std::string>();
-            if (state == RunStateName(ERunState::kRunning)) parsed.state = ERunState::kRunning;
-            else if (state == RunStateName(ERunState::kInterrupted)) parsed.state = ERunState::kInterrupted;
-            else if (state != RunStateName(ERunState::kCompleted)) return false;
+            if (state == RunStateName(ERunState::kRunning))
+                parsed.state = ERunState::kRunning;
+            else if (state == RunStateName(ERunState::kInterrupted))
+                parsed.state = ERunState::kInterrupted;
+            else if (state != RunStateName(ERunState::kCompleted))
+                return false;
             if (const auto phases = object.find("phases"); phases != object.end() && phases->is_object()) {
                 const auto phase = [&](const char* key) -> std::optional<double> {
                     const auto it = phases->find(key);
                     return it != phases->end() && it->is_number() ? std::optional<double>(it->get<double>())
-                                                                   : std::nullopt;
+                                                                  : std::nullopt;
                 };
                 parsed.writingSeconds = phase("writing");
                 parsed.restartingSeconds = phase("restarting");
@@ -160,7 +161,8 @@ bool ReadHistory(const std::wstring& path, const HistoryQuery& query, std::vecto
         if (!query.serial.empty()) {
             std::vector<CameraReport> matching;
             for (CameraReport& camera : record.cameras)
-                if (camera.name == query.serial || camera.deviceId == query.serial) matching.push_back(std::move(camera));
+                if (camera.name == query.serial || camera.deviceId == query.serial)
+                    matching.push_back(std::move(camera));
             if (matching.empty()) continue;
             record.cameras = std::move(matching);
         }
@@ -220,10 +222,10 @@ std::vector<std::vector<std::string>> HistoryRows(const std::vector<RunReport>& 
         for (const CameraReport& camera : record.cameras) {
             char seconds[32];
             std::snprintf(seconds, sizeof seconds, "%.3f", camera.seconds);
-            rows.push_back({record.started, camera.name, camera.model, camera.ResultText(), seconds,
-                            YesNo(camera.back), camera.versionBefore, camera.FirmwareVersion(),
-                            YesNo(camera.verified), YesNo(camera.parametersSaved), YesNo(camera.parametersRestored),
-                            RunStateName(record.state), record.frontEnd, camera.deviceId,
+            rows.push_back({record.started, camera.name, camera.model, camera.ResultText(), seconds, YesNo(camera.back),
+                            camera.versionBefore, camera.FirmwareVersion(), YesNo(camera.verified),
+                            YesNo(camera.parametersSaved), YesNo(camera.parametersRestored), RunStateName(record.state),
+                            record.frontEnd, camera.deviceId,
                             camera.statusCode ? std::to_string(*camera.statusCode) : std::string(), record.ended,
                             camera.parameterCopy, camera.failureText});
         }
@@ -241,4 +243,3 @@ std::string HistoryCsv(const std::vector<RunReport>& records) {
     for (const auto& row : HistoryRows(records)) addLine(row);
     return csv;
 }
-

@@ -122,7 +122,8 @@ ECameraOutcome DecideOutcome(const CameraReport& camera, bool dryRun) {
     // What was settled before the run (skipped, held back, not usable) stays.
     if (!camera.ran) return camera.outcome;
     if (!camera.statusCode || IsStillWriting(*camera.statusCode)) return ECameraOutcome::kPending;
-    if (dryRun) return *camera.statusCode == StatusCode::kSuccess ? ECameraOutcome::kReady : ECameraOutcome::kIncompatible;
+    if (dryRun)
+        return *camera.statusCode == StatusCode::kSuccess ? ECameraOutcome::kReady : ECameraOutcome::kIncompatible;
     if (*camera.statusCode != StatusCode::kSuccess) return ECameraOutcome::kFailed;
     if (camera.wroteFlash) {
         if (!camera.back) return ECameraOutcome::kPending;  // the wait is not over
@@ -312,10 +313,13 @@ RunReport BeginRunReport(const std::string& frontEnd, const std::vector<CU3VDevi
         } else {
             entry.outcome = ECameraOutcome::kNotSelected;
         }
-        if (entry.outcome == ECameraOutcome::kNotOpened) entry.reason = "the camera could not be opened (" + entry.status + ")";
+        if (entry.outcome == ECameraOutcome::kNotOpened)
+            entry.reason = "the camera could not be opened (" + entry.status + ")";
         if (entry.outcome == ECameraOutcome::kInUse) entry.reason = "the camera is in use by another process";
-        if (entry.outcome == ECameraOutcome::kUnsupported) entry.reason = "the package does not serve the model " + entry.model;
-        if (entry.outcome == ECameraOutcome::kUpToDate) entry.reason = "the camera already reports the package's version";
+        if (entry.outcome == ECameraOutcome::kUnsupported)
+            entry.reason = "the package does not serve the model " + entry.model;
+        if (entry.outcome == ECameraOutcome::kUpToDate)
+            entry.reason = "the camera already reports the package's version";
         report.cameras.push_back(std::move(entry));
     }
     return report;

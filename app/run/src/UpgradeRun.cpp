@@ -188,8 +188,8 @@ void CUpgradeRun::__TakeReturnResults(RunReport& report) {
         entry.back = back;
         if (!back) continue;
         // The polls refreshed the identity of a camera found again.
-        entry.versionAfter = CleanCameraText(camera.GetDeviceInfo().firmwareVersion,
-                                             sizeof(camera.GetDeviceInfo().firmwareVersion));
+        entry.versionAfter =
+            CleanCameraText(camera.GetDeviceInfo().firmwareVersion, sizeof(camera.GetDeviceInfo().firmwareVersion));
         if (const auto after = GetBackAfter(camera.GetDeviceID()))
             entry.totalSeconds = std::chrono::duration<double>(*after).count();
         const std::string target = m_release.FirmwareVersionOf(entry.model);
