@@ -3,6 +3,8 @@
 // says so, and the history holds every camera of the run.
 #include <gtest/gtest.h>
 
+#include <QContextMenuEvent>
+#include <QMenu>
 #include <QMessageBox>
 #include <QTimer>
 
@@ -29,7 +31,8 @@ protected:
     static std::vector<QWidget*> OpenBoxes() {
         std::vector<QWidget*> boxes;
         for (QWidget* widget : QApplication::topLevelWidgets())
-            if (widget->isVisible() && (qobject_cast<QMessageBox*>(widget) || qobject_cast<CAboutDlg*>(widget)))
+            if (widget->isVisible() && (qobject_cast<QMessageBox*>(widget) || qobject_cast<CAboutDlg*>(widget) ||
+                                        qobject_cast<QMenu*>(widget)))
                 boxes.push_back(widget);
         return boxes;
     }
@@ -67,7 +70,7 @@ TEST_F(DialogRunReportTest, ABoxLeftOpenDuringARunDoesNotHoldIt) {
     const auto started = std::chrono::steady_clock::now();
     QObject::connect(&guard, &QTimer::timeout, [&] {
         boxesDuringTheRun = std::max(boxesDuringTheRun, OpenBoxes().size());
-        if (std::chrono::steady_clock::now() - started < std::chrono::seconds(30)) return;
+        if (std::chrono::steady_clock::now() - started < std::chrono::seconds(60)) return;
         boxesClosedByForce = true;
         for (QWidget* box : OpenBoxes()) box->close();
     });
@@ -99,6 +102,24 @@ TEST_F(DialogRunReportTest, ABoxLeftOpenDuringARunDoesNotHoldIt) {
     }
     EXPECT_TRUE(refusalShown);
     EXPECT_TRUE(dialog->isVisible());
+
+    // The window's menu, opened and left open during the next run, does not hold it either.
+    Button(CFlashwrightDlg::IDC_UPDATE_DEVICES)->click();
+    Button(CFlashwrightDlg::IDC_SELECT_ALL)->click();
+    bool menuOpenDuringTheRun = false;
+    QTimer::singleShot(200, dialog.get(), [&] {
+        QContextMenuEvent request(QContextMenuEvent::Mouse, QPoint(20, 20), dialog->mapToGlobal(QPoint(20, 20)));
+        QApplication::sendEvent(dialog.get(), &request);
+        menuOpenDuringTheRun = OpenBoxes().size() == 1;
+    });
+    guard.start();
+    Button(CFlashwrightDlg::IDC_BEGIN_UPGRADE)->click();
+    guard.stop();
+    EXPECT_FALSE(boxesClosedByForce) << "the run waited for the menu to be closed";
+    EXPECT_TRUE(menuOpenDuringTheRun);
+    EXPECT_TRUE(PhaseLabel()->text().endsWith(": 2 of 2 cameras upgraded, 0 failed"))
+        << PhaseLabel()->text().toStdString();
+    for (QWidget* box : OpenBoxes()) box->close();
 }
 
 TEST_F(DialogRunReportTest, CamerasWithoutABackupAreHeldBackOrFlashedAsTheOperatorAnswersAndAllAreRecorded) {

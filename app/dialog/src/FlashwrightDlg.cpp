@@ -689,8 +689,11 @@ QMenu* CFlashwrightDlg::CreateSystemMenu(QWidget* parent) {
 }
 
 void CFlashwrightDlg::contextMenuEvent(QContextMenuEvent* event) {
-    std::unique_ptr<QMenu> menu(CreateSystemMenu(this));
-    menu->exec(event->globalPos());
+    // A menu with a loop of its own, left open during a run, would hold the
+    // run's wait as a modal box would: it pops up and returns at once.
+    QMenu* menu = CreateSystemMenu(this);
+    menu->setAttribute(Qt::WA_DeleteOnClose);
+    menu->popup(event->globalPos());
 }
 
 void CFlashwrightDlg::ShowHistory() { __ShowModal(new CHistoryDlg(this)); }
