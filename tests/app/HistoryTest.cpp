@@ -212,11 +212,8 @@ TEST_F(HistoryTest, RecordsKeepEveryFieldAndUnknownValuesStayUnknown) {
 }
 
 TEST_F(HistoryTest, TheLastLineOfARunCountsAndARunWhoseProcessEndedReadsAsInterrupted) {
-    ScopedEnvironment environment;
-    const fs::path runtime = m_folder.Path() / "runtime";
-    fs::create_directories(runtime);
-    fs::permissions(runtime, fs::perms::owner_all);
-    environment.Set("XDG_RUNTIME_DIR", runtime.string());
+    // The program's lock lives in these folders.
+    testbed::IsolatedFolders folders;
 
     // A process that has ended, as a killed run's.
     testbed::ChildProcess gone(testbed::BuiltProgram("history_writer"), {"-"});

@@ -121,9 +121,9 @@ TEST(ParameterSafetyCliTest, FailedRestoreIsReportedRecordedAndRecoverable) {
 
 TEST(ParameterSafetyCliTest, SecondProcessIsRefusedAndTouchesNothingOfTheRunningOne) {
     // A reboot long enough for the refused commands below to run while the
-    // watcher waits.
+    // watcher waits, also where each of them takes a second to start (Wine).
     json camera = Camera("A1");
-    camera["reboot_seconds"] = 4;
+    camera["reboot_seconds"] = 10;
     SimulatedCameras sim(Description({camera}));
     ChildProcess run = BackgroundCli({"upgrade", "--all"});
     // The workers are done and the watcher waits: Config.ini and A1.ini are in use.

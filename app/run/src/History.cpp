@@ -151,11 +151,13 @@ bool ReadHistory(const std::wstring& path, const HistoryQuery& query, std::vecto
         }
         all.push_back(std::move(record));
     }
-    const std::uint32_t runningNow = platform::InstanceLock::RunningHolder();
+    std::optional<std::uint32_t> runningNow;
     for (RunReport& record : all) {
         // Still running only while its process holds the program's lock.
-        if (record.state == ERunState::kRunning && (record.processId == 0 || record.processId != runningNow))
-            record.state = ERunState::kInterrupted;
+        if (record.state == ERunState::kRunning) {
+            if (!runningNow) runningNow = platform::InstanceLock::RunningHolder();
+            if (record.processId == 0 || record.processId != *runningNow) record.state = ERunState::kInterrupted;
+        }
         // Timestamps of one format compare as text.
         if (!query.since.empty() && record.started < query.since) continue;
         if (!query.serial.empty()) {

@@ -629,9 +629,14 @@ std::unique_ptr<InstanceLock> InstanceLock::Acquire(const std::wstring& program,
 }
 
 std::uint32_t InstanceLock::RunningHolder() {
-    const std::wstring widePath = LockFilePath();
-    if (widePath.empty()) return 0;
-    const int fd = ::open(ToNativePath(widePath).c_str(), O_RDONLY | O_NOFOLLOW | O_CLOEXEC);
+    // Where LockFilePath would put it, without making the fallback folder.
+    std::string folder = "/tmp/flashwright-" + std::to_string(::geteuid());
+    struct stat st {};
+    if (const char* runtime = std::getenv("XDG_RUNTIME_DIR"); runtime != nullptr && runtime[0] == '/') {
+        if (::stat(runtime, &st) == 0 && S_ISDIR(st.st_mode) && st.st_uid == ::geteuid() && (st.st_mode & 022) == 0)
+            folder = runtime;
+    }
+    const int fd = ::open((folder + "/flashwright.lock").c_str(), O_RDONLY | O_NOFOLLOW | O_CLOEXEC);
     if (fd < 0) return 0;
     char buffer[32] = {};
     const ssize_t n = ::pread(fd, buffer, sizeof buffer - 1, 0);

@@ -620,8 +620,10 @@ std::unique_ptr<InstanceLock> InstanceLock::Acquire(const std::wstring& program,
 }
 
 std::uint32_t InstanceLock::RunningHolder() {
-    const std::wstring path = LockFilePath();
-    if (path.empty()) return 0;
+    // Where LockFilePath would put it, without making its folder.
+    const std::wstring state = UserStateDirectory();
+    if (state.empty()) return 0;
+    const std::wstring path = state + L"\\flashwright\\flashwright.lock";
     HANDLE file = ::CreateFileW(path.c_str(), GENERIC_READ, FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE,
                                 nullptr, OPEN_EXISTING, FILE_ATTRIBUTE_NORMAL | FILE_FLAG_OPEN_REPARSE_POINT, nullptr);
     if (file == INVALID_HANDLE_VALUE) return 0;
