@@ -188,12 +188,15 @@ TEST(ParameterSafetyCliTest, BrokenPipeAndQuitRequestDoNotEndARun) {
 
 TEST(ParameterSafetyCliTest, RunKilledDuringTheRebootWaitIsRecoveredFromTheRecord) {
     json slow = Camera("A1");
-    slow["reboot_seconds"] = 1;
+    slow["reboot_seconds"] = 3;
     SimulatedCameras sim(Description({slow}));
     {
         ChildProcess run = BackgroundCli({"upgrade", "--all"});
+        // The workers have ended and the run has said so in the history: it waits for the camera.
+        const fs::path history = sim.ProgramStateFolder() / "history.jsonl";
         ASSERT_TRUE(testbed::WaitUntil([&] {
-            return !sim.Events({.deviceId = "SIM-A1", .call = "DPLeaveUpgradeMode"}).empty();
+            return !sim.Events({.deviceId = "SIM-A1", .call = "DPLeaveUpgradeMode"}).empty() &&
+                   fs::exists(history) && ReadText(history).find("\"wrote_flash\":true") != std::string::npos;
         })) << run.ErrorSoFar();
         ASSERT_TRUE(run.Kill());  // as a power loss would
         run.Wait();
