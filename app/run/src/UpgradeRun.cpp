@@ -61,12 +61,7 @@ CUpgradeRun::EResult CUpgradeRun::Run(const std::vector<CU3VDevice*>& cameras, R
     __ReportCameras(report);
     if (cameras.empty()) {
         // Every camera was held back: nothing to write, but the run is recorded.
-        report.Decide();
-        report.state = ERunState::kCompleted;
-        report.totalSeconds = report.SecondsSinceStart();
-        report.ended = HistoryTimestamp();
-        __Record(report, observer);
-        observer.OnParametersRestored();
+        __Complete(report, observer);
         return EResult::kCompleted;
     }
     __RecordRun(observer);
@@ -125,13 +120,17 @@ CUpgradeRun::EResult CUpgradeRun::Run(const std::vector<CU3VDevice*>& cameras, R
     report.restoringSeconds = report.SecondsSinceStart();
 
     CUserParamFile(L"Config").RemoveFile();
+    __Complete(report, observer);
+    return EResult::kCompleted;
+}
+
+void CUpgradeRun::__Complete(RunReport& report, IUpgradeRunObserver& observer) {
     report.Decide();
     report.state = ERunState::kCompleted;
     report.totalSeconds = report.SecondsSinceStart();
     report.ended = HistoryTimestamp();
     __Record(report, observer);
     observer.OnParametersRestored();
-    return EResult::kCompleted;
 }
 
 void CUpgradeRun::__Record(RunReport& report, IUpgradeRunObserver& observer) {

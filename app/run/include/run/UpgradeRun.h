@@ -112,6 +112,8 @@ private:
     void __TakeReturnResults(RunReport& report);
     void __TakeParameterResults(RunReport& report);
     void __Record(RunReport& report, IUpgradeRunObserver& observer);
+    // Every outcome decided, the report completed and recorded, the front end told.
+    void __Complete(RunReport& report, IUpgradeRunObserver& observer);
     void __WaitForWorkers();
     void __WatchReenumeration();
     static unsigned int __WatcherProc(void* run);
